@@ -1,0 +1,1 @@
+// Decoding is table-driven; the tables are built at compile time in decode.h.

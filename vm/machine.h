@@ -1,0 +1,98 @@
+// The virtual machine's state: VM memory, the heap records and the host-visible flags.
+// One Machine is one loaded program; tests make as many fresh ones as they like.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "vm/heap.h"
+#include "vm/memory.h"
+
+namespace orvo::vm {
+
+struct Machine;
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// What the VM needs from the world around it. The host supplies the real one; tests capture.
+class Hooks {
+ public:
+  virtual ~Hooks() = default;
+  // The runtime's message box: waits until the user has seen the text.
+  virtual void MessageBox(std::string_view text) = 0;
+  // Appends raw bytes to "debug.log" in the data folder.
+  virtual void AppendDebugLog(std::string_view text) = 0;
+  // Sys groups served outside the VM core (0, 3, 5, 7, 8). The default reports UnknownSys.
+  virtual void SysGroup(Machine& m, uint32_t command, uint32_t args);
+  // Dispatcher rows that reach the timer, the clock and the sound player.
+  virtual void SetTimer(uint32_t periodMs) { (void)periodMs; }
+  virtual uint32_t ElapsedMs() = 0;
+  virtual LocalTime Now() = 0;
+  virtual void PlaySound(Machine& m, uint32_t nameAddress) { (void)m, (void)nameAddress; }
+  virtual void MusicCommand(Machine& m, uint32_t arg) { (void)m, (void)arg; }
+  virtual void StopMusic() {}
+  virtual bool MusicPlaying() { return false; }
+  // The program asked to end and its delivery is over: the host destroys the window
+  // (delivering the last event) and exits with code 0.
+  virtual void EndProgram(Machine& m) { (void)m; }
+};
+
+inline constexpr uint32_t HOST_END_PROGRAM = 1;
+inline constexpr uint32_t HOST_ENDING = 2;
+
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+
+struct Machine {
+  explicit Machine(Hooks& h) : hooks(&h) {}
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  Hooks* hooks;
+  std::unique_ptr<uint8_t, FreeDeleter> block;  // VM memory; never moves once loaded
+  uint8_t* mem = nullptr;
+  uint32_t memSize = 0;  // bytes in the block: S + Z + T + H
+
+  HeapState heap;
+  int32_t modalDepth = 0;
+  uint32_t pcPreJsr = 0;
+  uint32_t hostFlags = 0;
+  // Set when the process must end with exitCode after the current request unwinds.
+  bool fatal = false;
+  int exitCode = 0;
+  // Set by a service that stopped the program (bad address, fatal error): the interpreter
+  // leaves at the end of the current instruction.
+  bool stopRequested = false;
+  // A bounded run (fuzzing) executes at most budget more instructions, over all deliveries.
+  bool bounded = false;
+  uint64_t budget = 0;
+  bool budgetExhausted = false;
+
+  // Host pointer to len bytes at addr, or nullptr when any of them lies outside VM memory.
+  uint8_t* Ptr(uint32_t addr, uint32_t len) const {
+    return uint64_t{addr} + len <= memSize ? mem + addr : nullptr;
+  }
+  uint32_t Word(uint32_t headerOffset) const { return Load32(mem + headerOffset); }
+  void SetWord(uint32_t headerOffset, uint32_t v) { Store32(mem + headerOffset, v); }
+};
+
+// printf-style formatting for runtime messages and log lines.
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+void ShowMessage(Machine& m, std::string_view text);
+// An unrecoverable error: message, then the process ends with exit code 1 once control
+// is back in the host. Nothing more of the program runs.
+void FatalError(Machine& m, std::string_view text);
+// The program touched memory outside its block: message naming both addresses, and the
+// program is ended in order like an illegal opcode.
+void AddressFault(Machine& m, uint32_t address, uint32_t instruction);
+// A zero-terminated VM string, checked to end inside VM memory. nullopt-like: ok=false.
+bool ReadString(const Machine& m, uint32_t addr, std::string_view& out);
+
+}  // namespace orvo::vm
