@@ -31,6 +31,42 @@ uint32_t ShortImmediate(uint32_t field) {
   return static_cast<uint32_t>(static_cast<int32_t>(field << 28) >> 28);
 }
 
+// The VM address of an operand location; immediates are first placed in their slot.
+// Extension words are taken in order from cursor.
+template <Loc kLoc>
+[[gnu::always_inline]] inline uint32_t Locate(uint8_t* mem, uint32_t w, unsigned size, uint32_t fp,
+                                              uint32_t& cursor) {
+  const unsigned regA = (w >> 5) & 15, regB = (w >> 16) & 15;
+  if constexpr (kLoc == LOC_REG_A) {
+    return RegisterAddress(regA);
+  } else if constexpr (kLoc == LOC_REG_B) {
+    return RegisterAddress(regB);
+  } else if constexpr (kLoc == LOC_IND_A || kLoc == LOC_IND_B) {
+    const uint32_t e = Load32(mem + cursor);
+    cursor += 4;
+    return Load32(mem + RegisterAddress(kLoc == LOC_IND_A ? regA : regB)) + e;
+  } else if constexpr (kLoc == LOC_ABS) {
+    const uint32_t e = Load32(mem + cursor);
+    cursor += 4;
+    return e;
+  } else if constexpr (kLoc == LOC_FRAME_F) {
+    return fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
+  } else if constexpr (kLoc == LOC_FRAME_E) {
+    const uint32_t e = Load32(mem + cursor);
+    cursor += 4;
+    return fp + e;
+  } else if constexpr (kLoc == LOC_SIMM_A || kLoc == LOC_SIMM_B) {
+    Store32(mem + HDR_IMMEDIATE, ShortImmediate(kLoc == LOC_SIMM_A ? regA : regB));
+    if (size == SIZE_Q) Store32(mem + HDR_IMMEDIATE + 4, 0);
+    return HDR_IMMEDIATE;
+  } else {
+    static_assert(kLoc == LOC_LIMM);
+    Store32(mem + HDR_IMMEDIATE, Load32(mem + cursor));
+    if (size == SIZE_Q) Store32(mem + HDR_IMMEDIATE + 4, Load32(mem + cursor + 4));
+    return HDR_IMMEDIATE;
+  }
+}
+
 template <bool kBounded>
 void Run(Machine& m) {
   uint8_t* const mem = m.mem;
@@ -85,6 +121,40 @@ void Run(Machine& m) {
     } break;                \
   }
 
+  // Working values of the two-operand group, shared by the format cases and the
+  // execution after them.
+  uint32_t da = 0, sa = 0;
+  uint8_t entry = 0;
+  unsigned size = 0;
+  // One case per two-operand format: length, table entry, then both locations.
+#define TWO_FORMAT(N)                                          \
+  case K_F##N: {                                               \
+    size = (w >> 9) & 3;                                       \
+    const unsigned words = kFormatWords[N * 4 + size];         \
+    NEED_WORDS(words);                                         \
+    next = pc + 4 * words;                                     \
+    entry = kOp2Table[(w >> 9) & 127];                         \
+    if (entry >= GROUP_ILLEGAL) goto two_refused;              \
+    uint32_t cursor = pc + 4;                                  \
+    da = Locate<kFormatLocs[N].dst>(mem, w, size, fp, cursor); \
+    sa = Locate<kFormatLocs[N].src>(mem, w, size, fp, cursor); \
+    goto two_execute;                                          \
+  }
+#define INTEGER_CASE(OP, SIZE, T)                                              \
+  case OP * 4 + SIZE: {                                                        \
+    constexpr bool kShift = OP == OP2_RSHI || OP == OP2_RSHU || OP == OP2_LSH; \
+    CHECKED(d, da, sizeof(T));                                                 \
+    CHECKED(s, sa, kShift ? 1 : sizeof(T));                                    \
+    if (!IntegerOp2<T>(OP, d, s, flags)) goto divide_by_zero;                  \
+    pc = next;                                                                 \
+    continue;                                                                  \
+  }
+#define INTEGER_OP(OP)               \
+  INTEGER_CASE(OP, SIZE_B, uint8_t)  \
+  INTEGER_CASE(OP, SIZE_W, uint16_t) \
+  INTEGER_CASE(OP, SIZE_D, uint32_t) \
+  INTEGER_CASE(OP, SIZE_Q, uint64_t)
+
   for (;;) {
     Store32(mem + HDR_VPC, pc);
     Store32(mem + HDR_VSP, sp);
@@ -114,229 +184,85 @@ void Run(Machine& m) {
         next = pc + 4;
         goto illegal;
 
-      case K_F1:
-      case K_F2:
-      case K_F3:
-      case K_F5:
-      case K_F6:
-      case K_F7:
-      case K_F9:
-      case K_F10:
-      case K_F11:
-      case K_F13:
-      case K_F14:
-      case K_F15:
-      case K_F17:
-      case K_F18:
-      case K_F19:
-      case K_F21:
-      case K_F22:
-      case K_F23:
-      case K_F25:
-      case K_F26:
-      case K_F27:
-      case K_F28:
-      case K_F29:
-      case K_F30: {
-        const unsigned format = w & 31;
-        const unsigned size = (w >> 9) & 3;
-        const unsigned words = kFormatWords[format * 4 + size];
-        NEED_WORDS(words);
-        next = pc + 4 * words;
-        const uint8_t entry = kOp2Table[(w >> 9) & 127];
-        if (entry == GROUP_ILLEGAL) goto illegal;
-        if (entry == GROUP_FLOAT_SIZE) {
-          ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(ipc)));
-          pc = next;
-          break;
-        }
-        const unsigned op = entry >> 2;
-        const unsigned regA = (w >> 5) & 15, regB = (w >> 16) & 15;
-        uint32_t cursor = pc + 4;
-        auto locate = [&](Loc loc) -> uint32_t {
-          switch (loc) {
-            case LOC_REG_A:
-              return RegisterAddress(regA);
-            case LOC_REG_B:
-              return RegisterAddress(regB);
-            case LOC_IND_A:
-            case LOC_IND_B: {
-              const uint32_t e = Load32(mem + cursor);
-              cursor += 4;
-              return REG_LOW(loc == LOC_IND_A ? regA : regB) + e;
-            }
-            case LOC_ABS: {
-              const uint32_t e = Load32(mem + cursor);
-              cursor += 4;
-              return e;
-            }
-            case LOC_FRAME_F:
-              return fp +
-                     static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
-            case LOC_FRAME_E: {
-              const uint32_t e = Load32(mem + cursor);
-              cursor += 4;
-              return fp + e;
-            }
-            case LOC_SIMM_A:
-            case LOC_SIMM_B:
-              Store32(mem + HDR_IMMEDIATE, ShortImmediate(loc == LOC_SIMM_A ? regA : regB));
-              if (size == SIZE_Q) Store32(mem + HDR_IMMEDIATE + 4, 0);
-              return HDR_IMMEDIATE;
-            case LOC_LIMM:
-              Store32(mem + HDR_IMMEDIATE, Load32(mem + cursor));
-              if (size == SIZE_Q) Store32(mem + HDR_IMMEDIATE + 4, Load32(mem + cursor + 4));
-              return HDR_IMMEDIATE;
-            default:
-              return 0;
-          }
-        };
-        const uint32_t da = locate(kFormatLocs[format].dst);
-        const uint32_t sa = locate(kFormatLocs[format].src);
-        const uint32_t bytes = 1u << size;
-        switch (op) {
-          case OP2_LEA: {
-            CHECKED(d, da, 4);
-            Store32(d, sa);
-            break;
-          }
-          case OP2_MOVZ: {
-            CHECKED(d, da, 8);
-            CHECKED(s, sa, bytes);
-            uint64_t v = 0;
-            BY_SIZE(size, v = LoadAs<T>(s));
-            Store64(d, v);
-            break;
-          }
-          case OP2_MEMMOV: {
-            const uint64_t count = uint64_t{Load32(mem + HDR_MOVE_COUNT)} << size;
-            CHECKED(d, da, count);
-            CHECKED(s, sa, count);
-            std::memmove(d, s, count);
-            break;
-          }
-          case OP2_PUMEM:
-          case OP2_POMEM: {
-            CHECKED(c, da, size == SIZE_B ? 1 : 2);
-            const uint32_t count = size == SIZE_B ? *c : Load16(c);
-            if (op == OP2_PUMEM) {
-              const uint32_t top = sp - count;
-              const uint64_t lowest = uint64_t{Load32(mem + HDR_STACK_LIMIT)} + kStackMargin;
-              if (count > sp || lowest > top) goto stack_overflow;
-              CHECKED(to, top, count);
-              CHECKED(from, sa, count);
-              std::memmove(to, from, count);
-              sp = top;
-            } else {
-              if (uint64_t{sp} + count > Load32(mem + HDR_STACK_TOP)) goto stack_overflow;
-              CHECKED(from, sp, count);
-              CHECKED(to, sa, count);
-              std::memmove(to, from, count);
-            }
-            break;
-          }
-          case OP2_ADDF:
-          case OP2_SUBF:
-          case OP2_MULF:
-          case OP2_DIVF:
-          case OP2_CMPF: {
-            CHECKED(d, da, bytes);
-            CHECKED(s, sa, bytes);
-            if (size == SIZE_D)
-              FloatOp2<uint32_t>(op, d, s, flags);
-            else
-              FloatOp2<uint64_t>(op, d, s, flags);
-            break;
-          }
-          default: {
-            const bool shift = op == OP2_RSHI || op == OP2_RSHU || op == OP2_LSH;
-            CHECKED(d, da, bytes);
-            CHECKED(s, sa, shift ? 1 : bytes);
-            bool ok = true;
-            BY_SIZE(size, ok = IntegerOp2<T>(op, d, s, flags));
-            if (!ok) goto divide_by_zero;
-            break;
-          }
-        }
-        pc = next;
-        break;
-      }
+        TWO_FORMAT(1)
+        TWO_FORMAT(2) TWO_FORMAT(3) TWO_FORMAT(5) TWO_FORMAT(6) TWO_FORMAT(7) TWO_FORMAT(9)
+            TWO_FORMAT(10) TWO_FORMAT(11) TWO_FORMAT(13) TWO_FORMAT(14) TWO_FORMAT(15)
+                TWO_FORMAT(17) TWO_FORMAT(18) TWO_FORMAT(19) TWO_FORMAT(21) TWO_FORMAT(22)
+                    TWO_FORMAT(23) TWO_FORMAT(25) TWO_FORMAT(26) TWO_FORMAT(27) TWO_FORMAT(28)
+                        TWO_FORMAT(29) TWO_FORMAT(30)
 
-      case K_ONE_REG:
-      case K_ONE_IND:
-      case K_ONE_FRAME:
-      case K_ONE_ABS: {
-        const Kind kind = kDecode[w & 1023];
-        const unsigned words = (kind == K_ONE_IND || kind == K_ONE_ABS) ? 2 : 1;
-        NEED_WORDS(words);
-        next = pc + 4 * words;
-        const uint8_t entry = kOp1Table[(w >> 8) & 127];
-        if (entry == GROUP_ILLEGAL) goto illegal;
-        if (entry == GROUP_FLOAT_SIZE) {
-          ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(ipc)));
+                            case K_ONE_REG : case K_ONE_IND : case K_ONE_FRAME : case K_ONE_ABS : {
+          const Kind kind = kDecode[w & 1023];
+          const unsigned words = (kind == K_ONE_IND || kind == K_ONE_ABS) ? 2 : 1;
+          NEED_WORDS(words);
+          next = pc + 4 * words;
+          const uint8_t entry = kOp1Table[(w >> 8) & 127];
+          if (entry == GROUP_ILLEGAL) goto illegal;
+          if (entry == GROUP_FLOAT_SIZE) {
+            ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(ipc)));
+            pc = next;
+            break;
+          }
+          uint32_t a;
+          switch (kind) {
+            case K_ONE_REG:
+              if ((w >> 16) > 15) goto illegal;
+              a = RegisterAddress(w >> 16);
+              break;
+            case K_ONE_IND:
+              a = REG_LOW((w >> 16) & 15) + EXT(1);
+              break;
+            case K_ONE_FRAME:
+              a = fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
+              break;
+            default:
+              a = EXT(1);
+              break;
+          }
+          const unsigned op = entry >> 2, size = entry & 3;
+          const uint32_t bytes = 1u << size;
+          switch (op) {
+            case OP1_PUSH: {
+              CHECKED(s, a, bytes);
+              const uint32_t room = bytes < 2 ? 2 : bytes;
+              CHECKED(to, sp - room, room);
+              if (size == SIZE_B)
+                Store16(to, *s);
+              else
+                std::memcpy(to, s, bytes);
+              sp -= room;
+              break;
+            }
+            case OP1_POP: {
+              CHECKED(d, a, bytes);
+              CHECKED(from, sp, bytes);
+              std::memmove(d, from, bytes);
+              sp += bytes < 2 ? 2 : bytes;
+              break;
+            }
+            case OP1_PEA: {
+              CHECKED(to, sp - 4, 4);
+              Store32(to, a);
+              sp -= 4;
+              break;
+            }
+            case OP1_NEGF:
+            case OP1_NEG:
+            case OP1_NOT:
+            case OP1_TST: {
+              CHECKED(p, a, bytes);
+              BY_SIZE(size, UnaryOp<T>(op, p, flags));
+              break;
+            }
+            default: {  // conversions: all of them touch the 8 bytes of the operand
+              CHECKED(p, a, 8);
+              BY_SIZE(size, UnaryOp<T>(op, p, flags));
+              break;
+            }
+          }
           pc = next;
           break;
         }
-        uint32_t a;
-        switch (kind) {
-          case K_ONE_REG:
-            if ((w >> 16) > 15) goto illegal;
-            a = RegisterAddress(w >> 16);
-            break;
-          case K_ONE_IND:
-            a = REG_LOW((w >> 16) & 15) + EXT(1);
-            break;
-          case K_ONE_FRAME:
-            a = fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
-            break;
-          default:
-            a = EXT(1);
-            break;
-        }
-        const unsigned op = entry >> 2, size = entry & 3;
-        const uint32_t bytes = 1u << size;
-        switch (op) {
-          case OP1_PUSH: {
-            CHECKED(s, a, bytes);
-            const uint32_t room = bytes < 2 ? 2 : bytes;
-            CHECKED(to, sp - room, room);
-            if (size == SIZE_B)
-              Store16(to, *s);
-            else
-              std::memcpy(to, s, bytes);
-            sp -= room;
-            break;
-          }
-          case OP1_POP: {
-            CHECKED(d, a, bytes);
-            CHECKED(from, sp, bytes);
-            std::memmove(d, from, bytes);
-            sp += bytes < 2 ? 2 : bytes;
-            break;
-          }
-          case OP1_PEA: {
-            CHECKED(to, sp - 4, 4);
-            Store32(to, a);
-            sp -= 4;
-            break;
-          }
-          case OP1_NEGF:
-          case OP1_NEG:
-          case OP1_NOT:
-          case OP1_TST: {
-            CHECKED(p, a, bytes);
-            BY_SIZE(size, UnaryOp<T>(op, p, flags));
-            break;
-          }
-          default: {  // conversions: all of them touch the 8 bytes of the operand
-            CHECKED(p, a, 8);
-            BY_SIZE(size, UnaryOp<T>(op, p, flags));
-            break;
-          }
-        }
-        pc = next;
-        break;
-      }
 
       case K_TLJ_REG:
       case K_TLJ_ABS:
@@ -534,6 +460,80 @@ void Run(Machine& m) {
         next = pc + 4;
         goto illegal;
     }
+    continue;
+
+  two_refused:
+    if (entry == GROUP_ILLEGAL) goto illegal;
+    ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(ipc)));
+    pc = next;
+    continue;
+
+  two_execute:
+    // The common integer operations, one case per operation and size so that each is
+    // a straight line; the rest share the general code below.
+    switch (entry) {
+      INTEGER_OP(OP2_DIVI)
+      INTEGER_OP(OP2_MODI) INTEGER_OP(OP2_RSHI) INTEGER_OP(OP2_DIVU) INTEGER_OP(OP2_MODU)
+          INTEGER_OP(OP2_RSHU) INTEGER_OP(OP2_ADD) INTEGER_OP(OP2_SUB) INTEGER_OP(OP2_CMP)
+              INTEGER_OP(OP2_MUL) INTEGER_OP(OP2_TST) INTEGER_OP(OP2_LSH) INTEGER_OP(OP2_AND)
+                  INTEGER_OP(OP2_OR) INTEGER_OP(OP2_XOR) INTEGER_OP(OP2_MOV) default : break;
+    }
+    {
+      const unsigned op = entry >> 2;
+      const uint32_t bytes = 1u << size;
+      switch (op) {
+        case OP2_LEA: {
+          CHECKED(d, da, 4);
+          Store32(d, sa);
+          break;
+        }
+        case OP2_MOVZ: {
+          CHECKED(d, da, 8);
+          CHECKED(s, sa, bytes);
+          uint64_t v = 0;
+          BY_SIZE(size, v = LoadAs<T>(s));
+          Store64(d, v);
+          break;
+        }
+        case OP2_MEMMOV: {
+          const uint64_t count = uint64_t{Load32(mem + HDR_MOVE_COUNT)} << size;
+          CHECKED(d, da, count);
+          CHECKED(s, sa, count);
+          std::memmove(d, s, count);
+          break;
+        }
+        case OP2_PUMEM:
+        case OP2_POMEM: {
+          CHECKED(c, da, size == SIZE_B ? 1 : 2);
+          const uint32_t count = size == SIZE_B ? *c : Load16(c);
+          if (op == OP2_PUMEM) {
+            const uint32_t top = sp - count;
+            const uint64_t lowest = uint64_t{Load32(mem + HDR_STACK_LIMIT)} + kStackMargin;
+            if (count > sp || lowest > top) goto stack_overflow;
+            CHECKED(to, top, count);
+            CHECKED(from, sa, count);
+            std::memmove(to, from, count);
+            sp = top;
+          } else {
+            if (uint64_t{sp} + count > Load32(mem + HDR_STACK_TOP)) goto stack_overflow;
+            CHECKED(from, sp, count);
+            CHECKED(to, sa, count);
+            std::memmove(to, from, count);
+          }
+          break;
+        }
+        default: {  // addf, subf, mulf, divf, cmpf at size d or q
+          CHECKED(d, da, bytes);
+          CHECKED(s, sa, bytes);
+          if (size == SIZE_D)
+            FloatOp2<uint32_t>(op, d, s, flags);
+          else
+            FloatOp2<uint64_t>(op, d, s, flags);
+          break;
+        }
+      }
+      pc = next;
+    }
   }
 
 illegal:
@@ -568,6 +568,9 @@ leave:
 #undef EXT
 #undef REG_LOW
 #undef BY_SIZE
+#undef TWO_FORMAT
+#undef INTEGER_CASE
+#undef INTEGER_OP
 }
 
 }  // namespace
