@@ -147,6 +147,18 @@ TEST_F(Heap, BadHandlesAreReportedWithTheirLines) {
   EXPECT_FALSE(vm.m.fatal);
 }
 
+TEST_F(Heap, UnusedHandlesCannotBeLockedIntoTheHeap) {
+  EXPECT_EQ(LockHeap(vm.m, 500), 0xFFFFFFFFu);
+  EXPECT_EQ(PinHeap(vm.m, 501), nullptr);
+  EXPECT_EQ(vm.m.heap.heapPinCount, 0);
+  UnlockHeap(vm.m, 500);
+  EXPECT_EQ(Rec(500).list, LIST_UNUSED);
+  EXPECT_EQ(vm.hooks.messages,
+            (std::vector<std::string>{"LockHeap() failed", "LockHeap() failed"}));
+  CompactHeap(vm.m);
+  EXPECT_FALSE(vm.m.fatal);
+}
+
 TEST_F(Heap, FreeingTwiceChangesNothing) {
   const uint32_t a = AllocHeap(vm.m, 16), b = AllocHeap(vm.m, 16);
   FreeHeap(vm.m, a);
