@@ -26,6 +26,18 @@ unsigned long Hex(uint32_t v) {
   return static_cast<unsigned long>(v);
 }
 
+// A fault of the running program: the message names the instruction, and the host ends
+// the program once the delivery is over.
+void EndInOrder(Machine& m, const char* format, uint32_t instruction) {
+  ShowMessage(m, Format(format, Hex(instruction)));
+  m.hostFlags |= HOST_END_PROGRAM;
+}
+
+// Float operations at size b or w do nothing but say so.
+void FloatSizeMessage(Machine& m, uint32_t instruction) {
+  ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(instruction)));
+}
+
 // A 4-bit two's-complement field, sign-extended.
 uint32_t ShortImmediate(uint32_t field) {
   return static_cast<uint32_t>(static_cast<int32_t>(field << 28) >> 28);
@@ -185,11 +197,12 @@ void Run(Machine& m) {
         goto illegal;
 
         TWO_FORMAT(1)
-        TWO_FORMAT(2) TWO_FORMAT(3) TWO_FORMAT(5) TWO_FORMAT(6) TWO_FORMAT(7) TWO_FORMAT(9)
-            TWO_FORMAT(10) TWO_FORMAT(11) TWO_FORMAT(13) TWO_FORMAT(14) TWO_FORMAT(15)
-                TWO_FORMAT(17) TWO_FORMAT(18) TWO_FORMAT(19) TWO_FORMAT(21) TWO_FORMAT(22)
-                    TWO_FORMAT(23) TWO_FORMAT(25) TWO_FORMAT(26) TWO_FORMAT(27) TWO_FORMAT(28)
-                        TWO_FORMAT(29) TWO_FORMAT(30)
+        TWO_FORMAT(2)
+        TWO_FORMAT(3) TWO_FORMAT(5) TWO_FORMAT(6) TWO_FORMAT(7) TWO_FORMAT(9) TWO_FORMAT(10)
+            TWO_FORMAT(11) TWO_FORMAT(13) TWO_FORMAT(14) TWO_FORMAT(15) TWO_FORMAT(17)
+                TWO_FORMAT(18) TWO_FORMAT(19) TWO_FORMAT(21) TWO_FORMAT(22) TWO_FORMAT(23)
+                    TWO_FORMAT(25) TWO_FORMAT(26) TWO_FORMAT(27) TWO_FORMAT(28) TWO_FORMAT(29)
+                        TWO_FORMAT(30)
 
                             case K_ONE_REG : case K_ONE_IND : case K_ONE_FRAME : case K_ONE_ABS : {
           const Kind kind = kDecode[w & 1023];
@@ -199,7 +212,7 @@ void Run(Machine& m) {
           const uint8_t entry = kOp1Table[(w >> 8) & 127];
           if (entry == GROUP_ILLEGAL) goto illegal;
           if (entry == GROUP_FLOAT_SIZE) {
-            ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(ipc)));
+            FloatSizeMessage(m, ipc);
             pc = next;
             break;
           }
@@ -464,7 +477,7 @@ void Run(Machine& m) {
 
   two_refused:
     if (entry == GROUP_ILLEGAL) goto illegal;
-    ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(ipc)));
+    FloatSizeMessage(m, ipc);
     pc = next;
     continue;
 
@@ -473,10 +486,11 @@ void Run(Machine& m) {
     // a straight line; the rest share the general code below.
     switch (entry) {
       INTEGER_OP(OP2_DIVI)
-      INTEGER_OP(OP2_MODI) INTEGER_OP(OP2_RSHI) INTEGER_OP(OP2_DIVU) INTEGER_OP(OP2_MODU)
-          INTEGER_OP(OP2_RSHU) INTEGER_OP(OP2_ADD) INTEGER_OP(OP2_SUB) INTEGER_OP(OP2_CMP)
-              INTEGER_OP(OP2_MUL) INTEGER_OP(OP2_TST) INTEGER_OP(OP2_LSH) INTEGER_OP(OP2_AND)
-                  INTEGER_OP(OP2_OR) INTEGER_OP(OP2_XOR) INTEGER_OP(OP2_MOV) default : break;
+      INTEGER_OP(OP2_MODI)
+      INTEGER_OP(OP2_RSHI) INTEGER_OP(OP2_DIVU) INTEGER_OP(OP2_MODU) INTEGER_OP(OP2_RSHU)
+          INTEGER_OP(OP2_ADD) INTEGER_OP(OP2_SUB) INTEGER_OP(OP2_CMP) INTEGER_OP(OP2_MUL)
+              INTEGER_OP(OP2_TST) INTEGER_OP(OP2_LSH) INTEGER_OP(OP2_AND) INTEGER_OP(OP2_OR)
+                  INTEGER_OP(OP2_XOR) INTEGER_OP(OP2_MOV) default : break;
     }
     {
       const unsigned op = entry >> 2;
@@ -537,20 +551,15 @@ void Run(Machine& m) {
   }
 
 illegal:
-  ShowMessage(
-      m, Format("Illegal opcode at 0x%8.8lX\nTerminating program. So terribly sorry.", Hex(ipc)));
-  m.hostFlags |= HOST_END_PROGRAM;
+  EndInOrder(m, "Illegal opcode at 0x%8.8lX\nTerminating program. So terribly sorry.", ipc);
   goto leave;
 
 stack_overflow:
-  ShowMessage(m, Format("Stack overflow at 0x%8.8lX. Terminating. So sorry.", Hex(ipc)));
-  m.hostFlags |= HOST_END_PROGRAM;
+  EndInOrder(m, "Stack overflow at 0x%8.8lX. Terminating. So sorry.", ipc);
   goto leave;
 
 divide_by_zero:
-  ShowMessage(
-      m, Format("Divide by zero at 0x%8.8lX\nTerminating program. So terribly sorry.", Hex(ipc)));
-  m.hostFlags |= HOST_END_PROGRAM;
+  EndInOrder(m, "Divide by zero at 0x%8.8lX\nTerminating program. So terribly sorry.", ipc);
   goto leave;
 
 address_fault:

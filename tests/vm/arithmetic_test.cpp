@@ -225,8 +225,6 @@ TEST_F(OperandForms, MemoryFormsAddressTheirLocations) {
           Two(OP2_LEA, D, 3, 0, static_cast<uint32_t>(-8)), data + 16,  // [data+16] = &[VFP-8]
       },
       [&](Vm& v) { v.SetReg(4, 0x1800); });
-  const uint32_t s = vm.Word(HDR_IMAGE_SIZE);
-  (void)s;
   EXPECT_EQ(vm.Reg(3), 5u);
   EXPECT_EQ(vm.Word(0x1808), 0x11u);
   EXPECT_EQ(vm.Word(0x180C), 0x11u);

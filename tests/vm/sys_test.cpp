@@ -52,9 +52,6 @@ TEST(Sys, TimeRows) {
   EXPECT_EQ(r.vm.hooks.timerPeriod, 100u);
   // The result leaves the high half of $14 alone.
   EXPECT_EQ(r.vm.Reg(14), 0xAAAAAAAA00000000u | 1234);
-  const uint32_t buffer = r.vm.m.memSize - r.vm.Word(HDR_HEAP_SIZE) - r.vm.Word(HDR_STACK_SIZE) -
-                          r.vm.Word(HDR_ZERO_SIZE);
-  (void)buffer;
   EXPECT_EQ(std::string(reinterpret_cast<char*>(r.vm.m.mem + 0x300)), "2024-02-03 07:05:09");
 }
 
@@ -79,12 +76,9 @@ TEST(Sys, LockStampIsTheSysInstructionsStackPlus20) {
   SysRun r;
   r.Run({{2304, 8}, {2306, 1}});
   // The lock survives to the end of the delivery, which the frame's efr releases.
-  const uint32_t top = r.vm.Word(HDR_STACK_TOP);
-  const uint32_t vspAtSys = top - 24 - 4;
   EXPECT_EQ(r.vm.Reg(14) & 0xFFFFFFFF, r.vm.m.heap.records[1].address);
   EXPECT_EQ(r.vm.m.heap.records[1].list, LIST_ALLOCATED);
   EXPECT_FALSE(r.vm.m.fatal);
-  (void)vspAtSys;
 }
 
 TEST(Sys, LockStampValue) {
