@@ -1,0 +1,1 @@
+// Lets a library whose folder has no sources yet still be built.

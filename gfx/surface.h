@@ -1,0 +1,87 @@
+// 32-bit surfaces: the screen, the text scratch surface and program surfaces in the heap,
+// the two drawing slots through which every operation reaches pixels, and the screen's
+// dirty rectangle. Pixels are bytes blue, green, red, alpha; rows top-down, no padding.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "vm/machine.h"
+
+namespace orvo::gfx {
+
+inline constexpr int32_t SURFACE_SCREEN = 0;
+inline constexpr int32_t SURFACE_TEXT = -2;
+inline constexpr int32_t SURFACE_NONE = -1;
+
+// Descriptor of a runtime-owned surface (the screen, the text scratch surface).
+struct OwnedSurface {
+  std::unique_ptr<uint8_t[]> block;
+  uint8_t* bits = nullptr;
+  int32_t width = 0, height = 0, stride = 0;
+  int32_t clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
+};
+
+// A started surface: its geometry copied, its pixels reachable.
+struct Slot {
+  int32_t handle = SURFACE_NONE;
+  uint8_t* pixels = nullptr;
+  int32_t bytesPerPixel = 4;
+  int32_t stride = 0, width = 0, height = 0;
+  int32_t clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
+  // VM address of the pinned Surface record of a heap surface, 0 otherwise.
+  uint32_t record = 0;
+};
+
+// Union of everything drawn on the screen since the last paint (right/bottom exclusive).
+struct DirtyRect {
+  bool any = false;
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct Graphics {
+  OwnedSurface screen;
+  OwnedSurface text;
+  Slot dst, src;
+  uint64_t linePattern = ~uint64_t{0};
+  DirtyRect dirty;
+  // Opens a file named by the program (resolved in the program's folders), "rb" or "wb".
+  std::function<std::FILE*(std::string_view name, const char* mode)> openFile;
+};
+
+// Makes the screen surface and then the text scratch surface (the screen's width, a
+// fifteenth of its height). False when either cannot be allocated.
+bool CreateScreen(Graphics& g, int32_t width, int32_t height);
+void DeleteScreen(Graphics& g);
+
+// Program surfaces in the managed heap: a 32-byte record, then the pixel block.
+int32_t CreateSurface(vm::Machine& m, int32_t width, int32_t height);
+void FreeSurface(vm::Machine& m, int32_t handle);
+
+// Slots. A start that fails (a record without pixels) returns false after its message;
+// the caller then skips the operation and ends what it started.
+bool StartDST(Graphics& g, vm::Machine& m, int32_t handle);
+bool StartSRC(Graphics& g, vm::Machine& m, int32_t handle);
+bool StartPair(Graphics& g, vm::Machine& m, int32_t source, int32_t destination);
+void EndDST(Graphics& g, vm::Machine& m);
+void EndSRC(Graphics& g, vm::Machine& m);
+void EndPair(Graphics& g, vm::Machine& m);
+
+// Marks part of the screen for repainting; negative sizes count from the other edge.
+void InvalidateArea(Graphics& g, int32_t x, int32_t y, int32_t width, int32_t height);
+// Hands out the dirty rectangle and clears it; false when nothing is dirty.
+bool TakeDirty(Graphics& g, int32_t& x, int32_t& y, int32_t& width, int32_t& height);
+
+// The rectangle operation of the shapes (fill colour, border colour; colour words
+// 0xAABBGGRR). The host fills the screen with opaque black through it.
+void DrawRectangle(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y,
+                   int32_t width, int32_t height, uint32_t fill, uint32_t border);
+
+// The graphics sys group (group 5): every row except 2 and 9 (pictures) and 16 (text),
+// which have their own entries. args is the VM address of the first argument word.
+void GraphicsSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args);
+
+}  // namespace orvo::gfx
