@@ -1,0 +1,8 @@
+-- Recursive fib(32); prints the result as the checksum.
+-- (The same source runs unchanged under LuaJIT.)
+local function fib(n)
+  if n < 2 then return n end
+  return fib(n - 1) + fib(n - 2)
+end
+
+print(fib(32))

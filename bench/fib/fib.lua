@@ -1,0 +1,7 @@
+-- Recursive fib(32); prints the result as the checksum.
+local function fib(n)
+  if n < 2 then return n end
+  return fib(n - 1) + fib(n - 2)
+end
+
+print(fib(32))
