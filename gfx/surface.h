@@ -34,6 +34,9 @@ struct Slot {
   int32_t clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
   // VM address of the pinned Surface record of a heap surface, 0 otherwise.
   uint32_t record = 0;
+  // Heap handle of the pinned pixel block of a heap surface, as it was pinned: the end
+  // unpins exactly this block even if drawing has since overwritten the record.
+  uint32_t pixelBlock = 0;
 };
 
 // Union of everything drawn on the screen since the last paint (right/bottom exclusive).
@@ -83,5 +86,58 @@ void DrawRectangle(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int3
 // The graphics sys group (group 5): every row except 2 and 9 (pictures) and 16 (text),
 // which have their own entries. args is the VM address of the first argument word.
 void GraphicsSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args);
+
+// x / 255, truncated, for 0 <= x <= 255 * 255: the multiply-and-shift form used by every
+// blend (exact over that whole range).
+constexpr uint32_t Div255(uint32_t x) {
+  return (x * 0x8081u) >> 23;
+}
+
+// Colour word (0xAABBGGRR) <-> pixel word (bytes blue, green, red, alpha in memory, read as
+// a little-endian word): red and blue change places.
+constexpr uint32_t SwapRedBlue(uint32_t v) {
+  return (v & 0xFF00FF00u) | ((v & 0xFFu) << 16) | ((v >> 16) & 0xFFu);
+}
+// A colour word has alpha when its alpha byte is not 0.
+constexpr bool HasAlpha(uint32_t colour) {
+  return colour > 0x00FFFFFFu;
+}
+
+// The operations behind the rows, for callers inside the runtime (the text renderer
+// composites through Blit and AlphaKey). Each starts and ends its own slots and
+// invalidates the screen as its row does.
+void Blit(Graphics& g, vm::Machine& m, int32_t destination, int32_t dx, int32_t dy, int32_t source,
+          int32_t sx, int32_t sy, int32_t width, int32_t height, int32_t invert, int32_t right,
+          int32_t bottom);
+void ScaledBlit(Graphics& g, vm::Machine& m, int32_t destination, int32_t dx, int32_t dy,
+                int32_t dw, int32_t dh, int32_t source, int32_t sx, int32_t sy, int32_t sw,
+                int32_t sh, int32_t right, int32_t bottom);
+// Number of pixels whose alpha was written.
+uint64_t AlphaKey(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y, int32_t width,
+                  int32_t height, uint32_t key, uint32_t companion, int32_t alpha);
+uint32_t ReadPixel(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y);
+void BlendPixel(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y,
+                uint32_t colour);
+void ColourAdjust(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y, int32_t width,
+                  int32_t height, int32_t hue, int32_t saturation, int32_t brightness,
+                  int32_t contrast);
+uint32_t RgbToHsv(uint32_t colour);
+uint32_t HsvToRgb(uint32_t hsv);
+// Width, height, clip x, y, width, height. False when the surface could not be started.
+bool SurfaceInfo(Graphics& g, vm::Machine& m, int32_t surface, int32_t info[6]);
+// Sets the clip rectangle; the old one goes to oldClip (x, y, width, height) when given.
+bool SetClip(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y, int32_t width,
+             int32_t height, int32_t oldClip[4]);
+// Returns the previous pattern.
+uint64_t SetLinePattern(Graphics& g, uint64_t pattern);
+void DrawLine(Graphics& g, vm::Machine& m, int32_t surface, int32_t x1, int32_t y1, int32_t x2,
+              int32_t y2, uint32_t colour);
+// points: count pairs of little-endian words x, y (the caller has checked their extent).
+void DrawLineRun(Graphics& g, vm::Machine& m, int32_t surface, const uint8_t* points, int32_t count,
+                 uint32_t colour);
+void DrawEllipse(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y, int32_t width,
+                 int32_t height, uint32_t fill, uint32_t outline);
+void GradientSquare(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y,
+                    int32_t width, int32_t height, uint32_t hue);
 
 }  // namespace orvo::gfx
