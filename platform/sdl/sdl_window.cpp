@@ -1,0 +1,255 @@
+#include "platform/sdl/sdl_window.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace orvo::platform {
+
+bool SdlWindow::Create(std::string_view title, int32_t x, int32_t y, int32_t width,
+                       int32_t height) {
+  Destroy();
+  width = std::max(width, 1);
+  height = std::max(height, 1);
+  // Hidden until Show: the program gets its window event before the window is visible.
+  window_ = SDL_CreateWindow(std::string(title).c_str(), x, y, width, height,
+                             SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+  if (!window_) return false;
+  // No vsync: presenting must never hold up the message loop.
+  renderer_ = SDL_CreateRenderer(window_, -1, 0);
+  if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+  if (!renderer_) {
+    Destroy();
+    return false;
+  }
+  outer_ = Rect{x, y, width, height};
+  normal_ = outer_;
+  frameApplied_ = false;
+  fullUpload_ = true;
+  // Most window managers tell the frame only once the window is mapped; where it is known
+  // already, the client area gets its final size now.
+  const Frame f = Borders();
+  if (f.top || f.left || f.bottom || f.right) {
+    FitOuter(outer_);
+    frameApplied_ = true;
+  }
+  return true;
+}
+
+void SdlWindow::Show() {
+  if (!window_) return;
+  SDL_ShowWindow(window_);
+  if (!frameApplied_) {
+    frameApplied_ = true;
+    const Frame f = Borders();
+    if (f.top || f.left || f.bottom || f.right) FitOuter(outer_);
+  }
+}
+
+void SdlWindow::Destroy() {
+  if (texture_) SDL_DestroyTexture(texture_);
+  if (renderer_) SDL_DestroyRenderer(renderer_);
+  if (window_) SDL_DestroyWindow(window_);
+  texture_ = nullptr;
+  renderer_ = nullptr;
+  window_ = nullptr;
+  textureWidth_ = textureHeight_ = 0;
+}
+
+WindowView SdlWindow::View() const {
+  WindowView v;
+  if (!window_) return v;
+  const uint32_t flags = SDL_GetWindowFlags(window_);
+  v.id = SDL_GetWindowID(window_);
+  v.minimized = (flags & SDL_WINDOW_MINIMIZED) != 0;
+  v.maximized = (flags & SDL_WINDOW_MAXIMIZED) != 0;
+  SDL_GetWindowSize(window_, &v.width, &v.height);
+  return v;
+}
+
+Size SdlWindow::ClientSize() const {
+  Size s;
+  if (window_) SDL_GetWindowSize(window_, &s.width, &s.height);
+  return s;
+}
+
+void SdlWindow::SetTitle(std::string_view utf8) {
+  if (window_) SDL_SetWindowTitle(window_, std::string(utf8).c_str());
+}
+
+SdlWindow::Frame SdlWindow::Borders() const {
+  Frame f;
+  if (!window_ || SDL_GetWindowBordersSize(window_, &f.top, &f.left, &f.bottom, &f.right) != 0) {
+    return Frame{};
+  }
+  f.top = std::max(f.top, 0);
+  f.left = std::max(f.left, 0);
+  f.bottom = std::max(f.bottom, 0);
+  f.right = std::max(f.right, 0);
+  return f;
+}
+
+void SdlWindow::FitOuter(const Rect& outer) {
+  const Frame f = Borders();
+  const int32_t w = std::max(outer.width - f.left - f.right, 1);
+  const int32_t h = std::max(outer.height - f.top - f.bottom, 1);
+  // SDL places and sizes the client area; the frame goes around it.
+  SDL_SetWindowSize(window_, w, h);
+  SDL_SetWindowPosition(window_, outer.x + f.left, outer.y + f.top);
+  normal_ = Rect{outer.x + f.left, outer.y + f.top, w, h};
+}
+
+void SdlWindow::RememberNormal() {
+  const uint32_t flags = SDL_GetWindowFlags(window_);
+  if (flags &
+      (SDL_WINDOW_MINIMIZED | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN)) {
+    return;
+  }
+  SDL_GetWindowPosition(window_, &normal_.x, &normal_.y);
+  SDL_GetWindowSize(window_, &normal_.width, &normal_.height);
+}
+
+void SdlWindow::Observe(const SDL_WindowEvent& e) {
+  if (!window_ || e.windowID != SDL_GetWindowID(window_)) return;
+  switch (e.event) {
+    case SDL_WINDOWEVENT_MOVED:
+    case SDL_WINDOWEVENT_RESIZED:
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+    case SDL_WINDOWEVENT_RESTORED:
+      RememberNormal();
+      break;
+    default:
+      break;
+  }
+}
+
+Placement SdlWindow::GetPlacement() {
+  Placement p;
+  if (!window_) return p;
+  const uint32_t flags = SDL_GetWindowFlags(window_);
+  if (!frameApplied_) {
+    p.normal = outer_;
+  } else {
+    RememberNormal();
+    const Frame f = Borders();
+    p.normal = Rect{normal_.x - f.left, normal_.y - f.top, normal_.width + f.left + f.right,
+                    normal_.height + f.top + f.bottom};
+  }
+  if (flags & SDL_WINDOW_MINIMIZED) {
+    p.showState = SW_SHOWMINIMIZED;
+  } else if (flags & SDL_WINDOW_MAXIMIZED) {
+    p.showState = SW_SHOWMAXIMIZED;
+  } else {
+    p.showState = SW_SHOWNORMAL;
+  }
+  return p;
+}
+
+void SdlWindow::SetPlacement(const Placement& p) {
+  if (!window_) return;
+  constexpr int32_t kHide = 0, kShowMinNoActive = 7, kForceMinimize = 11;
+  const int32_t state = p.showState;
+  if (state != kHide && (SDL_GetWindowFlags(window_) & SDL_WINDOW_HIDDEN)) Show();
+  // The normal rectangle can only be set on a normal window; a maximized or minimized one
+  // is restored first and then put back in the state asked for.
+  if (SDL_GetWindowFlags(window_) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED)) {
+    SDL_RestoreWindow(window_);
+  }
+  if (frameApplied_) {
+    FitOuter(p.normal);
+  } else {
+    outer_ = p.normal;
+    normal_ = p.normal;
+    SDL_SetWindowSize(window_, std::max(p.normal.width, 1), std::max(p.normal.height, 1));
+    SDL_SetWindowPosition(window_, p.normal.x, p.normal.y);
+  }
+  switch (state) {
+    case kHide:
+      SDL_HideWindow(window_);
+      break;
+    case SW_SHOWMAXIMIZED:
+      SDL_MaximizeWindow(window_);
+      break;
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case kShowMinNoActive:
+    case kForceMinimize:
+      SDL_MinimizeWindow(window_);
+      break;
+    default:
+      break;
+  }
+}
+
+bool SdlWindow::IsActive() const {
+  return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0;
+}
+
+void SdlWindow::Activate() {
+  if (!window_) return;
+  SDL_RaiseWindow(window_);
+  // Without a window manager to hand it over, the keyboard focus is taken directly.
+  SDL_SetWindowInputFocus(window_);
+}
+
+void SdlWindow::Raise() {
+  if (!window_) return;
+  if (SDL_GetWindowFlags(window_) & SDL_WINDOW_HIDDEN) Show();
+  // Restored from minimized and from maximized alike, as SW_RESTORE does.
+  SDL_RestoreWindow(window_);
+  Activate();
+}
+
+bool SdlWindow::EnsureTexture() {
+  int w = 0, h = 0;
+  if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0 || w <= 0 || h <= 0) return false;
+  if (texture_ && w == textureWidth_ && h == textureHeight_) return true;
+  if (texture_) SDL_DestroyTexture(texture_);
+  // ARGB8888 in memory is B, G, R, A: the screen block's own byte order.
+  texture_ =
+      SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h);
+  if (!texture_) return false;
+  SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
+  textureWidth_ = w;
+  textureHeight_ = h;
+  fullUpload_ = true;
+  return true;
+}
+
+void SdlWindow::Present(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
+                        const Rect& area) {
+  if (!renderer_ || !pixels || width <= 0 || height <= 0 ||
+      static_cast<int64_t>(stride) < static_cast<int64_t>(width) * 4) {
+    return;
+  }
+  if (!EnsureTexture()) return;
+  // A new texture holds nothing yet: it is filled from the whole block, whatever the
+  // area, so that a small dirty rectangle after a resize leaves no garbage around it.
+  const Rect r = fullUpload_ ? Rect{0, 0, textureWidth_, textureHeight_} : area;
+  const int64_t x0 = std::max<int64_t>(r.x, 0), y0 = std::max<int64_t>(r.y, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t{r.x} + r.width, textureWidth_);
+  const int64_t y1 = std::min<int64_t>(int64_t{r.y} + r.height, textureHeight_);
+  if (x0 >= x1 || y0 >= y1) return;
+  const SDL_Rect lockRect{static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                          static_cast<int>(y1 - y0)};
+  void* locked = nullptr;
+  int pitch = 0;
+  if (SDL_LockTexture(texture_, &lockRect, &locked, &pitch) != 0) return;
+  // Rows and columns beyond the block are black; the locked area must be written whole.
+  const int64_t copyWidth = std::clamp<int64_t>(std::min<int64_t>(x1, width) - x0, 0, x1 - x0);
+  for (int64_t y = y0; y < y1; ++y) {
+    auto* dst = static_cast<uint8_t*>(locked) + (y - y0) * pitch;
+    int64_t done = 0;
+    if (y < height && copyWidth > 0) {
+      std::memcpy(dst, pixels + y * stride + x0 * 4, static_cast<size_t>(copyWidth) * 4);
+      done = copyWidth;
+    }
+    std::memset(dst + done * 4, 0, static_cast<size_t>((x1 - x0) - done) * 4);
+  }
+  SDL_UnlockTexture(texture_);
+  fullUpload_ = false;
+  SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+  SDL_RenderPresent(renderer_);
+}
+
+}  // namespace orvo::platform
