@@ -119,6 +119,9 @@ void EventTranslator::Translate(const SDL_Event& e, const WindowView& now,
       Key(e.key, out);
       break;
     case SDL_TEXTINPUT:
+      // Left Alt with a key is a system character on Windows, which the window procedure
+      // does not take. Right Alt is AltGr on many layouts and must still type.
+      if ((mods_ & KMOD_LALT) && !(mods_ & KMOD_CTRL)) break;
       for (size_t i = 0; i < sizeof e.text.text && e.text.text[i] != 0;) {
         const uint32_t cp = NextCodePoint(e.text.text, i);
         // Control characters come as key events only, as on Windows.

@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/sdl/sdl_folders.h"
@@ -21,9 +22,22 @@ bool InitSdl() {
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) == 0) return true;
-  SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS);
-  return false;
+  if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) return false;
+  // An X server under load now and then refuses a connection that a moment later succeeds;
+  // without a second try SDL would quietly fall back to an invisible offscreen display.
+  const char* display = std::getenv("DISPLAY");
+  if (!std::getenv("SDL_VIDEODRIVER") && display && *display) {
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
+        return true;
+      }
+      SDL_Delay(20);
+    }
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
+  }
+  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
 }
 
 uint32_t RegisterOwnEvents() {

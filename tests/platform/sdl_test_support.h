@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -86,8 +87,17 @@ inline Window XWindowOf(SDL_Window* w) {
 }
 
 // A connection of the test's own, as another client of the server sees the window.
+// Xvfb now and then resets a new connection at once; a second try succeeds.
+inline Display* OpenDisplay() {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (Display* d = XOpenDisplay(nullptr)) return d;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return nullptr;
+}
+
 struct XConnection {
-  Display* display = XOpenDisplay(nullptr);
+  Display* display = OpenDisplay();
   ~XConnection() {
     if (display) XCloseDisplay(display);
   }
@@ -107,8 +117,20 @@ inline std::vector<uint32_t> ReadWindow(Display* d, Window w, int x, int y, int 
   return out;
 }
 
+// Runs a shell command; xdotool commands that failed to reach the server are run again.
 inline int Shell(const std::string& command) {
-  return std::system(command.c_str());
+  int rc = 0;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    std::string output;
+    FILE* f = popen((command + " 2>&1").c_str(), "r");
+    if (!f) return -1;
+    char buf[256];
+    while (fgets(buf, sizeof buf, f)) output += buf;
+    rc = pclose(f);
+    if (rc == 0 || output.find("an't open display") == std::string::npos) return rc;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return rc;
 }
 
 // Every test here runs on an X server of its own.
@@ -127,7 +149,8 @@ class SdlTest : public ::testing::Test {
     ASSERT_TRUE(platform->CreateWindow("test", x, y, width, height));
     platform->ShowWindow();
     std::vector<Message> got;
-    ASSERT_TRUE(CollectUntil(*platform, got, MSG_PAINT));
+    ASSERT_TRUE(CollectUntil(*platform, got, MSG_PAINT, -1, 15000))
+        << SDL_GetCurrentVideoDriver() << " " << got.size() << " " << SDL_GetError();
     Drain(*platform, 100);
     xwindow = XWindowOf(platform->Window());
     ASSERT_NE(xwindow, 0u);
