@@ -5,12 +5,14 @@
 #include <sstream>
 #include <string>
 
-#include "host/headless_runner.h"
+#include "host/runtime.h"
+#include "platform/headless/headless_platform.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvo-headless [--data DIR] [--events FILE] [--dump-memory FILE] [--eh] GAMEDIR\n";
+    "usage: orvo-headless [--data DIR] [--events FILE] [--dump-memory FILE] [--screenshot FILE]\n"
+    "                     [--desktop WxH] [--eh] GAMEDIR\n";
 
 std::string AsFolder(std::string path) {
   if (path.empty()) path = ".";
@@ -18,16 +20,26 @@ std::string AsFolder(std::string path) {
   return path;
 }
 
-int Usage(const char* problem) {
-  std::fprintf(stderr, "orvo-headless: %s\n%s", problem, kUsage);
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "orvo-headless: %s\n%s", problem.c_str(), kUsage);
   return 2;
+}
+
+bool ParseSize(const std::string& text, orvo::platform::Size& out) {
+  int w = 0, h = 0;
+  char x = 0, extra = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || x != 'x') return false;
+  if (w <= 0 || h <= 0 || w > 32767 || h > 32767) return false;
+  out = {w, h};
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  orvo::host::HeadlessOptions options;
-  std::string gameDir, dataDir, eventsFile;
+  orvo::host::RuntimeOptions options;
+  orvo::platform::HeadlessConfig config;
+  std::string gameDir, eventsFile, desktop;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     auto value = [&](std::string& out) {
@@ -37,35 +49,41 @@ int main(int argc, char** argv) {
     };
     bool ok = true;
     if (std::strcmp(arg, "--data") == 0)
-      ok = value(dataDir);
+      ok = value(options.dataFolder);
     else if (std::strcmp(arg, "--events") == 0)
       ok = value(eventsFile);
     else if (std::strcmp(arg, "--dump-memory") == 0)
       ok = value(options.dumpFile);
+    else if (std::strcmp(arg, "--screenshot") == 0)
+      ok = value(options.screenshotFile);
+    else if (std::strcmp(arg, "--desktop") == 0)
+      ok = value(desktop) && ParseSize(desktop, config.desktop);
     else if (std::strcmp(arg, "--eh") == 0)
-      options.startedWithEh = true;
+      options.commandLine = "-eh";
     else if (arg[0] == '-' && arg[1] != '\0')
-      return Usage((std::string("unknown option ") + arg).c_str());
+      return Usage(std::string("unknown option ") + arg);
     else if (gameDir.empty())
       gameDir = arg;
     else
       return Usage("only one GAMEDIR may be given");
-    if (!ok) return Usage((std::string(arg) + " needs a value").c_str());
+    if (!ok) return Usage(std::string(arg) + " needs a value");
   }
   if (gameDir.empty()) return Usage("no GAMEDIR given");
-  options.programFolder = AsFolder(gameDir);
-  // Without --data the game keeps its files beside itself, as with no documents folder.
-  options.dataFolder = dataDir.empty() ? options.programFolder : AsFolder(dataDir);
+  // The game folder is the program folder, as if the runtime were linked into it. Without
+  // --data the game keeps its files beside itself, as with no documents folder.
+  config.executablePath = AsFolder(gameDir) + "orvo";
+  if (!options.dataFolder.empty()) options.dataFolder = AsFolder(options.dataFolder);
 
   if (!eventsFile.empty()) {
     std::ifstream in(eventsFile, std::ios::binary);
-    if (!in) return Usage(("cannot read " + eventsFile).c_str());
+    if (!in) return Usage("cannot read " + eventsFile);
     std::stringstream text;
     text << in.rdbuf();
     std::string error;
-    if (!orvo::host::ParseScript(text.str(), options.script, error))
-      return Usage((eventsFile + ": " + error).c_str());
+    if (!orvo::platform::ParseScript(text.str(), config.script, error))
+      return Usage(eventsFile + ": " + error);
   }
-  orvo::host::HeadlessRunner runner(std::move(options), stdout);
-  return runner.Run();
+  orvo::platform::HeadlessPlatform platform(std::move(config));
+  orvo::host::Runtime runtime(platform, std::move(options));
+  return runtime.Run();
 }

@@ -1,8 +1,8 @@
-#include "host/event_script.h"
+#include "platform/headless/script.h"
 
 #include <cstdint>
 
-namespace orvo::host {
+namespace orvo::platform {
 
 namespace {
 
@@ -77,10 +77,13 @@ bool ParseScript(std::string_view text, std::vector<ScriptItem>& items, std::str
     } else if (t[0] == "until") {
       item.kind = ScriptItem::UNTIL;
       ok = t.size() == 3 && ParseNumber(t[1], item.code) && ParseDuration(t[2], item.waitMs);
+    } else if (t[0] == "shot") {
+      item.kind = ScriptItem::SHOT;
+      ok = t.size() == 2;
+      if (ok) item.file = std::string(t[1]);
     } else if (t.size() <= 4) {
-      int32_t* fields[4] = {&item.event.code, &item.event.a1, &item.event.a2, &item.event.a3};
       ok = true;
-      for (size_t i = 0; i < t.size() && ok; ++i) ok = ParseNumber(t[i], *fields[i]);
+      for (size_t i = 0; i < t.size() && ok; ++i) ok = ParseNumber(t[i], item.event[i]);
     }
     if (!ok) {
       error = "line " + std::to_string(lineNumber) + ": cannot read \"" + std::string(line) + "\"";
@@ -91,4 +94,4 @@ bool ParseScript(std::string_view text, std::vector<ScriptItem>& items, std::str
   return true;
 }
 
-}  // namespace orvo::host
+}  // namespace orvo::platform

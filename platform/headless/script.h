@@ -1,4 +1,5 @@
-// Scripted input for the headless runner: events, and waits that let real time pass.
+// Scripted input for the headless platform: events, waits that let real time pass, and
+// screenshots.
 #pragma once
 
 #include <cstdint>
@@ -6,15 +7,14 @@
 #include <string_view>
 #include <vector>
 
-#include "host/event_queue.h"
-
-namespace orvo::host {
+namespace orvo::platform {
 
 struct ScriptItem {
-  enum Kind { EVENT, WAIT, UNTIL } kind = EVENT;
-  Event event;          // EVENT
-  int32_t code = 0;     // UNTIL: the code that ends the wait
-  uint32_t waitMs = 0;  // WAIT, UNTIL
+  enum Kind { EVENT, WAIT, UNTIL, SHOT } kind = EVENT;
+  int32_t event[4] = {};  // EVENT: code, a1, a2, a3
+  int32_t code = 0;       // UNTIL: the code that ends the wait
+  uint32_t waitMs = 0;    // WAIT, UNTIL
+  std::string file;       // SHOT: where the screenshot goes
 };
 
 // Parses the whole script. On a bad line returns false with error naming the line.
@@ -23,4 +23,4 @@ bool ParseScript(std::string_view text, std::vector<ScriptItem>& items, std::str
 // A decimal or 0x-hexadecimal number, optionally negative, taken modulo 2^32.
 bool ParseNumber(std::string_view token, int32_t& out);
 
-}  // namespace orvo::host
+}  // namespace orvo::platform

@@ -1,0 +1,256 @@
+#include "host/runtime.h"
+
+#include <cstdio>
+
+#include "host/folders.h"
+#include "host/screenshot.h"
+#include "vm/interpreter.h"
+#include "vm/loader.h"
+
+namespace orvo::host {
+
+namespace {
+
+constexpr uint8_t START_OPTION_EH = 1;
+constexpr const char* kWindowTitle = "ORVO 6.0";
+
+}  // namespace
+
+Runtime::Runtime(platform::Platform& platform, RuntimeOptions options)
+    : platform_(platform), options_(std::move(options)), machine_(*this) {}
+
+Runtime::~Runtime() {
+  vm::ReleaseImage(machine_);
+}
+
+int Runtime::Run() {
+  if (StartUp() && !over_) MessageLoop();
+  Finish();
+  return exitCode_;
+}
+
+void Runtime::Quit(int code) {
+  if (over_) return;
+  over_ = true;
+  exitCode_ = code;
+  platform_.PostQuit();
+}
+
+bool Runtime::StartUp() {
+  state_.folders.program = ProgramFolderOf(platform_.ExecutablePath());
+  if (!platform_.ClaimInstance(state_.folders.program)) return false;
+  state_.folders.data = options_.dataFolder.empty()
+                            ? DataFolderFor(state_.folders.program, platform_.DocumentsFolder())
+                            : options_.dataFolder;
+  state_.controlKeyName = "Ctrl";
+
+  // The installed image is read unless the user's folder holds its own copy.
+  std::FILE* image = std::fopen((state_.folders.data + "main.ove").c_str(), "rb");
+  if (!image) image = std::fopen((state_.folders.program + "main.ove").c_str(), "rb");
+  if (!vm::LoadImage(machine_, image)) {
+    exitCode_ = 1;
+    over_ = true;
+    return false;
+  }
+  state_.startTick = platform_.TickCount();
+
+  ScreenSetup();
+  if (over_) return false;
+  if (options_.commandLine == "-eh") machine_.mem[vm::HDR_START_OPTIONS] |= START_OPTION_EH;
+
+  DeliverDirect(EVT_START);
+  if (over_) return false;
+
+  const uint8_t* h = machine_.mem;
+  if (!platform_.CreateWindow(kWindowTitle, vm::Load16(h + vm::HDR_WINDOW_X),
+                              vm::Load16(h + vm::HDR_WINDOW_Y), vm::Load16(h + vm::HDR_WINDOW_W),
+                              vm::Load16(h + vm::HDR_WINDOW_H))) {
+    platform_.MessageBox("Failed creating the window. Terminating. So sorry!");
+    exitCode_ = 1;
+    over_ = true;
+    return false;
+  }
+  const platform::Size client = platform_.ClientSize();
+  state_.clientWidth = client.width;
+  state_.clientHeight = client.height;
+
+  DeliverDirect(EVT_WINDOW);
+  if (over_) return false;
+  platform_.ShowWindow();
+  state_.mainLoopStarted = true;
+  return true;
+}
+
+// Window messages always go first; one queued event is delivered per turn, and the
+// screen is painted whenever the platform has nothing waiting.
+void Runtime::MessageLoop() {
+  while (!over_) {
+    if (!platform_.PeekMessage()) {
+      PaintDirty();
+      if (!queue_.Empty()) {
+        DispatchOneEvent();
+        continue;
+      }
+    }
+    platform::Message msg;
+    if (!platform_.GetMessage(msg)) break;
+    WindowProc(msg);
+  }
+}
+
+void Runtime::Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3) {
+  if (machine_.fatal || windowDestroyed_ || !machine_.mem) return;
+  vm::CallProgram(machine_, static_cast<uint32_t>(code), static_cast<uint32_t>(a1),
+                  static_cast<uint32_t>(a2), static_cast<uint32_t>(a3));
+  platform_.Delivered(code);
+  if (machine_.fatal) Quit(machine_.exitCode);
+}
+
+void Runtime::DeliverDirect(int32_t code, int32_t a1, int32_t a2, int32_t a3) {
+  if (code != EVT_END && (machine_.hostFlags & vm::HOST_ENDING)) return;
+  Deliver(code, a1, a2, a3);
+}
+
+void Runtime::DispatchOneEvent() {
+  Event e;
+  if (!TakeEvent(queue_, e)) return;
+  if ((machine_.hostFlags & vm::HOST_ENDING) && e.code != EVT_END) return;
+  Deliver(e.code, e.a1, e.a2, e.a3);
+}
+
+void Runtime::Drain() {
+  while (!queue_.Empty() && !machine_.fatal && !windowDestroyed_) DispatchOneEvent();
+}
+
+void Runtime::EndProgram(vm::Machine&) {
+  DestroyWindow();
+  Quit(0);
+}
+
+// The window goes away: the program sees the end event, then the music, the surfaces
+// and VM memory are released and the loop ends.
+void Runtime::DestroyWindow() {
+  if (windowDestroyed_) return;
+  Deliver(EVT_END, 0, 0, 0);
+  windowDestroyed_ = true;
+  StopMusic();
+  Finish();
+  platform_.DestroyWindow();
+  platform_.PostQuit();
+}
+
+// What the run leaves behind for whoever started it, then the release of VM memory and
+// the screen.
+void Runtime::Finish() {
+  if (!options_.screenshotFile.empty() && graphics_.screen.bits) {
+    Screenshot(options_.screenshotFile);
+    options_.screenshotFile.clear();
+  }
+  if (!options_.dumpFile.empty() && machine_.mem) {
+    if (std::FILE* f = std::fopen(options_.dumpFile.c_str(), "wb")) {
+      std::fwrite(machine_.mem, 1, machine_.memSize, f);
+      std::fclose(f);
+    }
+    options_.dumpFile.clear();
+  }
+  gfx::DeleteScreen(graphics_);
+  vm::ReleaseImage(machine_);
+}
+
+void Runtime::ScreenSetup() {
+  const platform::Size desktop = platform_.DesktopSize();
+  if (graphics_.screen.bits &&
+      (desktop.width > state_.desktopWidth || desktop.height > state_.desktopHeight)) {
+    // The surfaces go with the window, after the program has had its last events: it may
+    // still draw while it saves.
+    DeliverDirect(EVT_CLOSE, 1);
+    Drain();
+    queue_.Reset();
+    MessageBox("Screen change: game ending, restart game");
+    DestroyWindow();
+    Quit(0);
+    return;
+  }
+  state_.desktopWidth = desktop.width;
+  state_.desktopHeight = desktop.height;
+  const platform::Size display = platform_.DisplaySize();
+  state_.displayWidth = display.width;
+  state_.displayHeight = display.height;
+  if (platform_.HasWindow()) {
+    const platform::Size client = platform_.ClientSize();
+    state_.clientWidth = client.width;
+    state_.clientHeight = client.height;
+  }
+  if (!graphics_.screen.bits &&
+      !gfx::CreateScreen(graphics_, desktop.width & 0xFFFF, desktop.height & 0xFFFF)) {
+    MessageBox("Failed creating screen BITMAP. Terminating. So sorry!");
+    Quit(1);
+    return;
+  }
+  gfx::DrawRectangle(graphics_, machine_, gfx::SURFACE_SCREEN, 0, 0, desktop.width, desktop.height,
+                     0xFF000000u, 0);
+}
+
+void Runtime::PaintDirty() {
+  int32_t x, y, w, h;
+  if (!gfx::TakeDirty(graphics_, x, y, w, h) || !platform_.HasWindow()) return;
+  platform_.Present(graphics_.screen.bits, graphics_.screen.width, graphics_.screen.height,
+                    graphics_.screen.stride, {x, y, w, h});
+}
+
+void Runtime::PaintAll() {
+  if (!graphics_.screen.bits || !platform_.HasWindow()) return;
+  platform_.Present(graphics_.screen.bits, graphics_.screen.width, graphics_.screen.height,
+                    graphics_.screen.stride, {0, 0, state_.clientWidth, state_.clientHeight});
+}
+
+void Runtime::Screenshot(const std::string& file) {
+  const gfx::OwnedSurface& s = graphics_.screen;
+  const int32_t w = std::min(state_.clientWidth, s.width);
+  const int32_t h = std::min(state_.clientHeight, s.height);
+  if (!WriteScreenshot(file, s.bits, w, h, s.stride))
+    std::fprintf(stderr, "orvo: cannot write the screenshot %s\n", file.c_str());
+}
+
+void Runtime::MessageBox(std::string_view text) {
+  platform_.MessageBox(text);
+}
+
+void Runtime::AppendDebugLog(std::string_view text) {
+  std::FILE* f = std::fopen((state_.folders.data + "debug.log").c_str(), "ab");
+  if (!f) return;
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+}
+
+// A running timer keeps its interval; the program stops it first to change it.
+void Runtime::SetTimer(uint32_t periodMs) {
+  if (periodMs == 0) {
+    if (state_.timerId != 0) platform_.StopTimer();
+    state_.timerId = 0;
+    return;
+  }
+  if (state_.timerId != 0) return;
+  state_.timerId = platform_.StartTimer(periodMs) ? 1 : 0;
+}
+
+uint32_t Runtime::ElapsedMs() {
+  return platform_.TickCount() - state_.startTick;
+}
+
+vm::LocalTime Runtime::Now() {
+  const platform::LocalTime t = platform_.Now();
+  return {t.year, t.month, t.day, t.hour, t.minute, t.second};
+}
+
+void Runtime::PauseMusic() {}
+void Runtime::ResumeMusic() {}
+void Runtime::MusicFinished() {}
+void Runtime::PlaySound(vm::Machine&, uint32_t) {}
+void Runtime::MusicCommand(vm::Machine&, uint32_t) {}
+void Runtime::StopMusic() {}
+bool Runtime::MusicPlaying() {
+  return false;
+}
+
+}  // namespace orvo::host

@@ -1,0 +1,94 @@
+// The host shell: one runtime object owns the machine, the event queue, the screen and
+// every service's state, starts the program, runs the message loop and ends the process.
+// The platform it is handed decides whether that happens in a real window or headless.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "gfx/surface.h"
+#include "host/event_queue.h"
+#include "host/host_state.h"
+#include "platform/platform.h"
+#include "vm/machine.h"
+
+namespace orvo::host {
+
+struct RuntimeOptions {
+  std::string commandLine;     // exactly "-eh" sets the start option
+  std::string dataFolder;      // overrides the per-user folder when not empty
+  std::string dumpFile;        // VM memory written here when the run ends
+  std::string screenshotFile;  // client area written here as PNG when the run ends
+};
+
+class Runtime : public vm::Hooks {
+ public:
+  Runtime(platform::Platform& platform, RuntimeOptions options);
+  ~Runtime() override;
+  Runtime(const Runtime&) = delete;
+  Runtime& operator=(const Runtime&) = delete;
+
+  // Start-up, message loop and ending; returns the process exit code.
+  int Run();
+
+  // The queue and deliveries.
+  void PostEvent(const Event& e) { host::PostEvent(queue_, e); }
+  void DispatchOneEvent();
+  void Drain();
+  // Events 1 to 4 bypass the queue; while ending only the end event is delivered.
+  void DeliverDirect(int32_t code, int32_t a1 = 0, int32_t a2 = 0, int32_t a3 = 0);
+  void ScreenSetup();
+  // The window procedure: one translated window message.
+  void WindowProc(const platform::Message& msg);
+
+  vm::Machine& machine() { return machine_; }
+  HostState& state() { return state_; }
+  EventQueue& queue() { return queue_; }
+  gfx::Graphics& graphics() { return graphics_; }
+  platform::Platform& platform() { return platform_; }
+  bool Over() const { return over_; }
+
+  // vm::Hooks
+  void MessageBox(std::string_view text) override;
+  void AppendDebugLog(std::string_view text) override;
+  void SysGroup(vm::Machine& m, uint32_t command, uint32_t args) override;
+  void SetTimer(uint32_t periodMs) override;
+  uint32_t ElapsedMs() override;
+  vm::LocalTime Now() override;
+  void PlaySound(vm::Machine& m, uint32_t nameAddress) override;
+  void MusicCommand(vm::Machine& m, uint32_t arg) override;
+  void StopMusic() override;
+  bool MusicPlaying() override;
+  void EndProgram(vm::Machine& m) override;
+
+ private:
+  friend struct WindowProcTable;
+  bool StartUp();
+  void MessageLoop();
+  void Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3);
+  void DestroyWindow();
+  // Paints what the program drew since the last paint.
+  void PaintDirty();
+  void PaintAll();
+  void Screenshot(const std::string& file);
+  void Finish();
+  // The music hooks of the window: minimize pauses, restore resumes, the end of a song
+  // stops it and clears the playing flag.
+  void PauseMusic();
+  void ResumeMusic();
+  void MusicFinished();
+  // Ends the process with code once control is back in the loop.
+  void Quit(int code);
+
+  platform::Platform& platform_;
+  RuntimeOptions options_;
+  vm::Machine machine_;
+  HostState state_;
+  EventQueue queue_;
+  gfx::Graphics graphics_;
+  bool windowDestroyed_ = false;
+  bool over_ = false;
+  int exitCode_ = 0;
+};
+
+}  // namespace orvo::host

@@ -1,0 +1,37 @@
+// The sys groups served outside the VM core, routed to their services.
+#include "host/runtime.h"
+#include "services/window_requests.h"
+#include "vm/sys.h"
+
+namespace orvo::host {
+
+namespace {
+
+enum Group : uint32_t {
+  GROUP_FILES = 0,
+  GROUP_STRINGS = 3,
+  GROUP_GRAPHICS = 5,
+  GROUP_WINDOW = 7,
+  GROUP_SETTINGS = 8,
+};
+
+}  // namespace
+
+void Runtime::SysGroup(vm::Machine& m, uint32_t command, uint32_t args) {
+  const uint32_t row = command & 0xFF;
+  switch (command >> 8) {
+    case GROUP_GRAPHICS:
+      gfx::GraphicsSys(graphics_, m, row, args);
+      break;
+    case GROUP_WINDOW: {
+      services::WindowContext w{platform_, state_, queue_};
+      services::WindowSys(w, m, row, args);
+      break;
+    }
+    default:
+      vm::UnknownSys(m);
+      break;
+  }
+}
+
+}  // namespace orvo::host

@@ -1,0 +1,302 @@
+#include "services/window_requests.h"
+
+#include <sys/utsname.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "vm/sys.h"
+
+namespace orvo::services {
+
+namespace {
+
+using host::EVENT_QUEUE_SIZE;
+using host::EventQueue;
+
+constexpr int32_t EVT_DOWN = 12, EVT_UP = 13, EVT_TIMER = 11, EVT_MOUSE_MOVE = 15;
+constexpr uint32_t VK_CAPITAL = 0x14, VK_NUMLOCK = 0x90, VK_SCROLL = 0x91;
+constexpr uint32_t kTitleLimit = 511;  // characters the title keeps
+
+// The argument words of one request, each read only once it is known to lie in VM memory.
+struct Args {
+  vm::Machine& m;
+  uint32_t base;
+  bool ok = true;
+  uint32_t operator[](uint32_t i) {
+    const uint8_t* p = m.Ptr(base + 4 * i, 4);
+    if (!p) {
+      if (ok) vm::AddressFault(m, base + 4 * i, m.Word(vm::HDR_VPC));
+      ok = false;
+      return 0;
+    }
+    return vm::Load32(p);
+  }
+};
+
+uint8_t* Need(vm::Machine& m, uint32_t addr, uint32_t len) {
+  uint8_t* p = m.Ptr(addr, len);
+  if (!p) vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
+  return p;
+}
+
+bool Text(vm::Machine& m, uint32_t addr, std::string_view& out) {
+  if (vm::ReadString(m, addr, out)) return true;
+  vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
+  return false;
+}
+
+// Copies a string and its terminator, cut to what VM memory holds from addr on.
+void CopyOut(vm::Machine& m, uint32_t addr, std::string_view text) {
+  if (addr >= m.memSize) {
+    vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
+    return;
+  }
+  const uint32_t room = m.memSize - addr;
+  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(text.size(), room - 1));
+  std::memcpy(m.mem + addr, text.data(), n);
+  m.mem[addr + n] = 0;
+}
+
+uint32_t Next(uint32_t i) {
+  return (i + 1) % EVENT_QUEUE_SIZE;
+}
+
+void CopyEvent(uint8_t* record, const host::Event& e) {
+  vm::Store32(record, static_cast<uint32_t>(e.code));
+  vm::Store32(record + 4, static_cast<uint32_t>(e.a1));
+  vm::Store32(record + 8, static_cast<uint32_t>(e.a2));
+  vm::Store32(record + 12, static_cast<uint32_t>(e.a3));
+}
+
+// Takes the next press or release, discarding the moves and ticks in front of it.
+uint32_t TakePress(EventQueue& q, uint8_t* record) {
+  const uint32_t remove = vm::Load32(record);
+  vm::Store32(record, 0);
+  uint32_t i = q.read;
+  bool found = false;
+  for (; i != q.write; i = Next(i)) {
+    const int32_t code = q.entries[i].code;
+    if (code == EVT_MOUSE_MOVE || code == EVT_TIMER) continue;
+    found = code == EVT_DOWN || code == EVT_UP;
+    break;
+  }
+  q.read = i;
+  if (!found) return 0;
+  CopyEvent(record, q.entries[i]);
+  if (remove) q.read = Next(i);
+  return 1;
+}
+
+// Works off the moves and ticks at the front of the queue; the last move wins.
+uint32_t LatestMove(EventQueue& q, uint8_t* record) {
+  vm::Store32(record, 0);
+  while (q.read != q.write) {
+    const host::Event& e = q.entries[q.read];
+    if (e.code != EVT_MOUSE_MOVE && e.code != EVT_TIMER) break;
+    if (e.code == EVT_MOUSE_MOVE) CopyEvent(record, e);
+    q.read = Next(q.read);
+  }
+  return vm::Load32(record) == static_cast<uint32_t>(EVT_MOUSE_MOVE) ? 1 : 0;
+}
+
+void ReadClipboard(WindowContext& w, vm::Machine& m, uint32_t buffer, uint32_t size) {
+  if (!w.platform.HasClipboardText()) return;
+  uint8_t* b = Need(m, buffer, 1);
+  if (!b) return;
+  *b = 0;
+  const std::string text = w.platform.GetClipboardText();
+  // Text that does not fit is not cut: the buffer stays empty.
+  if (text.size() + 1 >= size) return;
+  uint8_t* out = Need(m, buffer, static_cast<uint32_t>(text.size() + 1));
+  if (out) std::memcpy(out, text.c_str(), text.size() + 1);
+}
+
+void ReadPlacement(WindowContext& w, uint8_t* record) {
+  if (!w.platform.HasWindow()) {
+    vm::Store32(record + 16, platform::SW_SHOWNORMAL);
+    return;
+  }
+  platform::Placement p = w.platform.GetPlacement();
+  w.host.lastPlacementRead = p;
+  // A saved placement never brings the window back minimized.
+  int32_t show = p.showState;
+  if (show == platform::SW_MINIMIZE) show = platform::SW_RESTORE;
+  if (show == platform::SW_SHOWMINIMIZED) show = platform::SW_SHOWNORMAL;
+  const int32_t words[5] = {p.normal.x, p.normal.y, p.normal.width, p.normal.height, show};
+  for (int i = 0; i < 5; ++i) vm::Store32(record + 4 * i, static_cast<uint32_t>(words[i]));
+}
+
+void WritePlacement(WindowContext& w, const uint8_t* record) {
+  int32_t v[5];
+  for (int i = 0; i < 5; ++i) v[i] = static_cast<int32_t>(vm::Load32(record + 4 * i));
+  const bool previous = w.host.placementInProgress;
+  w.host.placementInProgress = true;
+  platform::Placement p;
+  if (int64_t{v[0]} + v[1] + v[2] + v[3] != 0) {
+    p.normal = {v[0], v[1], v[2], v[3]};
+    p.showState = v[4];
+    w.host.showMode = v[4];
+  } else {
+    p = w.platform.GetPlacement();
+    p.showState = platform::SW_SHOWNORMAL;
+  }
+  w.platform.SetPlacement(p);
+  w.host.placementInProgress = previous;
+}
+
+void SetTitle(WindowContext& w, std::string_view text) {
+  // Cut after kTitleLimit characters, never inside one.
+  size_t end = 0;
+  for (uint32_t chars = 0; end < text.size() && chars < kTitleLimit; ++chars) {
+    ++end;
+    while (end < text.size() && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) ++end;
+  }
+  w.platform.SetTitle(text.substr(0, end));
+}
+
+int32_t KeyState(WindowContext& w, uint32_t vk) {
+  uint16_t state = w.host.keys[vk & 0xFF];
+  if (vk > 0xFF) state = 0;
+  const uint32_t toggles = w.platform.LockToggles();
+  const uint32_t lock = vk == VK_CAPITAL   ? platform::TOGGLE_CAPS
+                        : vk == VK_NUMLOCK ? platform::TOGGLE_NUM
+                        : vk == VK_SCROLL  ? platform::TOGGLE_SCROLL
+                                           : 0;
+  if (lock) state = static_cast<uint16_t>((state & 0x8000) | ((toggles & lock) ? 1 : 0));
+  return static_cast<int16_t>(state);
+}
+
+}  // namespace
+
+uint32_t VersionLine(std::string& line) {
+  utsname u{};
+  if (uname(&u) != 0) {
+    line = "OS unknown";
+    return 0;
+  }
+  unsigned long numbers[3] = {0, 0, 0};
+  const char* p = u.release;
+  for (int i = 0; i < 3 && *p; ++i) {
+    char* end = nullptr;
+    numbers[i] = std::strtoul(p, &end, 10);
+    p = end;
+    while (*p && (*p < '0' || *p > '9')) ++p;
+  }
+  line = vm::Format("ORVO %d.%d - %s ID:%lu Version:%lu.%lu Build:%lu (%s)", 6, 0, u.sysname, 0ul,
+                    numbers[0], numbers[1], numbers[2], u.version);
+  return static_cast<uint32_t>(((numbers[1] & 0xFF) << 24) | ((numbers[0] & 0xFF) << 16));
+}
+
+void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
+  Args a{m, args};
+  std::string_view text;
+  switch (row) {
+    case 0:
+      if (Text(m, a[0], text)) vm::ShowMessage(m, text);
+      break;
+    case 1: {
+      const uint32_t buffer = a[0], size = a[1];
+      if (!a.ok) return;
+      if (size <= 2) {
+        vm::ShowMessage(m, "GetEOL: buffer too small");
+      } else if (uint8_t* b = Need(m, buffer, 3)) {
+        std::memcpy(b, "\r\n", 3);
+      }
+      vm::SetResult(m, 2);
+      break;
+    }
+    case 2:
+      vm::SetResultPair(m, static_cast<uint32_t>(w.host.displayWidth),
+                        static_cast<uint32_t>(w.host.displayHeight));
+      break;
+    case 3:
+    case 4: {
+      const uint32_t record = a[0];
+      if (!a.ok) return;
+      if (uint8_t* r = Need(m, record, 16))
+        vm::SetResult(m, row == 3 ? TakePress(w.queue, r) : LatestMove(w.queue, r));
+      break;
+    }
+    case 5: {
+      const uint32_t buffer = a[0], size = a[1];
+      if (a.ok) ReadClipboard(w, m, buffer, size);
+      break;
+    }
+    case 6:
+      if (Text(m, a[0], text)) w.platform.SetClipboardText(text);
+      break;
+    case 7: {
+      const uint32_t flag = a[0];
+      if (a.ok) w.platform.CaptureMouse(flag != 0);
+      break;
+    }
+    case 8:
+    case 9: {
+      const uint32_t record = a[0];
+      if (!a.ok) return;
+      if (uint8_t* r = Need(m, record, 20)) {
+        if (row == 8)
+          ReadPlacement(w, r);
+        else
+          WritePlacement(w, r);
+      }
+      break;
+    }
+    case 10:
+      vm::SetResultPair(m, static_cast<uint32_t>(w.host.clientWidth),
+                        static_cast<uint32_t>(w.host.clientHeight));
+      break;
+    case 11:
+      if (Text(m, a[0], text)) SetTitle(w, text);
+      break;
+    case 12:
+    case 13:
+    case 15: {
+      const uint32_t buffer = a[0];
+      if (!a.ok) return;
+      CopyOut(m, buffer,
+              row == 12   ? w.host.folders.data
+              : row == 13 ? w.host.folders.program
+                          : w.host.controlKeyName);
+      break;
+    }
+    case 14: {
+      const uint32_t buffer = a[0];
+      if (!a.ok) return;
+      std::string line;
+      const uint32_t result = VersionLine(line);
+      CopyOut(m, buffer, line);
+      vm::SetResult(m, result);
+      break;
+    }
+    case 16: {
+      const uint32_t word = a[0];
+      if (!a.ok) return;
+      const int32_t shape = static_cast<int32_t>(word & 0xFFFF);
+      if (shape != w.host.cursorShape) {
+        w.host.cursorShape = shape;
+        w.platform.SetCursor(shape <= platform::CURSOR_UPARROW ? shape : platform::CURSOR_ARROW);
+      }
+      break;
+    }
+    case 17:
+      if (Text(m, a[0], text)) w.platform.OpenWithShell(text);
+      break;
+    case 18:
+      vm::SetResultPair(m, static_cast<uint32_t>(w.host.desktopWidth),
+                        static_cast<uint32_t>(w.host.desktopHeight));
+      break;
+    case 19: {
+      const uint32_t vk = a[0];
+      if (a.ok) vm::SetResult(m, static_cast<uint32_t>(KeyState(w, vk)));
+      break;
+    }
+    default:
+      vm::UnknownSys(m);
+      break;
+  }
+}
+
+}  // namespace orvo::services

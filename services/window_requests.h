@@ -1,0 +1,26 @@
+// The window requests group: message box, input polling, clipboard, placement, sizes,
+// title, folders, version line, cursor, shell and key state.
+#pragma once
+
+#include <cstdint>
+
+#include "host/event_queue.h"
+#include "host/host_state.h"
+#include "platform/platform.h"
+#include "vm/machine.h"
+
+namespace orvo::services {
+
+struct WindowContext {
+  platform::Platform& platform;
+  host::HostState& host;
+  host::EventQueue& queue;
+};
+
+// row = low byte of the command; args = VM address of the first argument word.
+void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args);
+
+// The version line and the result word made from the system's version numbers.
+uint32_t VersionLine(std::string& line);
+
+}  // namespace orvo::services
