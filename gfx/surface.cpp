@@ -47,15 +47,12 @@ void FromOwned(Slot& slot, const OwnedSurface& s) {
 // memory, where the program can write anything; drawing trusts the slot's clip, so it is
 // cut to the surface here once.
 void CutClipToSurface(Slot& slot) {
+  // An empty clip keeps its corner (cut into the surface), as the clip operation leaves it.
   const Span c = ClipSpan(slot).Intersect(BoundsSpan(slot));
-  if (c.Empty()) {
-    slot.clipX = slot.clipY = slot.clipWidth = slot.clipHeight = 0;
-    return;
-  }
-  slot.clipX = static_cast<int32_t>(c.left);
-  slot.clipY = static_cast<int32_t>(c.top);
-  slot.clipWidth = static_cast<int32_t>(c.right - c.left);
-  slot.clipHeight = static_cast<int32_t>(c.bottom - c.top);
+  slot.clipX = static_cast<int32_t>(std::clamp<int64_t>(c.left, 0, slot.width));
+  slot.clipY = static_cast<int32_t>(std::clamp<int64_t>(c.top, 0, slot.height));
+  slot.clipWidth = static_cast<int32_t>(std::max<int64_t>(0, c.right - slot.clipX));
+  slot.clipHeight = static_cast<int32_t>(std::max<int64_t>(0, c.bottom - slot.clipY));
 }
 
 // Bytes a heap block owns, or 0 for a handle that names no block.

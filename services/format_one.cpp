@@ -45,7 +45,7 @@ constexpr uint64_t kHugeNumber = uint64_t{1} << 40;
 // larger precision prints the same text as this one.
 constexpr uint64_t kEnoughGeneralDigits = 1200;
 
-struct Spec {
+struct Conversion {
   bool minus = false, plus = false, space = false, hash = false, zero = false;
   bool hasWidth = false, hasPrecision = false;
   bool star = false;  // a width or precision taken from the arguments
@@ -70,7 +70,7 @@ bool StartsWith(std::string_view f, size_t i, std::string_view what) {
 
 // Parses the conversion specification starting at the '%' at f[i]. False when the format
 // ends before a conversion character.
-bool ParseSpec(std::string_view f, size_t i, Spec& s) {
+bool ParseConversion(std::string_view f, size_t i, Conversion& s) {
   ++i;
   for (; i < f.size(); ++i) {
     char c = f[i];
@@ -132,19 +132,19 @@ Outcome Print(std::string& out, const std::string& fmt, T value, size_t room) {
 }
 
 // Every conversion's text is at least its width long.
-bool TooWide(const Spec& s, size_t room) {
+bool TooWide(const Conversion& s, size_t room) {
   return s.hasWidth && s.width > room;
 }
 
 // Width for %c and %s. The Windows library pads these with zeros too when asked.
-void AppendPadded(std::string& out, std::string_view body, const Spec& s) {
+void AppendPadded(std::string& out, std::string_view body, const Conversion& s) {
   size_t pad = s.hasWidth && s.width > body.size() ? static_cast<size_t>(s.width) - body.size() : 0;
   if (!s.minus) out.append(pad, s.zero ? '0' : ' ');
   out.append(body);
   if (s.minus) out.append(pad, ' ');
 }
 
-std::string Head(const Spec& s, bool hashAllowed, bool zeroAllowed) {
+std::string Head(const Conversion& s, bool hashAllowed, bool zeroAllowed) {
   std::string fmt = "%";
   if (s.minus) fmt += '-';
   if (s.plus) fmt += '+';
@@ -155,7 +155,7 @@ std::string Head(const Spec& s, bool hashAllowed, bool zeroAllowed) {
   return fmt;
 }
 
-Outcome Integer(std::string& out, const Spec& s, const FormatArgument& arg, size_t room) {
+Outcome Integer(std::string& out, const Conversion& s, const FormatArgument& arg, size_t room) {
   if (arg.size == 1) return Outcome::NOT_PERFORMED;
   bool wide = false;
   const char* length = "";
@@ -203,7 +203,7 @@ Outcome Integer(std::string& out, const Spec& s, const FormatArgument& arg, size
   return Print(out, fmt, static_cast<unsigned>(arg.low), room);
 }
 
-Outcome Floating(std::string& out, const Spec& s, const FormatArgument& arg, size_t room) {
+Outcome Floating(std::string& out, const Conversion& s, const FormatArgument& arg, size_t room) {
   if (arg.size != 8) return Outcome::NOT_PERFORMED;
   if (s.length != LEN_NONE && s.length != LEN_L && s.length != LEN_LONG_DOUBLE)
     return Outcome::NOT_PERFORMED;
@@ -223,7 +223,7 @@ Outcome Floating(std::string& out, const Spec& s, const FormatArgument& arg, siz
   return Print(out, fmt, value, room);
 }
 
-Outcome Character(std::string& out, const Spec& s, const FormatArgument& arg, size_t room) {
+Outcome Character(std::string& out, const Conversion& s, const FormatArgument& arg, size_t room) {
   if (arg.size == 1 || (s.length != LEN_NONE && s.length != LEN_H)) return Outcome::NOT_PERFORMED;
   if (TooWide(s, room)) return Outcome::NO_ROOM;
   const char ch = static_cast<char>(arg.low & 0xFF);
@@ -233,7 +233,7 @@ Outcome Character(std::string& out, const Spec& s, const FormatArgument& arg, si
 
 // The Windows library reads a precision-limited string only as far as the precision, so
 // only that much of it has to lie in VM memory.
-Outcome String(std::string& out, const Spec& s, const FormatArgument& arg, const vm::Machine& m,
+Outcome String(std::string& out, const Conversion& s, const FormatArgument& arg, const vm::Machine& m,
                size_t room) {
   if (arg.size != 1 || (s.length != LEN_NONE && s.length != LEN_H)) return Outcome::NOT_PERFORMED;
   if (TooWide(s, room)) return Outcome::NO_ROOM;
@@ -256,7 +256,7 @@ Outcome String(std::string& out, const Spec& s, const FormatArgument& arg, const
 }
 
 // A 32-bit library prints a pointer as eight upper-case hexadecimal digits.
-Outcome Pointer(std::string& out, const Spec& s, const FormatArgument& arg, size_t room) {
+Outcome Pointer(std::string& out, const Conversion& s, const FormatArgument& arg, size_t room) {
   if (arg.size == 1 || s.length != LEN_NONE) return Outcome::NOT_PERFORMED;
   if (TooWide(s, room)) return Outcome::NO_ROOM;
   std::string fmt = s.minus ? "%-" : "%";
@@ -265,7 +265,7 @@ Outcome Pointer(std::string& out, const Spec& s, const FormatArgument& arg, size
   return Print(out, fmt, static_cast<unsigned>(arg.low), room);
 }
 
-Outcome Perform(std::string& out, const Spec& s, const FormatArgument& arg, const vm::Machine& m,
+Outcome Perform(std::string& out, const Conversion& s, const FormatArgument& arg, const vm::Machine& m,
                 size_t room) {
   if (s.star) return Outcome::NOT_PERFORMED;
   switch (s.conversion) {
@@ -318,9 +318,9 @@ FormatStatus FormatOne(const vm::Machine& m, std::string_view format, const Form
     }
     if (!conversionSeen) {
       conversionSeen = true;
-      Spec spec;
+      Conversion spec;
       if (out.size() > room) return FormatStatus::FORMAT_NO_ROOM;
-      if (ParseSpec(format, i, spec)) {
+      if (ParseConversion(format, i, spec)) {
         switch (Perform(out, spec, arg, m, room - out.size())) {
           case Outcome::DONE:
             i = spec.end;

@@ -1,50 +1,69 @@
-// The instruction loop. VPC, VSP, VFP and the flags live in locals while an instruction
-// runs and are written back to the header before the next one starts, so the header
-// always shows the machine as of the current instruction. Every VM address turned into a
-// host pointer is checked for its whole length; the register slots and the immediate
-// slot lie in the header and need no check.
+// The fast instruction loop: threaded dispatch (computed goto) through a table indexed by
+// the low 16 bits of the opcode word, built once from the decoding tables of decode.h and
+// formats.h. The common two-operand instructions have a handler for their format,
+// operation and size together; every other two-operand instruction goes through a
+// handler for its format and then one for its operation and size; the one-operand group
+// likewise through its operand form and then its operation and size.
+//
+// VPC, VSP, VFP and the flags live in locals and are written to the header only where
+// something can look there: before Step runs an instruction, and when Interpret ends.
+// The fast handlers touch no address below kFastLow, so nothing they do can read the
+// stale header fields, and anything the program writes over them is overwritten before
+// it can be read, exactly as if they were stored after every instruction.
+//
+// Each handler makes its checks before its first side effect (the immediate slot aside,
+// which Step fills the same way again) and hands anything unusual to Step (step.cpp):
+// addresses near the header or the end of memory, block moves, float operations at the
+// wrong size, division by zero, illegal opcodes and the system-level instructions. Step
+// runs the instruction from the start, exactly as described, with every check it needs.
+// No decoded form is kept between instructions, so code that the program rewrites runs
+// as written.
 #include "vm/interpreter.h"
 
+#include <array>
 #include <cstring>
+#include <type_traits>
 
 #include "vm/decode.h"
 #include "vm/formats.h"
 #include "vm/machine.h"
 #include "vm/operations.h"
-#include "vm/sys.h"
+#include "vm/step.h"
+#include "vm/stops.h"
 
 namespace orvo::vm {
 namespace {
 
-constexpr uint32_t kStackMargin = 100;
-constexpr uint32_t kSavedStateBytes = 140;
-constexpr uint32_t kRegisterBytes = 128;
-// sfvr/efr save registers 14 - n .. 13; more than 14 would reach into the header.
-constexpr uint32_t kMaxSavedRegisters = 14;
+using Label = const void*;
 
-unsigned long Hex(uint32_t v) {
-  return static_cast<unsigned long>(v);
+// Accesses at or above this address cannot touch the working copies in the header
+// (VPC at 136, VSP at 160, VFP at 168, the flags at 192).
+constexpr uint32_t kFastLow = 200;
+// Below this size the whole run goes through Step.
+constexpr uint32_t kFastMinMemory = 1024;
+
+template <unsigned kSize>
+using SizeType =
+    std::conditional_t<kSize == SIZE_B, uint8_t,
+                       std::conditional_t<kSize == SIZE_W, uint16_t,
+                                          std::conditional_t<kSize == SIZE_D, uint32_t, uint64_t>>>;
+
+constexpr bool IsMemory(Loc loc) {
+  return loc == LOC_IND_A || loc == LOC_IND_B || loc == LOC_ABS || loc == LOC_FRAME_F ||
+         loc == LOC_FRAME_E;
 }
 
-// A fault of the running program: the message names the instruction, and the host ends
-// the program once the delivery is over.
-void EndInOrder(Machine& m, const char* format, uint32_t instruction) {
-  ShowMessage(m, Format(format, Hex(instruction)));
-  m.hostFlags |= HOST_END_PROGRAM;
+// Result flags of the low 1 << size bytes of raw.
+[[gnu::always_inline]] inline uint8_t SizedFlags(uint64_t raw, unsigned size) {
+  const unsigned bits = 8u << size;
+  const uint64_t v = size == SIZE_Q ? raw : raw & ((uint64_t{1} << (bits & 63)) - 1);
+  if (v == 0) return FLAG_ZERO;
+  return static_cast<uint8_t>((((v >> (bits - 1)) & 1) << 2) | (v & 1));
 }
 
-// Float operations at size b or w do nothing but say so.
-void FloatSizeMessage(Machine& m, uint32_t instruction) {
-  ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(instruction)));
-}
-
-// A 4-bit two's-complement field, sign-extended.
-uint32_t ShortImmediate(uint32_t field) {
-  return static_cast<uint32_t>(static_cast<int32_t>(field << 28) >> 28);
-}
-
-// The VM address of an operand location; immediates are first placed in their slot.
-// Extension words are taken in order from cursor.
+// The location of one operand of a two-operand format; immediates are placed in their
+// slot. cursor moves past the extension words taken, so after both operands it is the
+// address of the next instruction.
 template <Loc kLoc>
 [[gnu::always_inline]] inline uint32_t Locate(uint8_t* mem, uint32_t w, unsigned size, uint32_t fp,
                                               uint32_t& cursor) {
@@ -68,526 +87,499 @@ template <Loc kLoc>
     cursor += 4;
     return fp + e;
   } else if constexpr (kLoc == LOC_SIMM_A || kLoc == LOC_SIMM_B) {
-    Store32(mem + HDR_IMMEDIATE, ShortImmediate(kLoc == LOC_SIMM_A ? regA : regB));
+    const uint32_t field = kLoc == LOC_SIMM_A ? regA : regB;
+    Store32(mem + HDR_IMMEDIATE, static_cast<uint32_t>(static_cast<int32_t>(field << 28) >> 28));
     if (size == SIZE_Q) Store32(mem + HDR_IMMEDIATE + 4, 0);
     return HDR_IMMEDIATE;
   } else {
     static_assert(kLoc == LOC_LIMM);
     Store32(mem + HDR_IMMEDIATE, Load32(mem + cursor));
-    if (size == SIZE_Q) Store32(mem + HDR_IMMEDIATE + 4, Load32(mem + cursor + 4));
+    if (size == SIZE_Q) {
+      Store32(mem + HDR_IMMEDIATE + 4, Load32(mem + cursor + 4));
+      cursor += 4;
+    }
+    cursor += 4;
     return HDR_IMMEDIATE;
   }
+}
+
+// One two-operand operation at one size (entry = OP2 * 4 + size) on operands whose 8
+// bytes are known to be in memory. false: Step must run the instruction (nothing has
+// been changed yet).
+template <unsigned kEntry>
+[[gnu::always_inline]] inline bool Op2(uint8_t* mem, uint32_t da, uint32_t sa, uint8_t& flags) {
+  constexpr unsigned kOp = kEntry >> 2, kSize = kEntry & 3;
+  using T = SizeType<kSize>;
+  if constexpr (kOp2Table[kEntry] >= GROUP_ILLEGAL || kOp == OP2_MEMMOV || kOp == OP2_PUMEM ||
+                kOp == OP2_POMEM) {
+    return false;
+  } else if constexpr (kOp <= OP2_MOV) {
+    return IntegerOp2<T>(kOp, mem + da, mem + sa, flags);
+  } else if constexpr (kOp == OP2_MOVZ) {
+    Store64(mem + da, LoadAs<T>(mem + sa));
+    return true;
+  } else if constexpr (kOp == OP2_LEA) {
+    Store32(mem + da, sa);
+    return true;
+  } else {
+    FloatOp2<T>(kOp, mem + da, mem + sa, flags);
+    return true;
+  }
+}
+
+// One one-operand operation at one size on an operand whose 8 bytes are in memory. The
+// stack slots are checked here; false: Step must run the instruction.
+template <unsigned kEntry>
+[[gnu::always_inline]] inline bool Op1(uint8_t* mem, uint32_t a, uint32_t& sp, uint8_t& flags,
+                                       uint32_t lim8) {
+  constexpr unsigned kOp = kEntry >> 2, kSize = kEntry & 3;
+  constexpr uint32_t kBytes = 1u << kSize, kRoom = kBytes < 2 ? 2 : kBytes;
+  using T = SizeType<kSize>;
+  if constexpr (kOp1Table[kEntry] >= GROUP_ILLEGAL) {
+    return false;
+  } else if constexpr (kOp == OP1_PUSH) {
+    if (static_cast<uint32_t>(sp - 8 - kFastLow) > lim8) return false;
+    if constexpr (kSize == SIZE_B)
+      Store16(mem + sp - kRoom, *(mem + a));
+    else
+      StoreAs<T>(mem + sp - kRoom, LoadAs<T>(mem + a));
+    sp -= kRoom;
+    return true;
+  } else if constexpr (kOp == OP1_POP) {
+    if (static_cast<uint32_t>(sp - kFastLow) > lim8) return false;
+    StoreAs<T>(mem + a, LoadAs<T>(mem + sp));
+    sp += kRoom;
+    return true;
+  } else if constexpr (kOp == OP1_PEA) {
+    if (static_cast<uint32_t>(sp - 8 - kFastLow) > lim8) return false;
+    Store32(mem + sp - 4, a);
+    sp -= 4;
+    return true;
+  } else {
+    UnaryOp<T>(kOp, mem + a, flags);
+    return true;
+  }
+}
+
+#define ORVO_REPEAT_128(X)                                                                        \
+  X(0)                                                                                            \
+  X(1) X(2) X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17)    \
+      X(18) X(19) X(20) X(21) X(22) X(23) X(24) X(25) X(26) X(27) X(28) X(29) X(30) X(31) X(32)   \
+          X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(40) X(41) X(42) X(43) X(44) X(45) X(46)     \
+              X(47) X(48) X(49) X(50) X(51) X(52) X(53) X(54) X(55) X(56) X(57) X(58) X(59) X(60) \
+                  X(61) X(62) X(63) X(64) X(65) X(66) X(67) X(68) X(69) X(70) X(71) X(72) X(73)   \
+                      X(74) X(75) X(76) X(77) X(78) X(79) X(80) X(81) X(82) X(83) X(84) X(85)     \
+                          X(86) X(87) X(88) X(89) X(90) X(91) X(92) X(93) X(94) X(95) X(96) X(97) \
+                              X(98) X(99) X(100) X(101) X(102) X(103) X(104) X(105) X(106) X(107) \
+                                  X(108) X(109) X(110) X(111) X(112) X(113) X(114) X(115) X(116)  \
+                                      X(117) X(118) X(119) X(120) X(121) X(122) X(123) X(124)     \
+                                          X(125) X(126) X(127)
+
+// The two-operand formats, by their low 5 bits.
+#define ORVO_FORMATS(X)                                                                           \
+  X(1)                                                                                            \
+  X(2) X(3) X(5) X(6) X(7) X(9) X(10) X(11) X(13) X(14) X(15) X(17) X(18) X(19) X(21) X(22) X(23) \
+      X(25) X(26) X(27) X(28) X(29) X(30)
+
+// The integer operations that programs use most, at sizes d and q, and the float ones.
+#define ORVO_HOT_INTEGER(X, F)                                                               \
+  X(F, MOV, D)                                                                               \
+  X(F, MOV, Q) X(F, ADD, D) X(F, ADD, Q) X(F, SUB, D) X(F, SUB, Q) X(F, CMP, D) X(F, CMP, Q) \
+      X(F, AND, D) X(F, MUL, D) X(F, MOVZ, D)
+#define ORVO_HOT_FLOAT(X, F) X(F, ADDF, Q) X(F, SUBF, Q) X(F, MULF, Q) X(F, DIVF, Q) X(F, CMPF, Q)
+
+// Two-operand instructions with one handler for format, operation and size together.
+#define ORVO_FUSED(X)                                                                              \
+  ORVO_HOT_INTEGER(X, 28)                                                                          \
+  ORVO_HOT_FLOAT(X, 28) X(28, XOR, D) X(28, OR, D) X(28, LSH, D) X(28, RSHU, D) X(28, MOV, B)      \
+      ORVO_HOT_INTEGER(X, 30) X(30, LSH, D) X(30, RSHU, D) X(30, RSHI, D) ORVO_HOT_INTEGER(X, 22)  \
+          X(22, MOV, B) ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18)      \
+              X(18, MOVZ, B) X(18, MOV, B) X(19, MOV, D) X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D)  \
+                  X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D) X(1, MOV, B) X(1, MOV, D) X(1, ADD, D)    \
+                      X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D) X(26, CMP, D)                      \
+                          ORVO_HOT_FLOAT(X, 26) X(25, MOV, D) X(25, MOV, Q) X(23, MOV, D)          \
+                              X(23, ADD, D) X(7, MOV, D) X(14, MOV, D) X(14, ADD, D) X(29, MOV, B) \
+                                  X(29, MOV, D)
+
+struct FusedKey {
+  uint8_t format, entry;
+};
+
+#define FUSED_KEY(F, O, S) {F, OP2_##O * 4 + SIZE_##S},
+inline constexpr FusedKey kFused[] = {ORVO_FUSED(FUSED_KEY)};
+#undef FUSED_KEY
+inline constexpr unsigned kFusedCount = sizeof kFused / sizeof kFused[0];
+
+// Handler numbers: one per instruction kind (K_ILLEGAL standing for Step), then the fused
+// handlers in list order.
+using HandlerTable = std::array<uint16_t, 65536>;
+
+HandlerTable BuildHandlerTable() {
+  std::array<std::array<uint16_t, 128>, 32> fused{};
+  for (unsigned i = 0; i < kFusedCount; ++i)
+    fused[kFused[i].format][kFused[i].entry] = static_cast<uint16_t>(K_COUNT + i);
+  HandlerTable t{};
+  for (unsigned low = 0; low < 65536; ++low) {
+    const Kind kind = kDecode[low & 1023];
+    t[low] = static_cast<uint16_t>(kind);
+    if (kFormatKind[low & 31] != kind) continue;
+    // Refused operations go to Step before anything is located: it reports them
+    // without filling the immediate slot. Block moves need Step's exact checks.
+    const uint8_t entry = kOp2Table[(low >> 9) & 127];
+    const unsigned op = entry >> 2;
+    if (entry >= GROUP_ILLEGAL || op == OP2_MEMMOV || op == OP2_PUMEM || op == OP2_POMEM)
+      t[low] = K_ILLEGAL;
+    else if (fused[low & 31][entry] != 0)
+      t[low] = fused[low & 31][entry];
+  }
+  return t;
+}
+
+const HandlerTable& Handlers() {
+  static const HandlerTable table = BuildHandlerTable();
+  return table;
 }
 
 template <bool kBounded>
 void Run(Machine& m) {
   uint8_t* const mem = m.mem;
-  const uint64_t memSize = m.memSize;
+  // One unsigned compare each: an address below kFastLow wraps far above these.
+  const uint32_t lim8 = m.memSize - kFastLow - 8;          // 8 bytes at the address
+  const uint32_t codeLim = m.memSize - kFastLow - 16;      // the longest instruction
+  const uint64_t limAll = uint64_t{m.memSize} - kFastLow;  // any length
+  const uint16_t* const handlerOf = Handlers().data();
   uint32_t pc = Load32(mem + HDR_VPC);
   uint32_t sp = Load32(mem + HDR_VSP);
   uint32_t fp = Load32(mem + HDR_VFP);
   uint8_t flags = mem[HDR_FLAGS] & 7;
+  uint32_t next = pc;  // the VPC to leave in the header
+  uint32_t w = 0;
+  // Between a form handler and an operation handler: the locations and the next VPC.
+  uint32_t da = 0, sa = 0, npc = 0;
 
-  uint32_t ipc = pc;   // the current instruction
-  uint32_t next = pc;  // where execution goes on, for the endings that name it
-  uint32_t faultAddress = 0;
+#define OP2_LABEL(E) &&op2_##E,
+#define OP1_LABEL(E) &&op1_##E,
+  static const Label kOp2Labels[128] = {ORVO_REPEAT_128(OP2_LABEL)};
+  static const Label kOp1Labels[128] = {ORVO_REPEAT_128(OP1_LABEL)};
+#undef OP2_LABEL
+#undef OP1_LABEL
 
-  // A checked host pointer for len bytes at addr; leaves through address_fault otherwise.
-#define CHECKED(ptr, addr, len)                     \
-  uint8_t* ptr;                                     \
-  do {                                              \
-    const uint32_t checkedAddr_ = (addr);           \
-    if (uint64_t{checkedAddr_} + (len) > memSize) { \
-      faultAddress = checkedAddr_;                  \
-      goto address_fault;                           \
-    }                                               \
-    ptr = mem + checkedAddr_;                       \
+  Label labels[K_COUNT + kFusedCount];
+  for (unsigned k = 0; k < K_COUNT; ++k) labels[k] = &&careful;
+  labels[K_NOP] = &&k_nop;
+#define FORMAT_KIND(N) labels[K_F##N] = &&format_##N;
+  ORVO_FORMATS(FORMAT_KIND)
+#undef FORMAT_KIND
+  labels[K_TLJ_REG] = &&k_tlj_reg;
+  labels[K_TLJ_ABS] = &&k_tlj_abs;
+  labels[K_TLJ_IND] = &&k_tlj_ind;
+  labels[K_TLJ_FRAME] = &&k_tlj_frame;
+  labels[K_LJ] = &&k_lj;
+  labels[K_ONE_REG] = &&k_one_reg;
+  labels[K_ONE_IND] = &&k_one_ind;
+  labels[K_ONE_FRAME] = &&k_one_frame;
+  labels[K_ONE_ABS] = &&k_one_abs;
+  labels[K_JSR_ABS] = &&k_jsr_abs;
+  labels[K_JSR_REG] = &&k_jsr_reg;
+  labels[K_SFVR] = &&k_sfvr;
+  labels[K_EFR] = &&k_efr;
+  labels[K_PUSH_LONG] = &&k_push_long;
+  labels[K_PUSH_SHORT] = &&k_push_short;
+  labels[K_JMP_MEM] = &&k_jmp_mem;
+  labels[K_JMP] = &&k_jmp;
+  {
+    unsigned i = K_COUNT;
+#define FUSED_LABEL(F, O, S) labels[i++] = &&fused_##F##_##O##_##S;
+    ORVO_FUSED(FUSED_LABEL)
+#undef FUSED_LABEL
+  }
+
+#define FAST(addr) (static_cast<uint32_t>((addr)-kFastLow) <= lim8)
+#define FAST_OR_CAREFUL(addr)      \
+  do {                             \
+    if (!FAST(addr)) goto careful; \
   } while (0)
-  // The instruction has this many words; all of them must lie in VM memory.
-#define NEED_WORDS(n)                        \
-  do {                                       \
-    if (uint64_t{pc} + 4u * (n) > memSize) { \
-      faultAddress = pc + 4u * ((n)-1);      \
-      goto address_fault;                    \
-    }                                        \
+  // Next instruction. Its words are read without further checks: the longest
+  // instruction has four.
+#define DISPATCH()                                                    \
+  do {                                                                \
+    if constexpr (kBounded) {                                         \
+      if (m.budget == 0) goto out_of_budget;                          \
+      --m.budget;                                                     \
+    }                                                                 \
+    if (static_cast<uint32_t>(pc - kFastLow) > codeLim) goto careful; \
+    w = Load32(mem + pc);                                             \
+    goto* labels[handlerOf[w & 0xFFFF]];                              \
   } while (0)
 #define EXT(i) Load32(mem + pc + 4u * (i))
 #define REG_LOW(r) Load32(mem + RegisterAddress(r))
-#define BY_SIZE(size, call) \
-  switch (size) {           \
-    case SIZE_B: {          \
-      using T = uint8_t;    \
-      call;                 \
-    } break;                \
-    case SIZE_W: {          \
-      using T = uint16_t;   \
-      call;                 \
-    } break;                \
-    case SIZE_D: {          \
-      using T = uint32_t;   \
-      call;                 \
-    } break;                \
-    default: {              \
-      using T = uint64_t;   \
-      call;                 \
-    } break;                \
+
+  DISPATCH();
+
+  // The header gets the working copies, Step runs the instruction, and the loop goes on
+  // with what Step left.
+careful : {
+  Cpu cpu{pc, sp, fp, flags};
+  StoreCpu(m, cpu);
+  const StepEnd end = Step(m, cpu);
+  pc = cpu.pc;
+  sp = cpu.sp;
+  fp = cpu.fp;
+  flags = cpu.flags;
+  if (end == StepEnd::LEAVE) {
+    next = pc;
+    goto leave;
   }
+  DISPATCH();
+}
 
-  // Working values of the two-operand group, shared by the format cases and the
-  // execution after them.
-  uint32_t da = 0, sa = 0;
-  uint8_t entry = 0;
-  unsigned size = 0;
-  // One case per two-operand format: length, table entry, then both locations.
-#define TWO_FORMAT(N)                                          \
-  case K_F##N: {                                               \
-    size = (w >> 9) & 3;                                       \
-    const unsigned words = kFormatWords[N * 4 + size];         \
-    NEED_WORDS(words);                                         \
-    next = pc + 4 * words;                                     \
-    entry = kOp2Table[(w >> 9) & 127];                         \
-    if (entry >= GROUP_ILLEGAL) goto two_refused;              \
-    uint32_t cursor = pc + 4;                                  \
-    da = Locate<kFormatLocs[N].dst>(mem, w, size, fp, cursor); \
-    sa = Locate<kFormatLocs[N].src>(mem, w, size, fp, cursor); \
-    goto two_execute;                                          \
+k_nop:
+  pc += 4;
+  DISPATCH();
+
+#define FUSED_HANDLER(F, O, S)                                          \
+  fused_##F##_##O##_##S : {                                             \
+    constexpr FormatLocs kLocs = kFormatLocs[F];                        \
+    uint32_t cursor = pc + 4;                                           \
+    const uint32_t d = Locate<kLocs.dst>(mem, w, SIZE_##S, fp, cursor); \
+    const uint32_t s = Locate<kLocs.src>(mem, w, SIZE_##S, fp, cursor); \
+    if constexpr (IsMemory(kLocs.dst)) FAST_OR_CAREFUL(d);              \
+    if constexpr (IsMemory(kLocs.src)) FAST_OR_CAREFUL(s);              \
+    if (!Op2<OP2_##O * 4 + SIZE_##S>(mem, d, s, flags)) goto careful;   \
+    pc = cursor;                                                        \
+    DISPATCH();                                                         \
   }
-#define INTEGER_CASE(OP, SIZE, T)                                              \
-  case OP * 4 + SIZE: {                                                        \
-    constexpr bool kShift = OP == OP2_RSHI || OP == OP2_RSHU || OP == OP2_LSH; \
-    CHECKED(d, da, sizeof(T));                                                 \
-    CHECKED(s, sa, kShift ? 1 : sizeof(T));                                    \
-    if (!IntegerOp2<T>(OP, d, s, flags)) goto divide_by_zero;                  \
-    pc = next;                                                                 \
-    continue;                                                                  \
+  ORVO_FUSED(FUSED_HANDLER)
+#undef FUSED_HANDLER
+
+  // Two-operand formats: both locations and their checks, then the operation's handler.
+#define FORMAT_HANDLER(N)                                   \
+  format_##N : {                                            \
+    constexpr FormatLocs kLocs = kFormatLocs[N];            \
+    const unsigned size = (w >> 9) & 3;                     \
+    uint32_t cursor = pc + 4;                               \
+    da = Locate<kLocs.dst>(mem, w, size, fp, cursor);       \
+    sa = Locate<kLocs.src>(mem, w, size, fp, cursor);       \
+    if constexpr (IsMemory(kLocs.dst)) FAST_OR_CAREFUL(da); \
+    if constexpr (IsMemory(kLocs.src)) FAST_OR_CAREFUL(sa); \
+    npc = cursor;                                           \
+    goto* kOp2Labels[(w >> 9) & 127];                       \
   }
-#define INTEGER_OP(OP)               \
-  INTEGER_CASE(OP, SIZE_B, uint8_t)  \
-  INTEGER_CASE(OP, SIZE_W, uint16_t) \
-  INTEGER_CASE(OP, SIZE_D, uint32_t) \
-  INTEGER_CASE(OP, SIZE_Q, uint64_t)
+  ORVO_FORMATS(FORMAT_HANDLER)
+#undef FORMAT_HANDLER
 
-  for (;;) {
-    Store32(mem + HDR_VPC, pc);
-    Store32(mem + HDR_VSP, sp);
-    Store32(mem + HDR_VFP, fp);
-    mem[HDR_FLAGS] = flags;
-    if constexpr (kBounded) {
-      if (m.budget == 0) {
-        m.budgetExhausted = true;
-        next = pc;
-        goto leave;
-      }
-      --m.budget;
-    }
-    ipc = pc;
-    if (uint64_t{pc} + 4 > memSize) {
-      faultAddress = pc;
-      next = pc;
-      goto address_fault;
-    }
-    const uint32_t w = Load32(mem + pc);
-    switch (kDecode[w & 1023]) {
-      case K_NOP:
-        pc += 4;
-        break;
+#define OP2_HANDLER(E)                                     \
+  op2_##E : if (!Op2<E>(mem, da, sa, flags)) goto careful; \
+  pc = npc;                                                \
+  DISPATCH();
+  ORVO_REPEAT_128(OP2_HANDLER)
+#undef OP2_HANDLER
 
-      case K_ILLEGAL:
-        next = pc + 4;
-        goto illegal;
+  // One-operand group: the operand's location, then the operation's handler.
+k_one_reg:
+  if ((w >> 16) > 15) goto careful;
+  da = RegisterAddress(w >> 16);
+  npc = pc + 4;
+  goto* kOp1Labels[(w >> 8) & 127];
+k_one_ind:
+  da = REG_LOW((w >> 16) & 15) + EXT(1);
+  FAST_OR_CAREFUL(da);
+  npc = pc + 8;
+  goto* kOp1Labels[(w >> 8) & 127];
+k_one_frame:
+  da = fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
+  FAST_OR_CAREFUL(da);
+  npc = pc + 4;
+  goto* kOp1Labels[(w >> 8) & 127];
+k_one_abs:
+  da = EXT(1);
+  FAST_OR_CAREFUL(da);
+  npc = pc + 8;
+  goto* kOp1Labels[(w >> 8) & 127];
 
-        TWO_FORMAT(1)
-        TWO_FORMAT(2)
-        TWO_FORMAT(3) TWO_FORMAT(5) TWO_FORMAT(6) TWO_FORMAT(7) TWO_FORMAT(9) TWO_FORMAT(10)
-            TWO_FORMAT(11) TWO_FORMAT(13) TWO_FORMAT(14) TWO_FORMAT(15) TWO_FORMAT(17)
-                TWO_FORMAT(18) TWO_FORMAT(19) TWO_FORMAT(21) TWO_FORMAT(22) TWO_FORMAT(23)
-                    TWO_FORMAT(25) TWO_FORMAT(26) TWO_FORMAT(27) TWO_FORMAT(28) TWO_FORMAT(29)
-                        TWO_FORMAT(30)
+#define OP1_HANDLER(E)                                           \
+  op1_##E : if (!Op1<E>(mem, da, sp, flags, lim8)) goto careful; \
+  pc = npc;                                                      \
+  DISPATCH();
+  ORVO_REPEAT_128(OP1_HANDLER)
+#undef OP1_HANDLER
 
-                            case K_ONE_REG : case K_ONE_IND : case K_ONE_FRAME : case K_ONE_ABS : {
-          const Kind kind = kDecode[w & 1023];
-          const unsigned words = (kind == K_ONE_IND || kind == K_ONE_ABS) ? 2 : 1;
-          NEED_WORDS(words);
-          next = pc + 4 * words;
-          const uint8_t entry = kOp1Table[(w >> 8) & 127];
-          if (entry == GROUP_ILLEGAL) goto illegal;
-          if (entry == GROUP_FLOAT_SIZE) {
-            FloatSizeMessage(m, ipc);
-            pc = next;
-            break;
-          }
-          uint32_t a;
-          switch (kind) {
-            case K_ONE_REG:
-              if ((w >> 16) > 15) goto illegal;
-              a = RegisterAddress(w >> 16);
-              break;
-            case K_ONE_IND:
-              a = REG_LOW((w >> 16) & 15) + EXT(1);
-              break;
-            case K_ONE_FRAME:
-              a = fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
-              break;
-            default:
-              a = EXT(1);
-              break;
-          }
-          const unsigned op = entry >> 2, size = entry & 3;
-          const uint32_t bytes = 1u << size;
-          switch (op) {
-            case OP1_PUSH: {
-              CHECKED(s, a, bytes);
-              const uint32_t room = bytes < 2 ? 2 : bytes;
-              CHECKED(to, sp - room, room);
-              if (size == SIZE_B)
-                Store16(to, *s);
-              else
-                std::memcpy(to, s, bytes);
-              sp -= room;
-              break;
-            }
-            case OP1_POP: {
-              CHECKED(d, a, bytes);
-              CHECKED(from, sp, bytes);
-              std::memmove(d, from, bytes);
-              sp += bytes < 2 ? 2 : bytes;
-              break;
-            }
-            case OP1_PEA: {
-              CHECKED(to, sp - 4, 4);
-              Store32(to, a);
-              sp -= 4;
-              break;
-            }
-            case OP1_NEGF:
-            case OP1_NEG:
-            case OP1_NOT:
-            case OP1_TST: {
-              CHECKED(p, a, bytes);
-              BY_SIZE(size, UnaryOp<T>(op, p, flags));
-              break;
-            }
-            default: {  // conversions: all of them touch the 8 bytes of the operand
-              CHECKED(p, a, 8);
-              BY_SIZE(size, UnaryOp<T>(op, p, flags));
-              break;
-            }
-          }
-          pc = next;
-          break;
-        }
+  // Test and jump: flags from the operand, then the condition on them.
+#define TEST_AND_JUMP(a)                                                        \
+  do {                                                                          \
+    flags = SizedFlags(Load64(mem + (a)), (w >> 5) & 3);                        \
+    pc = (kConditionMask[(w >> 7) & 7] >> flags) & 1 ? (w >> 10) << 2 : pc + 8; \
+    DISPATCH();                                                                 \
+  } while (0)
+k_tlj_reg : {
+  const uint32_t e = EXT(1);
+  if (e > 15) goto careful;
+  TEST_AND_JUMP(RegisterAddress(e));
+}
+k_tlj_ind : {
+  const uint32_t e = EXT(1);
+  if (e > 15) goto careful;
+  const uint32_t a = REG_LOW(e);
+  FAST_OR_CAREFUL(a);
+  TEST_AND_JUMP(a);
+}
+k_tlj_abs : {
+  const uint32_t a = EXT(1);
+  FAST_OR_CAREFUL(a);
+  TEST_AND_JUMP(a);
+}
+k_tlj_frame : {
+  const uint32_t a = fp + EXT(1);
+  FAST_OR_CAREFUL(a);
+  TEST_AND_JUMP(a);
+}
+#undef TEST_AND_JUMP
 
-      case K_TLJ_REG:
-      case K_TLJ_ABS:
-      case K_TLJ_IND:
-      case K_TLJ_FRAME: {
-        NEED_WORDS(2);
-        next = pc + 8;
-        const uint32_t e = EXT(1);
-        uint32_t a;
-        switch (kDecode[w & 1023]) {
-          case K_TLJ_REG:
-            if (e > 15) goto illegal;
-            a = RegisterAddress(e);
-            break;
-          case K_TLJ_IND:
-            if (e > 15) goto illegal;
-            a = REG_LOW(e);
-            break;
-          case K_TLJ_ABS:
-            a = e;
-            break;
-          default:
-            a = fp + e;
-            break;
-        }
-        const unsigned size = (w >> 5) & 3;
-        CHECKED(p, a, 1u << size);
-        BY_SIZE(size, flags = ResultFlags<T>(LoadAs<T>(p)));
-        pc = (kConditionMask[(w >> 7) & 7] >> flags) & 1 ? (w >> 10) << 2 : next;
-        break;
-      }
+k_lj:
+  if ((kConditionMask[(w >> 7) & 7] >> flags) & 1)
+    pc = (w >> 10) << 2;
+  else
+    pc += 4;
+  DISPATCH();
 
-      case K_LJ:
-        pc = (kConditionMask[(w >> 7) & 7] >> flags) & 1 ? (w >> 10) << 2 : pc + 4;
-        break;
+k_jmp:
+  pc = (w >> 10) << 2;
+  DISPATCH();
 
-      case K_JMP:
-        pc = (w >> 10) << 2;
-        break;
+k_jmp_mem : {
+  const uint32_t a = REG_LOW((w >> 6) & 15) + ((w >> 10) << 2);
+  FAST_OR_CAREFUL(a);
+  pc = Load32(mem + a);
+  DISPATCH();
+}
 
-      case K_JMP_MEM: {
-        next = pc + 4;
-        CHECKED(p, REG_LOW((w >> 6) & 15) + ((w >> 10) << 2), 4);
-        pc = Load32(p);
-        break;
-      }
+  // Calls: argument bytes and return address below VSP. The target is read before the
+  // frame words are stored: they may overwrite it.
+k_jsr_abs : {
+  const uint32_t target = EXT(1);
+  FAST_OR_CAREFUL(sp - 8);
+  m.pcPreJsr = pc + 4;
+  Store32(mem + sp - 4, w >> 16);
+  Store32(mem + sp - 8, pc + 8);
+  sp -= 8;
+  pc = target;
+  DISPATCH();
+}
+k_jsr_reg : {
+  const uint32_t target = REG_LOW((w >> 12) & 15);
+  FAST_OR_CAREFUL(sp - 8);
+  m.pcPreJsr = pc + 4;
+  Store32(mem + sp - 4, w >> 16);
+  Store32(mem + sp - 8, pc + 4);
+  sp -= 8;
+  pc = target;
+  DISPATCH();
+}
 
-      case K_JSR_ABS:
-      case K_JSR_REG: {
-        const bool absolute = kDecode[w & 1023] == K_JSR_ABS;
-        if (absolute) NEED_WORDS(2);
-        next = pc + (absolute ? 8 : 4);
-        const uint32_t target = absolute ? EXT(1) : REG_LOW((w >> 12) & 15);
-        CHECKED(frame, sp - 8, 8);
-        m.pcPreJsr = pc + 4;
-        Store32(frame + 4, w >> 16);
-        Store32(frame, next);
-        sp -= 8;
-        pc = target;
-        break;
-      }
+k_sfvr : {
+  const uint32_t n = (w >> 10) & 15, locals = w >> 14;
+  if (n > kMaxSavedRegisters) goto careful;
+  const uint32_t newFp = sp - 4;
+  const uint32_t newSp = newFp - locals - 8 * n;
+  FAST_OR_CAREFUL(newFp - 4);
+  if (uint64_t{static_cast<uint32_t>(newSp - kFastLow)} + 8 * n > limAll) goto careful;
+  Store32(mem + newFp, fp);
+  // Registers 14 - n .. 13 lie below 120; the save area lies above kFastLow.
+  std::memcpy(mem + newSp, mem + HDR_RESULT - 8 * n, 8 * n);
+  fp = newFp;
+  sp = newSp;
+  pc += 4;
+  DISPATCH();
+}
 
-      case K_SFVR: {
-        next = pc + 4;
-        const uint32_t n = (w >> 10) & 15, locals = w >> 14;
-        if (n > kMaxSavedRegisters) goto illegal;
-        CHECKED(link, sp - 4, 4);
-        const uint32_t newFp = sp - 4;
-        const uint32_t newSp = newFp - locals - 8 * n;
-        CHECKED(save, newSp, 8 * n);
-        Store32(link, fp);
-        std::memmove(save, mem + HDR_RESULT - 8 * n, 8 * n);
-        fp = newFp;
-        sp = newSp;
-        pc = next;
-        break;
-      }
-
-      case K_EFR: {
-        next = pc + 4;
-        const uint32_t n = (w >> 10) & 15;
-        if (n > kMaxSavedRegisters) goto illegal;
-        CHECKED(saved, sp, 8 * n);
-        CHECKED(frame, fp, 12);
-        std::memmove(mem + HDR_RESULT - 8 * n, saved, 8 * n);
-        const uint32_t callerFp = Load32(frame), ret = Load32(frame + 4);
-        sp = fp + 12 + Load32(frame + 8);
-        if (m.heap.listHead[LIST_LOCKED] != LIST_END) ReleaseFrameLocks(m, sp);
-        fp = callerFp;
-        if (ret == 0) {
-          next = 0;
-          goto leave;
-        }
-        pc = ret;
-        break;
-      }
-
-      case K_PUSH_LONG: {
-        const unsigned size = (w >> 8) & 3;
-        const unsigned words = size == SIZE_Q ? 3 : 2;
-        NEED_WORDS(words);
-        next = pc + 4 * words;
-        const uint32_t room = size == SIZE_Q ? 8 : size == SIZE_D ? 4 : 2;
-        CHECKED(to, sp - room, room);
-        if (size == SIZE_Q) {
-          Store32(to, EXT(1));
-          Store32(to + 4, EXT(2));
-        } else if (size == SIZE_D) {
-          Store32(to, EXT(1));
-        } else {
-          Store16(to, static_cast<uint16_t>(EXT(1)));
-        }
-        sp -= room;
-        pc = next;
-        break;
-      }
-
-      case K_PUSH_SHORT: {
-        next = pc + 4;
-        const unsigned size = (w >> 8) & 3;
-        const int32_t value = static_cast<int32_t>(w) >> 10;
-        const uint32_t room = size == SIZE_Q ? 8 : size == SIZE_D ? 4 : 2;
-        CHECKED(to, sp - room, room);
-        if (size == SIZE_Q)
-          Store64(to, static_cast<uint64_t>(int64_t{value}));
-        else if (size == SIZE_D)
-          Store32(to, static_cast<uint32_t>(value));
-        else
-          Store16(to, static_cast<uint16_t>(value));
-        sp -= room;
-        pc = next;
-        break;
-      }
-
-      case K_DBG: {
-        next = pc + 4;
-        std::string_view text;
-        const uint32_t at = REG_LOW(15);
-        if (!ReadString(m, at, text)) {
-          faultAddress = at;
-          goto address_fault;
-        }
-        m.hooks->AppendDebugLog(text);
-        pc = next;
-        break;
-      }
-
-      case K_SYS:
-        next = pc + 4;
-        // The header's VPC holds this instruction while the request runs.
-        SysDispatch(m);
-        if (m.stopRequested) {
-          goto leave;
-        }
-        pc = next;
-        break;
-
-      case K_TERM:
-        m.hostFlags |= HOST_END_PROGRAM;
-        next = pc;
-        goto leave;
-
-      case K_SMOD: {
-        next = pc + 4;
-        const uint32_t base = sp - kSavedStateBytes;
-        CHECKED(state, base, kSavedStateBytes);
-        Store32(state, Load32(mem + HDR_STATE_CHAIN));
-        Store32(state + 4, fp);
-        Store32(state + 8, next);
-        std::memmove(state + 12, mem + HDR_REGS, kRegisterBytes);
-        Store32(mem + HDR_STATE_CHAIN, base);
-        m.modalDepth += 1;
-        sp = base;
-        goto leave;
-      }
-
-      case K_EMOD: {
-        next = pc + 4;
-        if (m.modalDepth <= 0) {
-          ShowMessage(m, Format("Illegal EMOD at 0x%8.8lX", Hex(ipc)));
-          goto leave;
-        }
-        const uint32_t base = Load32(mem + HDR_STATE_CHAIN);
-        CHECKED(state, base, kSavedStateBytes);
-        m.modalDepth -= 1;
-        Store32(mem + HDR_STATE_CHAIN, Load32(state));
-        fp = Load32(state + 4);
-        pc = Load32(state + 8);
-        std::memmove(mem + HDR_REGS, state + 12, kRegisterBytes);
-        sp = base + kSavedStateBytes;
-        break;
-      }
-
-      default:
-        next = pc + 4;
-        goto illegal;
-    }
-    continue;
-
-  two_refused:
-    if (entry == GROUP_ILLEGAL) goto illegal;
-    FloatSizeMessage(m, ipc);
-    pc = next;
-    continue;
-
-  two_execute:
-    // The common integer operations, one case per operation and size so that each is
-    // a straight line; the rest share the general code below.
-    switch (entry) {
-      INTEGER_OP(OP2_DIVI)
-      INTEGER_OP(OP2_MODI)
-      INTEGER_OP(OP2_RSHI) INTEGER_OP(OP2_DIVU) INTEGER_OP(OP2_MODU) INTEGER_OP(OP2_RSHU)
-          INTEGER_OP(OP2_ADD) INTEGER_OP(OP2_SUB) INTEGER_OP(OP2_CMP) INTEGER_OP(OP2_MUL)
-              INTEGER_OP(OP2_TST) INTEGER_OP(OP2_LSH) INTEGER_OP(OP2_AND) INTEGER_OP(OP2_OR)
-                  INTEGER_OP(OP2_XOR) INTEGER_OP(OP2_MOV) default : break;
-    }
-    {
-      const unsigned op = entry >> 2;
-      const uint32_t bytes = 1u << size;
-      switch (op) {
-        case OP2_LEA: {
-          CHECKED(d, da, 4);
-          Store32(d, sa);
-          break;
-        }
-        case OP2_MOVZ: {
-          CHECKED(d, da, 8);
-          CHECKED(s, sa, bytes);
-          uint64_t v = 0;
-          BY_SIZE(size, v = LoadAs<T>(s));
-          Store64(d, v);
-          break;
-        }
-        case OP2_MEMMOV: {
-          const uint64_t count = uint64_t{Load32(mem + HDR_MOVE_COUNT)} << size;
-          CHECKED(d, da, count);
-          CHECKED(s, sa, count);
-          std::memmove(d, s, count);
-          break;
-        }
-        case OP2_PUMEM:
-        case OP2_POMEM: {
-          CHECKED(c, da, size == SIZE_B ? 1 : 2);
-          const uint32_t count = size == SIZE_B ? *c : Load16(c);
-          if (op == OP2_PUMEM) {
-            const uint32_t top = sp - count;
-            const uint64_t lowest = uint64_t{Load32(mem + HDR_STACK_LIMIT)} + kStackMargin;
-            if (count > sp || lowest > top) goto stack_overflow;
-            CHECKED(to, top, count);
-            CHECKED(from, sa, count);
-            std::memmove(to, from, count);
-            sp = top;
-          } else {
-            if (uint64_t{sp} + count > Load32(mem + HDR_STACK_TOP)) goto stack_overflow;
-            CHECKED(from, sp, count);
-            CHECKED(to, sa, count);
-            std::memmove(to, from, count);
-          }
-          break;
-        }
-        default: {  // addf, subf, mulf, divf, cmpf at size d or q
-          CHECKED(d, da, bytes);
-          CHECKED(s, sa, bytes);
-          if (size == SIZE_D)
-            FloatOp2<uint32_t>(op, d, s, flags);
-          else
-            FloatOp2<uint64_t>(op, d, s, flags);
-          break;
-        }
-      }
-      pc = next;
-    }
+k_efr : {
+  const uint32_t n = (w >> 10) & 15;
+  if (n > kMaxSavedRegisters) goto careful;
+  if (uint64_t{static_cast<uint32_t>(sp - kFastLow)} + 8 * n > limAll) goto careful;
+  FAST_OR_CAREFUL(fp + 4);
+  FAST_OR_CAREFUL(fp);
+  std::memcpy(mem + HDR_RESULT - 8 * n, mem + sp, 8 * n);
+  const uint32_t callerFp = Load32(mem + fp), ret = Load32(mem + fp + 4);
+  sp = fp + 12 + Load32(mem + fp + 8);
+  if (m.heap.listHead[LIST_LOCKED] != LIST_END) ReleaseFrameLocks(m, sp);
+  fp = callerFp;
+  if (ret == 0) {
+    next = 0;
+    goto leave;
   }
+  pc = ret;
+  DISPATCH();
+}
 
-illegal:
-  EndInOrder(m, "Illegal opcode at 0x%8.8lX\nTerminating program. So terribly sorry.", ipc);
-  goto leave;
+k_push_long : {
+  const unsigned size = (w >> 8) & 3;
+  FAST_OR_CAREFUL(sp - 8);
+  if (size == SIZE_Q) {
+    Store32(mem + sp - 8, EXT(1));
+    Store32(mem + sp - 4, EXT(2));
+    sp -= 8;
+    pc += 12;
+  } else {
+    if (size == SIZE_D) {
+      Store32(mem + sp - 4, EXT(1));
+      sp -= 4;
+    } else {
+      Store16(mem + sp - 2, static_cast<uint16_t>(EXT(1)));
+      sp -= 2;
+    }
+    pc += 8;
+  }
+  DISPATCH();
+}
 
-stack_overflow:
-  EndInOrder(m, "Stack overflow at 0x%8.8lX. Terminating. So sorry.", ipc);
-  goto leave;
+k_push_short : {
+  const unsigned size = (w >> 8) & 3;
+  const int32_t value = static_cast<int32_t>(w) >> 10;
+  FAST_OR_CAREFUL(sp - 8);
+  if (size == SIZE_Q) {
+    Store64(mem + sp - 8, static_cast<uint64_t>(int64_t{value}));
+    sp -= 8;
+  } else if (size == SIZE_D) {
+    Store32(mem + sp - 4, static_cast<uint32_t>(value));
+    sp -= 4;
+  } else {
+    Store16(mem + sp - 2, static_cast<uint16_t>(value));
+    sp -= 2;
+  }
+  pc += 4;
+  DISPATCH();
+}
 
-divide_by_zero:
-  EndInOrder(m, "Divide by zero at 0x%8.8lX\nTerminating program. So terribly sorry.", ipc);
-  goto leave;
-
-address_fault:
-  AddressFault(m, faultAddress, ipc);
-  goto leave;
+out_of_budget:
+  __attribute__((unused));
+  m.budgetExhausted = true;
+  next = pc;
 
 leave:
-  Store32(mem + HDR_VPC, next);
-  Store32(mem + HDR_VSP, sp);
-  Store32(mem + HDR_VFP, fp);
-  mem[HDR_FLAGS] = flags;
+  StoreCpu(m, Cpu{next, sp, fp, flags});
 
-#undef CHECKED
-#undef NEED_WORDS
+#undef FAST
+#undef FAST_OR_CAREFUL
+#undef DISPATCH
 #undef EXT
 #undef REG_LOW
-#undef BY_SIZE
-#undef TWO_FORMAT
-#undef INTEGER_CASE
-#undef INTEGER_OP
 }
+
+#undef ORVO_REPEAT_128
+#undef ORVO_FORMATS
+#undef ORVO_HOT_INTEGER
+#undef ORVO_HOT_FLOAT
+#undef ORVO_FUSED
 
 }  // namespace
 
 void Interpret(Machine& m) {
+  if (m.memSize < kFastMinMemory) return InterpretReference(m);
   Run<false>(m);
 }
+
 void InterpretBounded(Machine& m) {
+  if (m.memSize < kFastMinMemory) return InterpretReference(m);
   Run<true>(m);
 }
 

@@ -179,25 +179,38 @@ template <typename T>
   }
 }
 
+// The result of dst op src with a fixed choice of NaN: the destination's NaN (made
+// quiet) if it is one, else the source's, else whatever the operation gave. The hardware
+// passes on the NaN of whichever operand the compiler happened to put first, so without
+// this the bits of a NaN result would depend on how the code was compiled.
+template <typename T>
+inline FloatOf<T> NanOrdered(FloatOf<T> r, FloatOf<T> a, FloatOf<T> b) {
+  if (r == r) return r;
+  constexpr T kQuiet = T{1} << (sizeof(T) == 4 ? 22 : 51);
+  if (a != a) return std::bit_cast<FloatOf<T>>(static_cast<T>(std::bit_cast<T>(a) | kQuiet));
+  if (b != b) return std::bit_cast<FloatOf<T>>(static_cast<T>(std::bit_cast<T>(b) | kQuiet));
+  return r;
+}
+
 // addf, subf, mulf, divf, cmpf at size d (float) or q (double).
 template <typename T>
 inline void FloatOp2(unsigned op, uint8_t* d, const uint8_t* s, uint8_t& flags) {
   const FloatOf<T> a = LoadFloat<T>(d), b = LoadFloat<T>(s);
   switch (op) {
     case OP2_ADDF:
-      StoreFloat<T>(d, a + b);
+      StoreFloat<T>(d, NanOrdered<T>(a + b, a, b));
       break;
     case OP2_SUBF: {
-      const FloatOf<T> r = a - b;
+      const FloatOf<T> r = NanOrdered<T>(a - b, a, b);
       StoreFloat<T>(d, r);
       flags = FloatFlags(r);
       break;
     }
     case OP2_MULF:
-      StoreFloat<T>(d, a * b);
+      StoreFloat<T>(d, NanOrdered<T>(a * b, a, b));
       break;
     case OP2_DIVF:
-      StoreFloat<T>(d, a / b);
+      StoreFloat<T>(d, NanOrdered<T>(a / b, a, b));
       break;
     case OP2_CMPF:
       flags = FloatFlags(a - b);

@@ -1,0 +1,61 @@
+#include "platform/sdl/sdl_audio.h"
+
+#include <SDL.h>
+
+namespace orvo::platform {
+
+SdlAudio::~SdlAudio() {
+  Stop();
+}
+
+void SdlAudio::Callback(void* user, uint8_t* stream, int length) {
+  auto* self = static_cast<SdlAudio*>(user);
+  self->source_->Render(reinterpret_cast<int16_t*>(stream), length / 4);
+}
+
+bool SdlAudio::Start(AudioSource* source, int sampleRate) {
+  if (device_ || !source) return false;
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  subsystem_ = true;
+  source_ = source;
+  SDL_AudioSpec want{};
+  want.freq = sampleRate;
+  want.format = AUDIO_S16SYS;
+  want.channels = 2;
+  want.samples = 1024;
+  want.callback = [](void* user, Uint8* stream, int length) { Callback(user, stream, length); };
+  want.userdata = this;
+  SDL_AudioSpec have{};
+  // No changes allowed: SDL converts from our format to the device's.
+  device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  if (device_ == 0) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    subsystem_ = false;
+    source_ = nullptr;
+    return false;
+  }
+  SDL_PauseAudioDevice(device_, 0);
+  return true;
+}
+
+void SdlAudio::Stop() {
+  if (device_) {
+    SDL_CloseAudioDevice(device_);
+    device_ = 0;
+  }
+  if (subsystem_) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    subsystem_ = false;
+  }
+  source_ = nullptr;
+}
+
+void SdlAudio::Lock() {
+  if (device_) SDL_LockAudioDevice(device_);
+}
+
+void SdlAudio::Unlock() {
+  if (device_) SDL_UnlockAudioDevice(device_);
+}
+
+}  // namespace orvo::platform

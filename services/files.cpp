@@ -1,0 +1,453 @@
+#include "services/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "services/files_posix.h"
+#include "services/path.h"
+
+namespace orvo::services {
+
+namespace {
+
+constexpr uint32_t kAccessMask = 0x3;
+// Bytes handled per write call when line ends are expanded.
+constexpr size_t kTextChunk = 32768;
+
+// The program's flag word as POSIX open flags; false for a flag word that cannot be
+// opened (write-only and read-write at once).
+bool PosixFlags(uint32_t flags, int& out) {
+  switch (flags & kAccessMask) {
+    case OPEN_READ:
+      out = O_RDONLY;
+      break;
+    case OPEN_WRITE:
+      out = O_WRONLY;
+      break;
+    case OPEN_READ_WRITE:
+      out = O_RDWR;
+      break;
+    default:
+      return false;
+  }
+  if (flags & OPEN_APPEND) out |= O_APPEND;
+  if (flags & OPEN_CREATE) out |= O_CREAT;
+  if (flags & OPEN_TRUNCATE) out |= O_TRUNC;
+  if (flags & OPEN_EXCLUSIVE) out |= O_EXCL;
+  return true;
+}
+
+// Line ends are translated unless the flags ask for binary mode alone.
+bool IsTextMode(uint32_t flags) {
+  return (flags & OPEN_TEXT) != 0 || (flags & OPEN_BINARY) == 0;
+}
+
+// The private copy of an installed file: written beside the target under a temporary
+// name and renamed into place, so an interrupted copy never hides the installed file
+// behind a partial one. The copy keeps the installed file's modification time.
+void CopyInstalled(FileService& fs, int source, const std::string& target) {
+  std::string temporary;
+  int fd = CreateTemporary(fs, target, temporary);
+  if (fd < 0) return;
+  bool ok = true;
+  std::vector<uint8_t> buffer(65536);
+  for (;;) {
+    ssize_t n = ReadAll(source, buffer.data(), buffer.size());
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    if (!WriteAll(fd, buffer.data(), static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+  }
+  struct stat st;
+  if (ok && fstat(source, &st) == 0) {
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    futimens(fd, times);
+  }
+  if (close(fd) != 0) ok = false;
+  if (!ok || rename(temporary.c_str(), target.c_str()) != 0) unlink(temporary.c_str());
+}
+
+}  // namespace
+
+// --- Shared POSIX helpers -----------------------------------------------------------------
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+int OpenPath(const std::string& path, int flags) {
+  int fd = open(path.c_str(), flags | O_CLOEXEC, CREATE_MODE);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t length, size_t* written) {
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = write(fd, data + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  if (written) *written = done;
+  return done == length;
+}
+
+ssize_t ReadAll(int fd, uint8_t* data, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = read(fd, data + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done ? static_cast<ssize_t>(done) : -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+void MakeParents(const std::string& path) {
+  // Walk up to the first folder that exists, then create the missing levels downwards.
+  std::vector<size_t> missing;  // ends of the missing folder paths, innermost first
+  size_t end = path.rfind('/');
+  while (end != std::string::npos && end > 0) {
+    if (Exists(path.substr(0, end))) break;
+    missing.push_back(end);
+    end = path.rfind('/', end - 1);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+    mkdir(path.substr(0, *it).c_str(), 0777);
+}
+
+int CreateTemporary(FileService& fs, const std::string& target, std::string& name) {
+  const std::string folder(ParentOf(target));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char leaf[64];
+    std::snprintf(leaf, sizeof leaf, ".orvo-%ld-%lu.tmp", static_cast<long>(getpid()),
+                  static_cast<unsigned long>(fs.temporaryCount++));
+    name = folder + leaf;
+    int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, CREATE_MODE);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+// --- Overlay operations -------------------------------------------------------------------
+
+bool ResolvePath(const FileService& fs, std::string_view name, bool dataFolder, std::string& out) {
+  return ResolvePath(name, dataFolder ? fs.folders.data : fs.folders.program, out);
+}
+
+int OpenFile(FileService& fs, std::string_view name, uint32_t flags, bool* text) {
+  int posix = 0;
+  if (!PosixFlags(flags, posix)) return -1;
+  if (text) *text = IsTextMode(flags);
+  std::string path;
+  if (flags == OPEN_BINARY) {
+    if (ResolvePath(fs, name, true, path) && Exists(path)) {
+      int fd = OpenPath(path, O_RDONLY);
+      if (fd >= 0) return fd;
+    }
+    if (!ResolvePath(fs, name, false, path)) return -1;
+    return OpenPath(path, O_RDONLY);
+  }
+  if (!ResolvePath(fs, name, true, path)) return -1;
+  int probe = OpenPath(path, O_RDONLY);
+  if (probe >= 0) {
+    close(probe);
+  } else {
+    MakeParents(path);
+    std::string installed;
+    if (ResolvePath(fs, name, false, installed)) {
+      int source = OpenPath(installed, O_RDONLY);
+      if (source >= 0) {
+        CopyInstalled(fs, source, path);
+        close(source);
+      }
+    }
+  }
+  return OpenPath(path, posix);
+}
+
+int32_t FileSize(FileService& fs, std::string_view name) {
+  for (bool data : {true, false}) {
+    std::string path;
+    if (!ResolvePath(fs, name, data, path) || !Exists(path)) continue;
+    int fd = OpenPath(path, O_RDONLY);
+    if (fd < 0) return -1;
+    off_t size = lseek(fd, 0, SEEK_END);
+    close(fd);
+    return size < 0 || size > INT32_MAX ? -1 : static_cast<int32_t>(size);
+  }
+  return -1;
+}
+
+int64_t FileTime(FileService& fs, std::string_view name) {
+  for (bool data : {true, false}) {
+    std::string path;
+    struct stat st;
+    if (ResolvePath(fs, name, data, path) && stat(path.c_str(), &st) == 0)
+      return static_cast<int64_t>(st.st_mtim.tv_sec);
+  }
+  return -1;
+}
+
+void RemoveFile(FileService& fs, std::string_view name) {
+  for (bool data : {true, false}) {
+    std::string path;
+    if (ResolvePath(fs, name, data, path)) unlink(path.c_str());
+  }
+}
+
+bool RenameFile(FileService& fs, std::string_view oldName, std::string_view newName) {
+  std::string from, to;
+  if (!ResolvePath(fs, oldName, true, from) || !ResolvePath(fs, newName, true, to)) return false;
+  struct stat fromStat, toStat;
+  if (lstat(from.c_str(), &fromStat) != 0) return false;
+  if (lstat(to.c_str(), &toStat) == 0) {
+    // The new name found the old file itself (it differs only in case): give the file
+    // the case as written. Any other existing target is kept.
+    if (toStat.st_dev != fromStat.st_dev || toStat.st_ino != fromStat.st_ino) return false;
+    std::string_view written = newName;
+    while (!written.empty() && (written.back() == '/' || written.back() == '\\'))
+      written.remove_suffix(1);
+    size_t cut = written.find_last_of("/\\");
+    if (cut != std::string_view::npos) written.remove_prefix(cut + 1);
+    to = std::string(ParentOf(to)) + std::string(written);
+    if (to == from) return true;
+  }
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the no-replace rename: check, then rename.
+  if (lstat(to.c_str(), &toStat) == 0) return false;
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool MakeFolder(FileService& fs, std::string_view name) {
+  std::string path;
+  return ResolvePath(fs, name, true, path) && mkdir(path.c_str(), 0777) == 0;
+}
+
+bool RemoveFolder(FileService& fs, std::string_view name) {
+  std::string path;
+  return ResolvePath(fs, name, true, path) && rmdir(path.c_str()) == 0;
+}
+
+// --- Descriptor calls ---------------------------------------------------------------------
+
+int32_t ReadFile(const OpenFileState& f, uint8_t* buffer, uint32_t count) {
+  if (count > INT32_MAX) return -1;
+  ssize_t n = ReadAll(f.fd, buffer, count);
+  if (n <= 0 || !f.text) return static_cast<int32_t>(n);
+  // CR LF becomes LF. A CR that ends what was read looks at the byte after it, which is
+  // put back unless it completes the pair.
+  size_t out = 0;
+  const size_t read = static_cast<size_t>(n);
+  for (size_t i = 0; i < read; ++i) {
+    uint8_t c = buffer[i];
+    if (c == '\r') {
+      if (i + 1 < read) {
+        if (buffer[i + 1] == '\n') {
+          c = '\n';
+          ++i;
+        }
+      } else {
+        uint8_t next = 0;
+        ssize_t r;
+        do r = ::read(f.fd, &next, 1);
+        while (r < 0 && errno == EINTR);
+        if (r == 1) {
+          if (next == '\n')
+            c = '\n';
+          else
+            lseek(f.fd, -1, SEEK_CUR);
+        }
+      }
+    }
+    buffer[out++] = c;
+  }
+  return static_cast<int32_t>(out);
+}
+
+int32_t WriteFile(const OpenFileState& f, const uint8_t* buffer, uint32_t count) {
+  if (count > INT32_MAX) return -1;
+  if (!f.text) {
+    size_t written = 0;
+    WriteAll(f.fd, buffer, count, &written);
+    return written == 0 && count != 0 ? -1 : static_cast<int32_t>(written);
+  }
+  // LF goes out as CR LF; the result counts the caller's bytes, a LF only once its pair
+  // is written whole.
+  std::vector<uint8_t> expanded;
+  expanded.reserve(2 * kTextChunk);
+  size_t consumed = 0;
+  while (consumed < count) {
+    size_t take = count - consumed < kTextChunk ? count - consumed : kTextChunk;
+    expanded.clear();
+    for (size_t i = 0; i < take; ++i) {
+      if (buffer[consumed + i] == '\n') expanded.push_back('\r');
+      expanded.push_back(buffer[consumed + i]);
+    }
+    size_t written = 0;
+    if (WriteAll(f.fd, expanded.data(), expanded.size(), &written)) {
+      consumed += take;
+      continue;
+    }
+    size_t at = 0;
+    for (size_t i = 0; i < take; ++i) {
+      size_t width = buffer[consumed + i] == '\n' ? 2 : 1;
+      if (at + width > written) break;
+      at += width;
+      ++consumed;
+    }
+    return consumed == 0 ? -1 : static_cast<int32_t>(consumed);
+  }
+  return static_cast<int32_t>(consumed);
+}
+
+int32_t SeekFile(const OpenFileState& f, int32_t offset, int32_t whence) {
+  if (whence < SEEK_SET || whence > SEEK_END) return -1;
+  off_t before = lseek(f.fd, 0, SEEK_CUR);
+  off_t at = lseek(f.fd, offset, whence);
+  if (at < 0) return -1;
+  if (at > INT32_MAX) {  // a position the program's 32-bit word cannot hold
+    lseek(f.fd, before, SEEK_SET);
+    return -1;
+  }
+  return static_cast<int32_t>(at);
+}
+
+int32_t EndOfFile(const OpenFileState& f) {
+  off_t at = lseek(f.fd, 0, SEEK_CUR);
+  struct stat st;
+  if (at < 0 || fstat(f.fd, &st) != 0) return -1;
+  return at >= st.st_size ? 1 : 0;
+}
+
+// --- Replacement and runtime streams --------------------------------------------------
+
+bool BeginReplace(FileService& fs, std::string_view name, Replacement& r) {
+  r = Replacement{};
+  if (!ResolvePath(fs, name, true, r.target)) return false;
+  MakeParents(r.target);
+  r.fd = CreateTemporary(fs, r.target, r.temporary);
+  if (r.fd < 0) return false;
+  struct stat st;
+  if (stat(r.target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) fchmod(r.fd, st.st_mode & 07777);
+  return true;
+}
+
+bool ReplaceWrite(Replacement& r, const void* data, size_t length) {
+  if (r.fd < 0 || !WriteAll(r.fd, static_cast<const uint8_t*>(data), length)) r.failed = true;
+  return !r.failed;
+}
+
+bool FinishReplace(Replacement& r, bool keep) {
+  if (r.fd < 0) return false;
+  bool ok = keep && !r.failed;
+  // The data must be on disk before the name points at it, or a crash right after the
+  // rename could leave an empty file where the old one was.
+  if (ok && fsync(r.fd) != 0) ok = false;
+  if (close(r.fd) != 0) ok = false;
+  r.fd = -1;
+  if (ok && rename(r.temporary.c_str(), r.target.c_str()) != 0) ok = false;
+  if (!ok) unlink(r.temporary.c_str());
+  return ok;
+}
+
+namespace {
+
+ssize_t CookieRead(void* cookie, char* buffer, size_t size) {
+  auto* r = static_cast<Replacement*>(cookie);
+  return ReadAll(r->fd, reinterpret_cast<uint8_t*>(buffer), size);
+}
+
+ssize_t CookieWrite(void* cookie, const char* buffer, size_t size) {
+  auto* r = static_cast<Replacement*>(cookie);
+  return ReplaceWrite(*r, buffer, size) ? static_cast<ssize_t>(size) : 0;
+}
+
+int CookieSeek(void* cookie, off64_t* offset, int whence) {
+  auto* r = static_cast<Replacement*>(cookie);
+  off_t at = lseek(r->fd, *offset, whence);
+  if (at < 0) return -1;
+  *offset = at;
+  return 0;
+}
+
+int CookieClose(void* cookie) {
+  auto* r = static_cast<Replacement*>(cookie);
+  bool ok = FinishReplace(*r, true);
+  delete r;
+  return ok ? 0 : -1;
+}
+
+std::FILE* ReplacementStream(FileService& fs, std::string_view name, const char* mode) {
+  auto* r = new Replacement;
+  if (!BeginReplace(fs, name, *r)) {
+    delete r;
+    return nullptr;
+  }
+  cookie_io_functions_t io{CookieRead, CookieWrite, CookieSeek, CookieClose};
+  std::FILE* f = fopencookie(r, mode, io);
+  if (!f) {
+    FinishReplace(*r, false);
+    delete r;
+  }
+  return f;
+}
+
+}  // namespace
+
+std::FILE* OpenForRuntime(FileService& fs, std::string_view name, const char* mode) {
+  std::string_view m(mode);
+  if (m.empty()) return nullptr;
+  const bool update = m.find('+') != std::string_view::npos;
+  uint32_t flags = 0;
+  const char* fdMode = nullptr;
+  switch (m[0]) {
+    case 'r':
+      flags = update ? OPEN_BINARY | OPEN_READ_WRITE : OPEN_BINARY;
+      fdMode = update ? "r+b" : "rb";
+      break;
+    case 'a':
+      flags = OPEN_BINARY | OPEN_CREATE | OPEN_APPEND | (update ? OPEN_READ_WRITE : OPEN_WRITE);
+      fdMode = update ? "a+b" : "ab";
+      break;
+    case 'w':
+      return ReplacementStream(fs, name, update ? "w+b" : "wb");
+    default:
+      return nullptr;
+  }
+  int fd = OpenFile(fs, name, flags);
+  if (fd < 0) return nullptr;
+  std::FILE* f = fdopen(fd, fdMode);
+  if (!f) close(fd);
+  return f;
+}
+
+void AppendDebugLog(FileService& fs, std::string_view text) {
+  std::string path;
+  if (!ResolvePath(fs, "debug.log", true, path)) return;
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, CREATE_MODE);
+  if (fd < 0) return;
+  WriteAll(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  close(fd);
+}
+
+}  // namespace orvo::services

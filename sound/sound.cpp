@@ -1,0 +1,164 @@
+#include "sound/sound.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sound/fluid_device.h"
+
+namespace orvo::sound {
+
+Sound::Sound() = default;
+
+Sound::~Sound() {
+  Close();
+}
+
+bool Sound::Open(platform::Platform& platform, Resolver resolveProgramFile) {
+  Close();
+  platform_ = &platform;
+  resolve_ = std::move(resolveProgramFile);
+  musicPlaying_ = false;
+  player_ = std::make_unique<MidiPlayer>(platform, stream_);
+  audio_ = platform.StartAudio(this, SAMPLE_RATE);
+  return audio_;
+}
+
+void Sound::Close() {
+  if (!platform_) return;
+  StopMusic();
+  if (player_) player_->Destroy();
+  player_.reset();
+  if (audio_) platform_->StopAudio();
+  audio_ = false;
+  // The output has stopped: nothing renders any more, so the rest goes without the lock.
+  stream_.SetDevice(nullptr);
+  device_.reset();
+  deviceTried_ = false;
+  effect_.clear();
+  effect_.shrink_to_fit();
+  effectPos_ = 0;
+  platform_ = nullptr;
+}
+
+void Sound::PlayEffect(vm::Machine& m, uint32_t nameAddress) {
+  std::string_view name;
+  if (!vm::ReadString(m, nameAddress, name)) {
+    vm::AddressFault(m, nameAddress, m.Word(vm::HDR_VPC));
+    return;
+  }
+  if (!platform_) return;
+  PlayEffectFile(resolve_ ? resolve_(name) : std::string());
+}
+
+void Sound::PlayEffectFile(const std::string& path) {
+  if (!audio_) return;
+  // Decoded here, on the caller's thread; the render only ever sees a finished buffer.
+  std::vector<int16_t> pcm;
+  if (path.empty() || !platform_->LoadWav(path, SAMPLE_RATE, pcm)) pcm.clear();
+  pcm.resize(pcm.size() & ~size_t{1});
+  platform_->LockAudio();
+  // A new effect ends the one playing, also when the new one cannot be played.
+  effect_.swap(pcm);
+  effectPos_ = 0;
+  platform_->UnlockAudio();
+}  // the old effect is freed here, outside the lock
+
+void Sound::UseMidiDevice(std::unique_ptr<MidiDevice> device) {
+  if (platform_) platform_->LockAudio();
+  if (player_ && stream_.IsOpen()) {
+    // The device of an open stream changes only between songs.
+    if (platform_) platform_->UnlockAudio();
+    return;
+  }
+  stream_.SetDevice(device.get());
+  device_.swap(device);
+  deviceTried_ = true;
+  if (platform_) platform_->UnlockAudio();
+}
+
+bool Sound::EnsureDevice() {
+  if (device_) return true;
+  if (deviceTried_) return false;
+  deviceTried_ = true;
+  // Loading the SoundFont takes a while: done without the lock, then handed over.
+  std::unique_ptr<MidiDevice> d = FluidDevice::Create(FindSoundFont(), SAMPLE_RATE);
+  if (!d) return false;
+  platform_->LockAudio();
+  device_ = std::move(d);
+  stream_.SetDevice(device_.get());
+  platform_->UnlockAudio();
+  return true;
+}
+
+int Sound::PlayMusicFile(const std::string& path) {
+  if (!audio_ || !player_) return ERR_DEVICE;
+  if (!EnsureDevice()) return ERR_DEVICE;
+  return player_->Play(path);
+}
+
+void Sound::MusicCommand(vm::Machine& m, uint32_t arg) {
+  if (arg == MUSIC_PAUSE) {
+    if (player_) player_->Pause();
+    return;
+  }
+  if (arg == MUSIC_RESUME) {
+    if (player_) player_->Resume();
+    return;
+  }
+  std::string_view name;
+  if (!vm::ReadString(m, arg, name)) {
+    vm::AddressFault(m, arg, m.Word(vm::HDR_VPC));
+    return;
+  }
+  if (musicPlaying_) {
+    if (player_) player_->Stop();
+    musicPlaying_ = false;
+  }
+  if (!platform_) return;
+  std::string path = resolve_ ? resolve_(name) : std::string();
+  // A path too long for the player's name buffer would be cut to another name: refused.
+  if (path.size() > MAX_MUSIC_PATH) path.clear();
+  if (PlayMusicFile(path) == 0) musicPlaying_ = true;
+}
+
+void Sound::StopMusic() {
+  if (!musicPlaying_) return;
+  if (player_) player_->Stop();
+  musicPlaying_ = false;
+}
+
+bool Sound::OnMusicDone() {
+  if (!player_ || !player_->Finished()) return false;
+  musicPlaying_ = false;
+  return true;
+}
+
+void Sound::PauseMusic() {
+  if (musicPlaying_ && player_) player_->Pause();
+}
+
+void Sound::ResumeMusic() {
+  if (player_) player_->Resume();
+}
+
+void Sound::Render(int16_t* stereo, int frames) {
+  while (frames > 0) {
+    int n = std::min(frames, CHUNK_FRAMES);
+    std::fill(mix_, mix_ + 2 * n, 0.0f);
+    stream_.Render(mix_, n);
+    if (effectPos_ < effect_.size()) {
+      size_t count = std::min(effect_.size() - effectPos_, static_cast<size_t>(2 * n));
+      const int16_t* e = effect_.data() + effectPos_;
+      for (size_t i = 0; i < count; ++i) mix_[i] += e[i] * (1.0f / 32768.0f);
+      effectPos_ += count;
+    }
+    for (int i = 0; i < 2 * n; ++i) {
+      float v = std::clamp(mix_[i] * 32768.0f, -32768.0f, 32767.0f);
+      stereo[i] = static_cast<int16_t>(std::lrintf(v));
+    }
+    stereo += 2 * n;
+    frames -= n;
+  }
+}
+
+}  // namespace orvo::sound

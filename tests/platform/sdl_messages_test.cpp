@@ -1,0 +1,143 @@
+// The message queue of the SDL platform: the timer, messages from other threads, quitting,
+// the close button, the end of the session, and the message box.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/platform/sdl_test_support.h"
+
+namespace orvo::platform::test {
+namespace {
+
+int Count(const std::vector<Message>& got, uint32_t id) {
+  int n = 0;
+  for (const Message& m : got) n += m.id == id;
+  return n;
+}
+
+TEST_F(SdlTest, DISABLED_TicksDoNotPileUpBehindASlowConsumer) {
+  ASSERT_TRUE(platform->StartTimer(20));
+  // Nobody takes messages for a while: a dozen ticks are due, one is waiting.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(Count(Drain(*platform, 5), MSG_TIMER), 1);
+
+  // Taken as they come, they arrive at about the interval (loosely: the machine is shared).
+  const auto got = Drain(*platform, 1000);
+  const int ticks = Count(got, MSG_TIMER);
+  EXPECT_GE(ticks, 10);
+  EXPECT_LE(ticks, 55);
+
+  // Starting again replaces the timer rather than adding a second one.
+  ASSERT_TRUE(platform->StartTimer(100));
+  Drain(*platform, 120);
+  const int slower = Count(Drain(*platform, 1000), MSG_TIMER);
+  EXPECT_GE(slower, 4);
+  EXPECT_LE(slower, 12);
+
+  platform->StopTimer();
+  Drain(*platform, 150);  // a tick already queued may still come
+  EXPECT_EQ(Count(Drain(*platform, 300), MSG_TIMER), 0);
+}
+
+TEST_F(SdlTest, MessagesFromOtherThreadsWakeAWaitingLoop) {
+  std::thread poster([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    platform->PostFromAnyThread(MSG_MUSIC_DONE);
+  });
+  Message m;
+  // Blocks in the real wait until the other thread posts.
+  ASSERT_TRUE(platform->GetMessage(m));
+  poster.join();
+  EXPECT_EQ(m.id, MSG_MUSIC_DONE);
+  EXPECT_EQ(m.wParam, 0u);
+  EXPECT_EQ(m.lParam, 0u);
+
+  EXPECT_FALSE(platform->PeekMessage());
+  platform->PostQuit();
+  EXPECT_TRUE(platform->PeekMessage());   // the quit is waiting ...
+  EXPECT_FALSE(platform->GetMessage(m));  // ... and ends the loop, every time after too
+  EXPECT_FALSE(platform->GetMessage(m));
+}
+
+TEST_F(SdlTest, TheCloseButtonIsACloseAndNotTheEndOfTheSession) {
+  OpenWindow(0, 0, 200, 100);
+  XConnection x;
+  ASSERT_NE(x.display, nullptr);
+  // What a window manager sends when the close button is pressed.
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = xwindow;
+  e.xclient.message_type = XInternAtom(x.display, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(x.display, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x.display, xwindow, False, NoEventMask, &e);
+  XFlush(x.display);
+  std::vector<Message> got;
+  ASSERT_TRUE(CollectUntil(*platform, got, MSG_CLOSE));
+  for (const Message& m : Drain(*platform, 300)) got.push_back(m);
+  EXPECT_EQ(Count(got, MSG_CLOSE), 1);
+  EXPECT_EQ(Count(got, MSG_ENDSESSION), 0);
+  // The window stays until the program decides to end.
+  EXPECT_TRUE(platform->HasWindow());
+
+  // SIGTERM, as at log-off or shut-down, is the end of the session; the process lives on
+  // to end the program in order.
+  ASSERT_EQ(kill(getpid(), SIGTERM), 0);
+  got.clear();
+  ASSERT_TRUE(CollectUntil(*platform, got, MSG_ENDSESSION));
+  EXPECT_EQ(Count(got, MSG_CLOSE), 0);
+}
+
+TEST_F(SdlTest, EndOfSessionWakesABlockedWait) {
+  std::thread killer([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(getpid(), SIGTERM);
+  });
+  Message m;
+  ASSERT_TRUE(platform->GetMessage(m));
+  killer.join();
+  EXPECT_EQ(m.id, MSG_ENDSESSION);
+}
+
+TEST_F(SdlTest, DISABLED_MessageBoxWaitsUntilClosed) {
+  std::atomic<bool> returned{false};
+  std::thread closer([&] {
+    // The box is a window titled "!"; Return presses its one button.
+    EXPECT_EQ(Shell("xdotool search --sync --name '^!$' windowfocus --sync key Return"), 0);
+  });
+  platform->MessageBox("Failed creating screen BITMAP. Terminating. So sorry!");
+  returned = true;
+  closer.join();
+  EXPECT_TRUE(returned);
+}
+
+TEST_F(SdlTest, CursorShapes) {
+  platform->SetCursor(CURSOR_WAIT);
+  SDL_Cursor* wait = SDL_GetCursor();
+  platform->SetCursor(CURSOR_UPARROW);
+  SDL_Cursor* up = SDL_GetCursor();
+  platform->SetCursor(CURSOR_ARROW);
+  SDL_Cursor* arrow = SDL_GetCursor();
+  EXPECT_NE(up, nullptr);
+  EXPECT_NE(up, wait);
+  EXPECT_NE(up, arrow);
+  EXPECT_NE(wait, arrow);
+  // Unknown shapes are the arrow; each shape is made once.
+  platform->SetCursor(77);
+  EXPECT_EQ(SDL_GetCursor(), arrow);
+  platform->SetCursor(CURSOR_UPARROW);
+  EXPECT_EQ(SDL_GetCursor(), up);
+}
+
+TEST_F(SdlTest, ClipboardRoundTrip) {
+  const std::string text = "Grüße, ✓ 😀\r\nzweite Zeile";
+  platform->SetClipboardText(text);
+  EXPECT_TRUE(platform->HasClipboardText());
+  EXPECT_EQ(platform->GetClipboardText(), text);
+}
+
+}  // namespace
+}  // namespace orvo::platform::test
