@@ -107,6 +107,18 @@ int main(int argc, char** argv) {
                                   W, false);
   });
   Row("alpha 128 rows, portable kernel", portable, halfBlit, "the vector blit");
+#if ORVO_GFX_SSE2
+  const double sse2 = Best(reps, [&] {
+    for (int y = 0; y < H; ++y)
+      gfx::blend::BlitRowSse2(g.screen.bits + size_t(y) * W * 4, bits(half) + size_t(y) * W * 4, W,
+                              false);
+  });
+  Row("alpha 128 rows, SSE2 kernel", sse2, halfBlit, "the chosen kernel");
+#endif
+#if ORVO_GFX_AVX2
+  std::printf("  (the blit uses the %s kernel on this processor)\n",
+              gfx::blend::HaveAvx2() ? "AVX2" : "SSE2");
+#endif
 
 #if ORVO_HAVE_PIXMAN
   auto wrap = [&](uint8_t* p, int w, int h) {

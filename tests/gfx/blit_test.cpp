@@ -23,7 +23,7 @@ TEST(Division, ShortcutIsTruncatingDivisionOverItsWholeRange) {
 TEST(BlendKernels, VectorAndPortableRowsAgreeOnRandomData) {
   std::mt19937 rng(7);
   for (int round = 0; round < 400; ++round) {
-    const size_t n = rng() % 70;
+    const size_t n = rng() % 140;
     std::vector<uint32_t> src(n), d0(n);
     for (auto& p : src) {
       const uint32_t kind = rng() % 5;
@@ -32,11 +32,11 @@ TEST(BlendKernels, VectorAndPortableRowsAgreeOnRandomData) {
       if (kind == 1) a = 255;
       p = (rng() & 0xFFFFFF) | a << 24;
     }
-    // Runs of one kind, so the sixteen-pixel fast paths are taken too.
+    // Runs of one kind, so the sixteen- and thirty-two-pixel fast paths are taken too.
     if (round % 3 == 0)
       for (auto& p : src) p |= 0xFF000000u;
-    if (round % 3 == 1 && n > 20)
-      for (size_t i = 0; i < 20; ++i) src[i] &= 0x00FFFFFFu;
+    if (round % 3 == 1 && n > 40)
+      for (size_t i = 0; i < 40; ++i) src[i] &= 0x00FFFFFFu;
     for (auto& p : d0) p = rng();
     for (int invert = 0; invert < 2; ++invert) {
       std::vector<uint32_t> a = d0, b = d0, want = d0;
@@ -47,6 +47,20 @@ TEST(BlendKernels, VectorAndPortableRowsAgreeOnRandomData) {
       for (size_t i = 0; i < n; ++i) want[i] = RefBlitPixel(d0[i], src[i], invert);
       ASSERT_EQ(a, want);
       ASSERT_EQ(b, want);
+#if ORVO_GFX_SSE2
+      std::vector<uint32_t> c = d0;
+      blend::BlitRowSse2(reinterpret_cast<uint8_t*>(c.data()),
+                         reinterpret_cast<const uint8_t*>(src.data()), n, invert);
+      ASSERT_EQ(c, want);
+#endif
+#if ORVO_GFX_AVX2
+      if (blend::HaveAvx2()) {
+        std::vector<uint32_t> e = d0;
+        blend::BlitRowAvx2(reinterpret_cast<uint8_t*>(e.data()),
+                           reinterpret_cast<const uint8_t*>(src.data()), n, invert);
+        ASSERT_EQ(e, want);
+      }
+#endif
     }
     const uint32_t colour = round % 4 == 0 ? 0xFF123456u : rng();
     std::vector<uint32_t> a = d0, b = d0, want = d0;
