@@ -56,7 +56,10 @@ bool DecodePng(std::FILE* file, Picture& out, uint64_t maxBytes) {
   // Nothing is allocated for a picture no surface could hold.
   if (size != expected || size == 0 || size > maxBytes || size > INT32_MAX) return false;
   std::vector<uint8_t> rgba(size);
-  if (spng_decode_image(ctx.get(), rgba.data(), rgba.size(), SPNG_FMT_RGBA8, 0) != 0) return false;
+  // The transparency chunk is applied: without it a palette or colour-keyed picture
+  // would come out opaque where its file says it is transparent.
+  if (spng_decode_image(ctx.get(), rgba.data(), rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0)
+    return false;
   for (size_t i = 0; i < size; i += 4) std::swap(rgba[i], rgba[i + 2]);
   out.width = static_cast<int32_t>(ihdr.width);
   out.height = static_cast<int32_t>(ihdr.height);
