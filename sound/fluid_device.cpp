@@ -66,6 +66,11 @@ std::unique_ptr<FluidDevice> FluidDevice::Create(const std::string& soundFont, i
   // that holds it), so its own API lock is not needed.
   fluid_settings_setint(d->settings_, "synth.threadsafe-api", 0);
   fluid_settings_setint(d->settings_, "synth.cpu-cores", 1);
+  // The render runs inside the audio callback, whose cost grows with every voice. A dense
+  // song with long release tails would otherwise keep a few hundred voices going; 64 is
+  // what the General MIDI synthesizers of the day offered, and the voices given up first
+  // are the quietest releasing ones.
+  fluid_settings_setint(d->settings_, "synth.polyphony", POLYPHONY);
   d->synth_ = new_fluid_synth(d->settings_);
   if (!d->synth_) return nullptr;
   if (fluid_synth_sfload(d->synth_, soundFont.c_str(), 1) == FLUID_FAILED) return nullptr;

@@ -31,6 +31,9 @@ class FluidDevice : public MidiDevice {
 
   int ActiveVoices() const;
 
+  // Voices sounding at once, at most.
+  static constexpr int POLYPHONY = 64;
+
  private:
   FluidDevice() = default;
 

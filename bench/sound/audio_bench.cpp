@@ -96,7 +96,9 @@ std::vector<uint8_t> Song(int bars) {
       t.insert(t.end(), {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});
     }
     Vlq(t, 0);
-    t.insert(t.end(), {static_cast<uint8_t>(0xC0 | c), static_cast<uint8_t>(ch * 8 % 128)});
+    // The drum channel takes the standard kit; the others spread over the instruments.
+    uint8_t program = ch == 9 ? 0 : static_cast<uint8_t>(ch * 8 % 128);
+    t.insert(t.end(), {static_cast<uint8_t>(0xC0 | c), program});
     Vlq(t, 0);
     t.insert(t.end(), {static_cast<uint8_t>(0xB0 | c), 7, 90});
     uint32_t wait = 0;

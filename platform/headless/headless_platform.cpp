@@ -5,6 +5,8 @@
 
 #include <ctime>
 
+#include "platform/sdl/sdl_wav.h"
+
 namespace orvo::platform {
 
 std::string EscapeMessage(std::string_view text) {
@@ -178,14 +180,23 @@ bool HeadlessPlatform::GetMessage(Message& out) {
   }
 }
 
-bool HeadlessPlatform::StartAudio(AudioSource*, int) {
-  return false;
+// No sound card: the null device pulls the source in real time all the same, so songs
+// take their length and their end reaches the program as it would with a display.
+bool HeadlessPlatform::StartAudio(AudioSource* source, int sampleRate) {
+  return audio_.Start(source, sampleRate);
 }
-void HeadlessPlatform::StopAudio() {}
-void HeadlessPlatform::LockAudio() {}
-void HeadlessPlatform::UnlockAudio() {}
-bool HeadlessPlatform::LoadWav(const std::string&, int, std::vector<int16_t>&) {
-  return false;
+void HeadlessPlatform::StopAudio() {
+  audio_.Stop();
+}
+void HeadlessPlatform::LockAudio() {
+  audio_.Lock();
+}
+void HeadlessPlatform::UnlockAudio() {
+  audio_.Unlock();
+}
+bool HeadlessPlatform::LoadWav(const std::string& path, int sampleRate,
+                               std::vector<int16_t>& stereo) {
+  return LoadWavFile(path, sampleRate, stereo);
 }
 
 }  // namespace orvo::platform

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/headless/null_audio.h"
 #include "platform/headless/script.h"
 #include "platform/platform.h"
 
@@ -83,6 +84,8 @@ class HeadlessPlatform : public Platform {
   int Cursor() const { return cursor_; }
   bool Captured() const { return captured_; }
   uint64_t Presents() const { return presents_; }
+  // The audio device, pulling in real time; it can record what it pulled.
+  NullAudio& Audio() { return audio_; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -111,6 +114,7 @@ class HeadlessPlatform : public Platform {
   uint64_t presents_ = 0;
   std::string title_, clipboard_;
   Placement placement_;
+  NullAudio audio_{NullAudio::Pace::REAL_TIME};
 };
 
 // Message text as one output line: backslash, CR and LF escaped.
