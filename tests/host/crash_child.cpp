@@ -1,0 +1,156 @@
+// A process that crashes on purpose, for the crash report tests. It loads main.ove from the
+// game folder, puts the interpreter's registers and its stack into the state given on the
+// command line, installs the crash handler with the headless platform and then faults.
+//
+//   crash_child TRIGGER GAME DATA VPC VFP PCPREJSR WORD1E0 STACKHEX
+//
+// TRIGGER: segv (a store to address 0), ill (an undefined instruction), fpe (an integer
+// division by zero), bus (SIGBUS raised), box-faults (segv, and the message box faults as
+// well). Numbers are hex; STACKHEX holds the stack's bytes from VSP up to the top ("-" for
+// none). Before it faults the child prints "site " and the host address of the faulting
+// instruction (0 where the fault is raised rather than executed).
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "host/crash_report.h"
+#include "platform/headless/headless_platform.h"
+#include "tests/vm/vm_test_support.h"
+
+#if defined(__x86_64__)
+// Real faults at known addresses: the handler must find them in the signal context.
+extern "C" void crash_null_write();
+extern "C" void crash_undefined();
+extern "C" void crash_divide();
+extern "C" char crash_divide_site[];
+asm(R"(
+  .text
+  .globl crash_null_write
+  .type crash_null_write, @function
+crash_null_write:
+  movl $0, 0
+  ret
+  .globl crash_undefined
+  .type crash_undefined, @function
+crash_undefined:
+  ud2
+  .globl crash_divide
+  .type crash_divide, @function
+crash_divide:
+  xorl %ecx, %ecx
+  xorl %eax, %eax
+  cltd
+  .globl crash_divide_site
+crash_divide_site:
+  idivl %ecx
+  ret
+)");
+#endif
+
+namespace {
+
+using namespace orvo;
+
+// Shows what the clipboard holds while the box is up, and can fault inside the handler.
+class ChildPlatform : public platform::HeadlessPlatform {
+ public:
+  ChildPlatform(bool boxFaults) : HeadlessPlatform({}), boxFaults_(boxFaults) {}
+  void MessageBox(std::string_view text) override {
+    std::string line = "clipboard: " + platform::EscapeMessage(GetClipboardText()) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    HeadlessPlatform::MessageBox(text);
+    if (boxFaults_) Segv();
+  }
+  static void Segv() {
+#if defined(__x86_64__)
+    crash_null_write();
+#else
+    raise(SIGSEGV);
+#endif
+  }
+
+ private:
+  bool boxFaults_;
+};
+
+uint32_t Hex(const char* s) {
+  return static_cast<uint32_t>(std::strtoul(s, nullptr, 16));
+}
+
+void PrintSite(uintptr_t address) {
+  std::printf("site %016" PRIXPTR "\n", address);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 9) {
+    std::fprintf(stderr, "usage: crash_child TRIGGER GAME DATA VPC VFP PCPREJSR WORD1E0 STACK\n");
+    return 2;
+  }
+  // The test only wants the signal, not a core file.
+  rlimit none{0, 0};
+  setrlimit(RLIMIT_CORE, &none);
+
+  const std::string trigger = argv[1];
+  vm::test::CaptureHooks hooks;
+  vm::Machine m(hooks);
+  if (!vm::LoadImage(m, std::fopen((std::string(argv[2]) + "main.ove").c_str(), "rb"))) {
+    std::printf("image not loaded\n");
+    return 3;
+  }
+
+  const std::string stack = argv[8] == std::string("-") ? "" : argv[8];
+  const uint32_t count = static_cast<uint32_t>(stack.size() / 2);
+  const uint32_t top = m.Word(vm::HDR_STACK_TOP);
+  const uint32_t vsp = top - count;
+  for (uint32_t i = 0; i < count; ++i)
+    m.mem[vsp + i] = static_cast<uint8_t>(std::stoul(stack.substr(2 * i, 2), nullptr, 16));
+  m.SetWord(vm::HDR_VSP, vsp);
+  m.SetWord(vm::HDR_VPC, Hex(argv[4]));
+  m.SetWord(vm::HDR_VFP, Hex(argv[5]));
+  m.pcPreJsr = Hex(argv[6]);
+  m.SetWord(vm::HDR_DEBUG_CRASH, Hex(argv[7]));
+
+  ChildPlatform platform(trigger == "box-faults");
+  if (!host::crash::Install(m, argv[3], platform)) {
+    std::printf("not installed\n");
+    return 4;
+  }
+
+#if defined(__x86_64__)
+  if (trigger == "segv" || trigger == "box-faults") {
+    PrintSite(reinterpret_cast<uintptr_t>(&crash_null_write));
+    crash_null_write();
+  } else if (trigger == "ill") {
+    PrintSite(reinterpret_cast<uintptr_t>(&crash_undefined));
+    crash_undefined();
+  } else if (trigger == "fpe") {
+    PrintSite(reinterpret_cast<uintptr_t>(crash_divide_site));
+    crash_divide();
+  }
+#else
+  if (trigger == "segv" || trigger == "box-faults") {
+    PrintSite(0);
+    raise(SIGSEGV);
+  } else if (trigger == "ill") {
+    PrintSite(0);
+    raise(SIGILL);
+  } else if (trigger == "fpe") {
+    PrintSite(0);
+    raise(SIGFPE);
+  }
+#endif
+  if (trigger == "bus") {
+    PrintSite(0);
+    raise(SIGBUS);
+  }
+  std::printf("survived\n");
+  return 5;
+}
