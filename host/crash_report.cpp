@@ -332,4 +332,9 @@ void Uninstall() {
   delete st;
 }
 
+void UninstallFor(const vm::Machine& m) {
+  CrashState* st = g_active.load();
+  if (st && st->machine == &m) Uninstall();
+}
+
 }  // namespace orvo::host::crash

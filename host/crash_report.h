@@ -40,7 +40,11 @@ size_t FormatSummary(char* out, size_t capacity, uint32_t code, uint32_t flags, 
 // call replaces the first. False when the handlers could not be installed.
 bool Install(vm::Machine& m, const std::string& dataFolder, platform::Platform& platform);
 
-// Puts back the actions and the alternate stack that were there before Install.
+// Puts back the actions and the alternate stack that were there before Install. Call it
+// on the thread that installed.
 void Uninstall();
+// The same, but only when the present installation serves m: a machine going away takes
+// its own handler with it and leaves a later one in place.
+void UninstallFor(const vm::Machine& m);
 
 }  // namespace orvo::host::crash

@@ -42,12 +42,14 @@ bool Runtime::StartUp() {
   state_.folders.data = options_.dataFolder.empty()
                             ? DataFolderFor(state_.folders.program, platform_.DocumentsFolder())
                             : options_.dataFolder;
+  files_.folders = state_.folders;
+  graphics_.openFile = [this](std::string_view name, const char* mode) {
+    return services::OpenForRuntime(files_, name, mode);
+  };
   state_.controlKeyName = "Ctrl";
 
   // The installed image is read unless the user's folder holds its own copy.
-  std::FILE* image = std::fopen((state_.folders.data + "main.ove").c_str(), "rb");
-  if (!image) image = std::fopen((state_.folders.program + "main.ove").c_str(), "rb");
-  if (!vm::LoadImage(machine_, image)) {
+  if (!vm::LoadImage(machine_, services::OpenForRuntime(files_, "main.ove", "rb"))) {
     exitCode_ = 1;
     over_ = true;
     return false;
@@ -73,6 +75,11 @@ bool Runtime::StartUp() {
   const platform::Size client = platform_.ClientSize();
   state_.clientWidth = client.width;
   state_.clientHeight = client.height;
+  // Music files are looked up in the installation, names matched without regard to case.
+  sound_.Open(platform_, [this](std::string_view name) {
+    std::string path;
+    return services::ResolvePath(files_, name, false, path) ? path : std::string();
+  });
 
   DeliverDirect(EVT_WINDOW);
   if (over_) return false;
@@ -153,6 +160,8 @@ void Runtime::Finish() {
     }
     options_.dumpFile.clear();
   }
+  sound_.Close();
+  gfx::TextShutdown(text_);
   gfx::DeleteScreen(graphics_);
   vm::ReleaseImage(machine_);
 }
@@ -181,11 +190,15 @@ void Runtime::ScreenSetup() {
     state_.clientWidth = client.width;
     state_.clientHeight = client.height;
   }
-  if (!graphics_.screen.bits &&
-      !gfx::CreateScreen(graphics_, desktop.width & 0xFFFF, desktop.height & 0xFFFF)) {
-    MessageBox("Failed creating screen BITMAP. Terminating. So sorry!");
-    Quit(1);
-    return;
+  if (!graphics_.screen.bits) {
+    if (!gfx::CreateScreen(graphics_, desktop.width & 0xFFFF, desktop.height & 0xFFFF)) {
+      MessageBox("Failed creating screen BITMAP. Terminating. So sorry!");
+      Quit(1);
+      return;
+    }
+    // Without fonts the program still runs; its text requests then draw nothing.
+    if (!gfx::TextStartup(text_, graphics_))
+      std::fprintf(stderr, "orvo: the font libraries could not be started\n");
   }
   gfx::DrawRectangle(graphics_, machine_, gfx::SURFACE_SCREEN, 0, 0, desktop.width, desktop.height,
                      0xFF000000u, 0);
@@ -217,10 +230,7 @@ void Runtime::MessageBox(std::string_view text) {
 }
 
 void Runtime::AppendDebugLog(std::string_view text) {
-  std::FILE* f = std::fopen((state_.folders.data + "debug.log").c_str(), "ab");
-  if (!f) return;
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
+  services::AppendDebugLog(files_, text);
 }
 
 // A running timer keeps its interval; the program stops it first to change it.
@@ -243,14 +253,26 @@ vm::LocalTime Runtime::Now() {
   return {t.year, t.month, t.day, t.hour, t.minute, t.second};
 }
 
-void Runtime::PauseMusic() {}
-void Runtime::ResumeMusic() {}
-void Runtime::MusicFinished() {}
-void Runtime::PlaySound(vm::Machine&, uint32_t) {}
-void Runtime::MusicCommand(vm::Machine&, uint32_t) {}
-void Runtime::StopMusic() {}
+void Runtime::PauseMusic() {
+  sound_.PauseMusic();
+}
+void Runtime::ResumeMusic() {
+  sound_.ResumeMusic();
+}
+bool Runtime::MusicFinished() {
+  return sound_.OnMusicDone();
+}
+void Runtime::PlaySound(vm::Machine& m, uint32_t nameAddress) {
+  sound_.PlayEffect(m, nameAddress);
+}
+void Runtime::MusicCommand(vm::Machine& m, uint32_t arg) {
+  sound_.MusicCommand(m, arg);
+}
+void Runtime::StopMusic() {
+  sound_.StopMusic();
+}
 bool Runtime::MusicPlaying() {
-  return false;
+  return sound_.MusicPlaying();
 }
 
 }  // namespace orvo::host

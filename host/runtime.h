@@ -7,9 +7,13 @@
 #include <string>
 
 #include "gfx/surface.h"
+#include "gfx/text.h"
 #include "host/event_queue.h"
 #include "host/host_state.h"
 #include "platform/platform.h"
+#include "services/files.h"
+#include "services/settings.h"
+#include "sound/sound.h"
 #include "vm/machine.h"
 
 namespace orvo::host {
@@ -45,6 +49,8 @@ class Runtime : public vm::Hooks {
   HostState& state() { return state_; }
   EventQueue& queue() { return queue_; }
   gfx::Graphics& graphics() { return graphics_; }
+  services::FileService& files() { return files_; }
+  sound::Sound& sound() { return sound_; }
   platform::Platform& platform() { return platform_; }
   bool Over() const { return over_; }
 
@@ -76,7 +82,9 @@ class Runtime : public vm::Hooks {
   // stops it and clears the playing flag.
   void PauseMusic();
   void ResumeMusic();
-  void MusicFinished();
+  // True when the program is to hear of it: a notice left over from a song that was
+  // stopped or replaced since is dropped.
+  bool MusicFinished();
   // Ends the process with code once control is back in the loop.
   void Quit(int code);
 
@@ -86,6 +94,10 @@ class Runtime : public vm::Hooks {
   HostState state_;
   EventQueue queue_;
   gfx::Graphics graphics_;
+  gfx::TextState text_;
+  services::FileService files_;
+  services::SettingsStore settings_;
+  sound::Sound sound_;
   bool windowDestroyed_ = false;
   bool over_ = false;
   int exitCode_ = 0;

@@ -203,8 +203,7 @@ struct WindowProcTable {
   static void HorizontalWheel(Runtime& r, const Message& m) { Wheel(r, m, WHEEL_HORIZONTAL); }
 
   static void MusicDone(Runtime& r, const Message&) {
-    r.MusicFinished();
-    r.PostEvent({EVT_MUSIC_DONE, 0, 0, 0});
+    if (r.MusicFinished()) r.PostEvent({EVT_MUSIC_DONE, 0, 0, 0});
   }
 
   // Scripted input: the start, window, close and end events are delivered at once, the
