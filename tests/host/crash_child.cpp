@@ -5,10 +5,10 @@
 //   crash_child TRIGGER GAME DATA VPC VFP PCPREJSR WORD1E0 STACKHEX
 //
 // TRIGGER: segv (a store to address 0), ill (an undefined instruction), fpe (an integer
-// division by zero), bus (SIGBUS raised), box-faults (segv, and the message box faults as
-// well). Numbers are hex; STACKHEX holds the stack's bytes from VSP up to the top ("-" for
-// none). Before it faults the child prints "site " and the host address of the faulting
-// instruction (0 where the fault is raised rather than executed).
+// division by zero), bus (SIGBUS raised), overflow (the stack runs out), box-faults (segv,
+// and the message box faults as well). Numbers are hex; STACKHEX holds the stack's bytes from VSP
+// up to the top ("-" for none). Before it faults the child prints "site " and the host address of
+// the faulting instruction (0 where the fault is raised rather than executed).
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -77,6 +77,15 @@ class ChildPlatform : public platform::HeadlessPlatform {
  private:
   bool boxFaults_;
 };
+
+// Runs the thread out of stack long before n runs out: the handler then has only the
+// alternate stack to run on.
+int Deep(int n) {
+  volatile char pad[4096];
+  pad[0] = static_cast<char>(n);
+  const int below = n < (1 << 30) ? Deep(n + 1) : 0;
+  return below + pad[0] + pad[4095];
+}
 
 uint32_t Hex(const char* s) {
   return static_cast<uint32_t>(std::strtoul(s, nullptr, 16));
@@ -150,6 +159,9 @@ int main(int argc, char** argv) {
   if (trigger == "bus") {
     PrintSite(0);
     raise(SIGBUS);
+  } else if (trigger == "overflow") {
+    PrintSite(0);
+    std::printf("%d\n", Deep(0));
   }
   std::printf("survived\n");
   return 5;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -141,17 +142,6 @@ TEST_F(CrashReport, EveryStackLengthDumpsWordsThenAHalfThenAByte) {
   }
 }
 
-TEST_F(CrashReport, SixBytesReadAsTheyLieInMemory) {
-  vm.m.SetWord(vm::HDR_VSP, top - 6);
-  const uint8_t bytes[6] = {0x78, 0x56, 0x34, 0x12, 0xBC, 0xAA};
-  std::memcpy(vm.m.mem + top - 6, bytes, 6);
-  const std::string expected = "VPC=0000061C\r\nVSP=" + Hex8(top - 6) +
-                               "\r\nlen=00000006\r\nVFP=" + Hex8(top - 0x20) +
-                               " PCpreJSR=00000588 0x1E0=0xCAFEF00D\r\n" + Hex8(top - 6) +
-                               ": 0x12345678 \r\n" + Hex8(top - 2) + ": 0xAABC \r\n";
-  EXPECT_EQ(ReportOf(vm.m, tmp.path()), expected);
-}
-
 TEST_F(CrashReport, DumpStaysInsideVmMemory) {
   // VSP above the top: len wraps and is shown so, but nothing is dumped.
   vm.m.SetWord(vm::HDR_VSP, top + 8);
@@ -265,8 +255,13 @@ TEST(CrashInstall, UninstallPutsBackWhatWasThere) {
   EXPECT_GE(stackNow.ss_size, size_t{64 * 1024});
 
   // A second installation replaces the first, and one Uninstall undoes it to the start.
+  // Another machine going away leaves the installation alone.
   ASSERT_TRUE(Install(m, tmp.path().string() + "/", platform));
-  Uninstall();
+  vm::Machine other(hooks);
+  UninstallFor(other);
+  sigaction(SIGSEGV, nullptr, &now);
+  EXPECT_NE(reinterpret_cast<void*>(now.sa_sigaction), reinterpret_cast<void*>(Marker));
+  UninstallFor(m);
   for (int s : signals) {
     sigaction(s, nullptr, &now);
     EXPECT_EQ(reinterpret_cast<void*>(now.sa_handler), reinterpret_cast<void*>(Marker)) << s;
@@ -439,6 +434,19 @@ TEST_F(CrashChild, NoReportFolderStillShowsTheSummary) {
   EXPECT_FALSE(fs::exists(missing));
   const std::string summary = Summary("C0000005", r.site, 4);
   EXPECT_EQ(r.out, "site " + r.site + "\nclipboard: " + summary + "\n!: " + summary + "\n");
+}
+
+TEST_F(CrashChild, StackOverflowIsReportedFromTheAlternateStack) {
+  const Outcome r = Run("overflow", "CAFE", data);
+  ASSERT_TRUE(r.signaled) << r.out;
+  EXPECT_EQ(r.signal, SIGSEGV);
+  EXPECT_EQ(ReadAll(data / REPORT_FILE), RegisterBlock(2) + Hex8(top - 2) + ": 0xFECA \r\n");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m,
+                                std::regex("\n!: EXCEPTION\\[0xC0000005:0\\] @ "
+                                           "([0-9A-F]{16}) VPC=")))
+      << r.out;
+  EXPECT_NE(r.out.find(Summary("C0000005", m[1], 2)), std::string::npos) << r.out;
 }
 
 TEST_F(CrashChild, FaultInsideTheHandlerEndsTheProcess) {
