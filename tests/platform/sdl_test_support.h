@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/sdl/sdl_platform.h"
+#include "tests/platform/x_client.h"
 #include "tests/platform/xvfb.h"
 
 namespace orvo::platform::test {
@@ -84,53 +85,6 @@ inline Window XWindowOf(SDL_Window* w) {
   SDL_VERSION(&info.version);
   if (!SDL_GetWindowWMInfo(w, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
   return info.info.x11.window;
-}
-
-// A connection of the test's own, as another client of the server sees the window.
-// Xvfb now and then resets a new connection at once; a second try succeeds.
-inline Display* OpenDisplay() {
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    if (Display* d = XOpenDisplay(nullptr)) return d;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return nullptr;
-}
-
-struct XConnection {
-  Display* display = OpenDisplay();
-  ~XConnection() {
-    if (display) XCloseDisplay(display);
-  }
-};
-
-// The window's pixels as 0xRRGGBB, row by row.
-inline std::vector<uint32_t> ReadWindow(Display* d, Window w, int x, int y, int width, int height) {
-  std::vector<uint32_t> out;
-  XSync(d, False);
-  XImage* image = XGetImage(d, w, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
-                            AllPlanes, ZPixmap);
-  if (!image) return out;
-  for (int j = 0; j < height; ++j) {
-    for (int i = 0; i < width; ++i) out.push_back(XGetPixel(image, i, j) & 0xFFFFFF);
-  }
-  XDestroyImage(image);
-  return out;
-}
-
-// Runs a shell command; xdotool commands that failed to reach the server are run again.
-inline int Shell(const std::string& command) {
-  int rc = 0;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    std::string output;
-    FILE* f = popen((command + " 2>&1").c_str(), "r");
-    if (!f) return -1;
-    char buf[256];
-    while (fgets(buf, sizeof buf, f)) output += buf;
-    rc = pclose(f);
-    if (rc == 0 || output.find("an't open display") == std::string::npos) return rc;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return rc;
 }
 
 // Every test here runs on an X server of its own.
