@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "host/crash_report.h"
 #include "host/folders.h"
 #include "host/screenshot.h"
 #include "vm/interpreter.h"
@@ -20,6 +21,7 @@ Runtime::Runtime(platform::Platform& platform, RuntimeOptions options)
     : platform_(platform), options_(std::move(options)), machine_(*this) {}
 
 Runtime::~Runtime() {
+  crash::UninstallFor(machine_);
   vm::ReleaseImage(machine_);
 }
 
@@ -55,6 +57,8 @@ bool Runtime::StartUp() {
     return false;
   }
   state_.startTick = platform_.TickCount();
+  // From here a fault of the runtime leaves a report of the program's registers and stack.
+  crash::Install(machine_, state_.folders.data, platform_);
 
   ScreenSetup();
   if (over_) return false;
@@ -160,6 +164,7 @@ void Runtime::Finish() {
     }
     options_.dumpFile.clear();
   }
+  crash::UninstallFor(machine_);
   sound_.Close();
   gfx::TextShutdown(text_);
   gfx::DeleteScreen(graphics_);

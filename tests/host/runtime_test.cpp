@@ -3,6 +3,7 @@
 #include "host/runtime.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <deque>
 #include <filesystem>
@@ -67,8 +68,13 @@ class TracingPlatform : public platform::HeadlessPlatform {
     return HeadlessPlatform::StartTimer(ms);
   }
   platform::Size DesktopSize() override { return desktop; }
+  // The SIGSEGV action at each delivery.
+  std::vector<void*> faultActions;
   void Delivered(int32_t code) override {
     trace.push_back("deliver " + std::to_string(code));
+    struct sigaction now {};
+    sigaction(SIGSEGV, nullptr, &now);
+    faultActions.push_back(reinterpret_cast<void*>(now.sa_sigaction));
     const vm::Machine& m = runtime->machine();
     static const uint32_t log = LogAddress();
     if (m.mem && log) {
@@ -280,6 +286,23 @@ TEST_F(RuntimeTest, ADesktopThatGrewEndsTheGame) {
   EXPECT_NE(std::find(platform->trace.begin(), platform->trace.end(),
                       "box Screen change: game ending, restart game"),
             platform->trace.end());
+}
+
+TEST_F(RuntimeTest, TheCrashHandlerWatchesWhileTheProgramRuns) {
+  struct sigaction before {};
+  sigaction(SIGSEGV, nullptr, &before);
+  Make("12 1 0 0\n");
+  Run();
+  ASSERT_EQ(platform->faultActions.size(), 4u);
+  // Installed before the start event, the same through the end event, gone afterwards.
+  for (void* action : platform->faultActions) {
+    EXPECT_NE(action, reinterpret_cast<void*>(before.sa_sigaction));
+    EXPECT_EQ(action, platform->faultActions[0]);
+  }
+  struct sigaction after {};
+  sigaction(SIGSEGV, nullptr, &after);
+  EXPECT_EQ(reinterpret_cast<void*>(after.sa_sigaction),
+            reinterpret_cast<void*>(before.sa_sigaction));
 }
 
 TEST(Folders, ProgramAndDataFolders) {
