@@ -1,11 +1,13 @@
-// Picture files on disk: BMP written and read by the runtime, PNG through libspng, and
-// PNG files built here byte by byte (stored deflate blocks, every row filter, a palette)
-// as another writer would make them.
+// Picture files on disk: BMP written and read by the runtime, PNG through libspng, BMP
+// files written by SDL, and PNG files built here byte by byte (stored and zlib-compressed
+// deflate, every row filter, a palette, interlacing) as other writers make them.
 #include "gfx/picture.h"
 
+#include <SDL.h>
 #include <spng.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -129,6 +131,17 @@ std::string Stored(const std::string& raw) {
   return z + BigEndian(Adler32(raw));
 }
 
+// zlib stream compressed by zlib itself at its best level.
+std::string Compressed(const std::string& raw) {
+  uLongf size = compressBound(uLong(raw.size()));
+  std::string z(size, '\0');
+  const int r = compress2(reinterpret_cast<Bytef*>(z.data()), &size,
+                          reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()), 9);
+  EXPECT_EQ(r, Z_OK);
+  z.resize(size);
+  return z;
+}
+
 int Paeth(int a, int b, int c) {
   const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
   return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
@@ -158,11 +171,40 @@ std::string Filtered(const std::vector<std::string>& rows, size_t bpp,
   return out;
 }
 
+// The seven passes of Adam7 interlacing: first column and row, then the steps.
+constexpr int kAdam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                              {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+// The filtered image data of an interlaced picture: each pass a small picture of its own,
+// its rows filtered in turn with every filter type. pixels are rows of bpp-byte pixels.
+std::string Interlaced(const std::vector<std::string>& pixels, uint32_t w, size_t bpp) {
+  std::string out;
+  int filter = 0;
+  for (const auto& [x0, y0, dx, dy] : kAdam7) {
+    std::vector<std::string> rows;
+    for (uint32_t y = uint32_t(y0); y < pixels.size(); y += uint32_t(dy)) {
+      std::string r;
+      for (uint32_t x = uint32_t(x0); x < w; x += uint32_t(dx)) r += pixels[y].substr(x * bpp, bpp);
+      if (!r.empty()) rows.push_back(r);
+    }
+    if (rows.empty()) continue;
+    std::vector<int> filters;
+    for (size_t i = 0; i < rows.size(); ++i) filters.push_back(filter++ % 5);
+    out += Filtered(rows, bpp, filters);
+  }
+  return out;
+}
+
 std::string Png(uint32_t w, uint32_t h, uint8_t colourType, const std::string& idatRaw,
-                const std::string& extraChunks = "") {
-  std::string ihdr = BigEndian(w) + BigEndian(h) + std::string{8, char(colourType), 0, 0, 0};
+                const std::string& extraChunks = "", bool compressed = false,
+                bool interlaced = false) {
+  std::string ihdr = BigEndian(w) + BigEndian(h) +
+                     std::string{8, char(colourType), 0, 0, char(interlaced ? 1 : 0)};
+  const std::string z = compressed ? Compressed(idatRaw) : Stored(idatRaw);
+  // Split over two IDAT chunks, as writers with a fixed chunk size do.
+  const size_t half = z.size() / 2;
   return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) + extraChunks +
-         Chunk("IDAT", Stored(idatRaw)) + Chunk("IEND", "");
+         Chunk("IDAT", z.substr(0, half)) + Chunk("IDAT", z.substr(half)) + Chunk("IEND", "");
 }
 
 // libspng's own reading of a file, as RGBA8.
@@ -339,6 +381,73 @@ TEST_F(PictureTest, BmpVariantsAndLiesAreRefused) {
   ExpectIdle();
 }
 
+// BMP files as SDL writes them: 24 bits with padded rows; 32 bits with alpha in the old
+// layout (information header of 40 bytes, no compression) when asked for, and otherwise
+// the newer layout with bit fields, which is not read.
+TEST_F(PictureTest, BmpsWrittenBySdlLoadWithTheirPixels) {
+  constexpr int w = 5, h = 3;  // 15 bytes a row at 24 bits: one byte of padding
+  auto pixel = [](int x, int y) {
+    return Px(uint32_t(40 * x + 7), uint32_t(90 * y + 3), uint32_t(11 * x * y + 100),
+              uint32_t(x * 60 + y));
+  };
+  auto save = [&](uint32_t format, const std::string& name) {
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, format);
+    ASSERT_NE(surface, nullptr);
+    SDL_SetSurfaceBlendMode(surface, SDL_BLENDMODE_NONE);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint32_t p = pixel(x, y);
+        const uint32_t mapped = SDL_MapRGBA(surface->format, uint8_t(Ch(p, 2)), uint8_t(Ch(p, 1)),
+                                            uint8_t(Ch(p, 0)), uint8_t(Ch(p, 3)));
+        std::memcpy(static_cast<uint8_t*>(surface->pixels) + y * surface->pitch + x * 4, &mapped,
+                    4);
+      }
+    SDL_Surface* saved = surface;
+    if (format == SDL_PIXELFORMAT_RGB888) {  // SDL writes 24 bits for a surface without alpha
+      saved = SDL_ConvertSurfaceFormat(surface, SDL_PIXELFORMAT_BGR24, 0);
+      ASSERT_NE(saved, nullptr);
+    }
+    ASSERT_EQ(SDL_SaveBMP(saved, Path(name).c_str()), 0) << SDL_GetError();
+    if (saved != surface) SDL_FreeSurface(saved);
+    SDL_FreeSurface(surface);
+  };
+
+  save(SDL_PIXELFORMAT_RGB888, "sdl24.bmp");
+  const std::string f24 = ReadFile(Path("sdl24.bmp"));
+  ASSERT_GE(f24.size(), 54u);
+  EXPECT_EQ(uint8_t(f24[28]), 24);
+  EXPECT_EQ(Get32(f24, 30), 0u) << "no compression";
+  std::vector<uint32_t> opaque;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) opaque.push_back(pixel(x, y) | 0xFF000000u);
+  const int32_t a = Load("sdl24.bmp");
+  ASSERT_GT(a, 0);
+  EXPECT_EQ(Width(a), w);
+  EXPECT_EQ(Height(a), h);
+  EXPECT_EQ(Pixels(a), opaque);
+
+  std::vector<uint32_t> withAlpha;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) withAlpha.push_back(pixel(x, y));
+  SDL_SetHint(SDL_HINT_BMP_SAVE_LEGACY_FORMAT, "1");
+  save(SDL_PIXELFORMAT_ARGB8888, "sdl32.bmp");
+  SDL_SetHint(SDL_HINT_BMP_SAVE_LEGACY_FORMAT, "0");
+  const std::string f32 = ReadFile(Path("sdl32.bmp"));
+  ASSERT_GE(f32.size(), 54u);
+  EXPECT_EQ(Get32(f32, 14), 40u);
+  EXPECT_EQ(uint8_t(f32[28]), 32);
+  const int32_t b = Load("sdl32.bmp");
+  ASSERT_GT(b, 0);
+  EXPECT_EQ(Pixels(b), withAlpha) << "alpha kept";
+
+  save(SDL_PIXELFORMAT_ARGB8888, "sdlv4.bmp");
+  const std::string v4 = ReadFile(Path("sdlv4.bmp"));
+  ASSERT_GE(v4.size(), 54u);
+  EXPECT_EQ(Get32(v4, 30), 3u) << "bit fields";
+  EXPECT_EQ(Load("sdlv4.bmp"), 0);
+  ExpectIdle();
+}
+
 // ---- PNG ----
 
 TEST_F(PictureTest, PngRoundTripLeavesTheSurfaceUnchanged) {
@@ -398,7 +507,7 @@ TEST_F(PictureTest, PngsFromAnotherWriterDecodeToTheirPixels) {
 
   // Damaged checksums are used regardless.
   std::string damaged = rgb;
-  damaged[damaged.size() - 13] ^= 0x55;  // the IDAT chunk's CRC
+  damaged[damaged.size() - 13] ^= 0x55;  // the last IDAT chunk's CRC
   WriteFile(Path("crc.png"), damaged);
   EXPECT_EQ(Pixels(Load("crc.png")), want);
 
@@ -421,6 +530,59 @@ TEST_F(PictureTest, PngsFromAnotherWriterDecodeToTheirPixels) {
   huge.replace(16, 8, BigEndian(30000) + BigEndian(30000));  // 3.6 GB of pixels, 60 bytes of data
   WriteFile(Path("huge.png"), huge);
   EXPECT_EQ(Load("huge.png"), 0);
+  EXPECT_EQ(Allocated(), before);
+  ExpectIdle();
+}
+
+TEST_F(PictureTest, CompressedAndInterlacedPngsDecodeToTheirPixels) {
+  // 13 × 11 RGBA, so that every interlacing pass has pixels and some are cut at the edge.
+  constexpr uint32_t w = 13, h = 11;
+  std::vector<std::string> rgba, greyAlpha;
+  std::vector<uint32_t> want, wantGrey;
+  for (uint32_t y = 0; y < h; ++y) {
+    std::string r, g2;
+    for (uint32_t x = 0; x < w; ++x) {
+      const uint8_t red = uint8_t(x * 19 + y), green = uint8_t(y * 23), blue = uint8_t(x * y * 5),
+                    alpha = uint8_t(255 - x * 7 - y * 3);
+      r += {char(red), char(green), char(blue), char(alpha)};
+      want.push_back(Px(blue, green, red, alpha));
+      const uint8_t grey = uint8_t((x + y) * 11);
+      g2 += {char(grey), char(alpha)};
+      wantGrey.push_back(Px(grey, grey, grey, alpha));
+    }
+    rgba.push_back(r);
+    greyAlpha.push_back(g2);
+  }
+  const std::string packed = Filtered(rgba, 4, {4, 3, 2, 1, 0});
+  const std::string z = Png(w, h, 6, packed, "", true);
+  EXPECT_LT(z.size(), packed.size()) << "really compressed";
+  WriteFile(Path("z.png"), z);
+  int32_t s = Load("z.png");
+  ASSERT_GT(s, 0);
+  EXPECT_EQ(Width(s), int(w));
+  EXPECT_EQ(Height(s), int(h));
+  EXPECT_EQ(Pixels(s), want);
+
+  WriteFile(Path("adam7.png"), Png(w, h, 6, Interlaced(rgba, w, 4), "", true, true));
+  s = Load("adam7.png");
+  ASSERT_GT(s, 0);
+  EXPECT_EQ(Pixels(s), want);
+
+  WriteFile(Path("grey.png"), Png(w, h, 4, Filtered(greyAlpha, 2, {1, 4}), "", true));
+  s = Load("grey.png");
+  ASSERT_GT(s, 0);
+  EXPECT_EQ(Pixels(s), wantGrey);
+
+  // A compressed stream cut short is no picture.
+  const int before = Allocated();
+  std::string cut = Png(w, h, 6, packed, "", true);
+  const size_t idat = cut.find("IDAT") - 4;
+  const uint32_t length = uint32_t(uint8_t(cut[idat])) << 24 |
+                          uint32_t(uint8_t(cut[idat + 1])) << 16 |
+                          uint32_t(uint8_t(cut[idat + 2])) << 8 | uint8_t(cut[idat + 3]);
+  cut = cut.substr(0, idat + 8 + length + 4) + Chunk("IEND", "");  // the second IDAT dropped
+  WriteFile(Path("short.png"), cut);
+  EXPECT_EQ(Load("short.png"), 0);
   EXPECT_EQ(Allocated(), before);
   ExpectIdle();
 }

@@ -1,6 +1,7 @@
 // The file service on real folders: the overlay of installation and data folder, name
 // matching, descriptors, line-end translation, listings, times and base64.
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -182,6 +183,53 @@ TEST_F(FilesTest, NamesThatClimbOutOfTheirFolderAreNotFound) {
   // Dots inside names are ordinary.
   WriteBytes(User("a..b"), "ok");
   EXPECT_EQ(vm.Files(SYS_FSIZE, {vm.Put("./a..b")}), 2u);
+}
+
+TEST_F(FilesTest, NamesTooLongForThePlatformAreNotFound) {
+  // A name whose path in the data folder is exactly `length` bytes: levels of 200-byte
+  // folder names and a last part that makes up the rest.
+  auto nameOfPath = [&](size_t length) {
+    const size_t total = length - dirs.user.size();
+    std::string name;
+    while (total - name.size() > 201) name += std::string(200, 'd') + "/";
+    name += std::string(total - name.size(), 'f');
+    EXPECT_EQ(dirs.user.size() + name.size(), length);
+    return name;
+  };
+  // The longest path the platform takes (PATH_MAX counts the terminator) is usable.
+  const std::string longest = nameOfPath(PATH_MAX - 1);
+  uint32_t fd = Open(longest, kBinaryCreate);
+  ASSERT_NE(fd, kFail);
+  EXPECT_EQ(Write(fd, "edge"), 4u);
+  Close(fd);
+  EXPECT_EQ(vm.Files(SYS_FSIZE, {vm.Put(longest)}), 4u);
+  vm.Reset();
+
+  // One byte more, and a single part longer than a folder entry can be, are found
+  // nowhere: no file, no size, no time (-1 in both halves), no folders made on the way.
+  const std::string tooLong = nameOfPath(PATH_MAX);
+  const std::string wideLeaf = "new/" + std::string(NAME_MAX + 1, 'w');
+  std::string fresh = "fresh";  // every level new: none of them may be made
+  while (dirs.user.size() + fresh.size() < PATH_MAX) fresh += "/" + std::string(200, 'n');
+  for (const std::string& name : {tooLong, wideLeaf, fresh}) {
+    SCOPED_TRACE(name.size());
+    EXPECT_EQ(Open(name, kBinaryCreate), kFail);
+    EXPECT_EQ(Open(name, kBinaryRead), kFail);
+    EXPECT_EQ(vm.Files(SYS_FSIZE, {vm.Put(name)}), kFail);
+    vm.Files(SYS_FTIME, {vm.Put(name)});
+    EXPECT_EQ(vm.Result(), ~uint64_t{0});
+    EXPECT_EQ(vm.Files(SYS_MKDIR, {vm.Put(name)}), 0u);
+    vm.Reset();
+  }
+  EXPECT_FALSE(PathExists(User("new")));
+  EXPECT_FALSE(PathExists(User("fresh")));
+  // The too long name shares every folder with the longest one; none gained an entry.
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dirs.user)) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, static_cast<size_t>(std::count(longest.begin(), longest.end(), '/')) + 1);
 }
 
 TEST(PathTest, WildcardsFollowTheWindowsRules) {
