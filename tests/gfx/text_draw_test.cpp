@@ -165,3 +165,44 @@ TEST_F(TextDraw, TheWideBufferGrowsWithSlackAndNeverShrinks) {
 
 }  // namespace
 }  // namespace orvo::gfx::test
+
+namespace orvo::gfx::test {
+namespace {
+
+// The screen area a line marks is the composited rectangle: the drawing position, the
+// drawn width (cut to the box when left-aligned) and the line height.
+TEST_F(TextDraw, TheScreenIsMarkedWhereTheLineIsComposited) {
+  auto expectDirty = [&](int32_t x, int32_t y, int32_t w, int32_t h) {
+    int32_t a = 0, b = 0, c = 0, d = 0;
+    ASSERT_TRUE(TakeDirty(g, a, b, c, d));
+    EXPECT_EQ(a, x);
+    EXPECT_EQ(b, y);
+    EXPECT_EQ(c, w);
+    EXPECT_EQ(d, h);
+  };
+  const int32_t w = Measure("marked line", 20);
+  const int32_t wi = Measure("marked line", 20, TEXT_ITALIC);
+  g.dirty = DirtyRect{};
+  Draw(SURFACE_SCREEN, "marked line", 30, 40, 300, 20, 0, kClear, kWhite);
+  expectDirty(30, 40, w, 20);
+  Draw(SURFACE_SCREEN, "marked line", 30, 40, 300, 20, TEXT_RIGHT, kClear, kWhite);
+  expectDirty(30 + 300 - w, 40, w, 20);
+  Draw(SURFACE_SCREEN, "marked line", 30, 40, 300, 20, TEXT_CENTRE, 0xFF102030, kWhite);
+  expectDirty(30 + (300 - w) / 2, 40, w, 20);
+  // Wider than the box: left-aligned text is cut at the box, right-aligned shows whole.
+  Draw(SURFACE_SCREEN, "marked line", 200, 100, w / 2, 20, 0, kClear, kWhite);
+  expectDirty(200, 100, w / 2, 20);
+  Draw(SURFACE_SCREEN, "marked line", 200, 100, w / 2, 20, TEXT_RIGHT, kClear, kWhite);
+  expectDirty(200 + w / 2 - w, 100, w, 20);
+  // Italic text is widened by a sixth of the line height.
+  Draw(SURFACE_SCREEN, "marked line", 5, 6, 300, 20, TEXT_ITALIC, kClear, kWhite);
+  expectDirty(5, 6, wi, 20);
+  // Measuring marks nothing, nor does drawing on another surface.
+  Draw(SURFACE_SCREEN, "marked line", 5, 6, 300, 20, TEXT_MEASURE, kClear, kWhite);
+  const int32_t s = CreateSurface(vm.m, 200, 40);
+  Draw(s, "marked line", 0, 0, 200, 20, 0, 0xFF000000, kWhite);
+  EXPECT_FALSE(g.dirty.any);
+}
+
+}  // namespace
+}  // namespace orvo::gfx::test
