@@ -176,5 +176,21 @@ TEST(Screenshots, PrimitivesProgramOnTheHeadlessScreenMatchesTheReference) {
   EXPECT_GT(lit, got.rgb.size() / 3 / 5);
 }
 
+// The text sheet of text_sheet_test.cpp, drawn by a program through row 16: the three
+// families in every style at line heights 10 to 48, the same picture to the last pixel.
+TEST(Screenshots, TextSheetProgramOnTheHeadlessScreenMatchesTheReference) {
+  std::string folder;
+  const std::string shot = RunHeadless("text_sheet", "1280x720", folder);
+  ASSERT_FALSE(shot.empty()) << "orvo-headless failed; see " << folder << "/out.txt";
+  RgbPicture got;
+  ASSERT_TRUE(ReadPng(shot, got)) << shot;
+  ExpectSameAsStored(got, "text_sheet_reference.png", false);
+  // Text really was drawn: the sheet's white ink is there in quantity.
+  size_t white = 0;
+  for (size_t i = 0; i < got.rgb.size(); i += 3)
+    white += got.rgb[i] == 255 && got.rgb[i + 1] == 255 && got.rgb[i + 2] == 255;
+  EXPECT_GT(white, 10000u);
+}
+
 }  // namespace
 }  // namespace orvo::gfx::test
