@@ -1,4 +1,7 @@
 // Ellipses and the gradient square.
+#include <string>
+#include <vector>
+
 #include "tests/gfx/gfx_test_support.h"
 
 namespace orvo::gfx::test {
@@ -61,6 +64,59 @@ TEST_F(Shapes, SmallEllipseShapes) {
   };
   check(5, 5, five);
   check(6, 4, sixByFour);
+}
+
+TEST_F(Shapes, EllipsePixelSetsOfOddAndEvenSizes) {
+  // Outline (o), fill (f) and untouched (.) pixels of the decision walk for boxes of odd
+  // and even widths and heights. The flat 10 x 3 box stops short of its ends: its rows
+  // meet before the columns reach them.
+  struct Case {
+    int w, h;
+    std::vector<std::string> rows;
+  };
+  const Case cases[] = {
+      {1, 1, {"o"}},
+      {2, 2, {"oo", "oo"}},
+      {3, 3, {".o.", "ofo", ".o."}},
+      {4, 4, {".oo.", "offo", "offo", ".oo."}},
+      {1, 4, {"o", "o", "o", "o"}},
+      {2, 5, {"oo", "oo", "oo", "oo", "oo"}},
+      {7, 7, {"..ooo..", ".offfo.", "offfffo", "offfffo", "offfffo", ".offfo.", "..ooo.."}},
+      {8,
+       8,
+       {"..oooo..", ".offffo.", "offffffo", "offffffo", "offffffo", "offffffo", ".offffo.",
+        "..oooo.."}},
+      {9, 6, {"..ooooo..", ".offfffo.", "offfffffo", "offfffffo", ".offfffo.", "..ooooo.."}},
+      {10, 3, {"..oooooo..", ".offffffo.", "..oooooo.."}},
+      {6,
+       9,
+       {"..oo..", ".offo.", "offffo", "offffo", "offffo", "offffo", "offffo", ".offo.", "..oo.."}},
+      {11,
+       11,
+       {"...ooooo...", "..offfffo..", ".offfffffo.", "offfffffffo", "offfffffffo", "offfffffffo",
+        "offfffffffo", "offfffffffo", ".offfffffo.", "..offfffo..", "...ooooo..."}},
+      {12,
+       12,
+       {"...oooooo...", "..offffffo..", ".offffffffo.", "offffffffffo", "offffffffffo",
+        "offffffffffo", "offffffffffo", "offffffffffo", "offffffffffo", ".offffffffo.",
+        "..offffffo..", "...oooooo..."}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(int(c.rows.size()), c.h);
+    const int32_t s = NewSurface(c.w + 4, c.h + 4, 0);
+    DrawEllipse(g, M(), s, 2, 2, c.w, c.h, 0xFF0000FFu, 0xFF00FF00u);
+    for (int y = 0; y < c.h + 4; ++y)
+      for (int x = 0; x < c.w + 4; ++x) {
+        const bool inBox = x >= 2 && x < c.w + 2 && y >= 2 && y < c.h + 2;
+        const char k = inBox ? c.rows[size_t(y - 2)][size_t(x - 2)] : '.';
+        // The fill word's red byte lands in the pixel's blue byte.
+        const uint32_t want = k == 'o' ? Px(0, 255, 0, 255) : k == 'f' ? Px(255, 0, 0, 255) : 0;
+        ASSERT_EQ(Get(s, x, y), want) << c.w << "x" << c.h << " at " << x - 2 << "," << y - 2;
+      }
+    FreeSurface(M(), s);
+    vm::CompactHeap(M());
+  }
+  ExpectIdle();
 }
 
 TEST_F(Shapes, ClippedAndNegativeEllipsesMatchTheWalk) {
