@@ -1,0 +1,337 @@
+// The real orvo on a private X server: a recorder game logs every event it gets to
+// debug.log, and the test drives it from outside with xdotool and xclip, reads the
+// window back through Xlib and compares it with the headless runtime's screenshot.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gfx/picture.h"
+#include "tests/platform/x_client.h"
+#include "tests/platform/xvfb.h"
+
+namespace orvo::host {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::test::FindWindow;
+using platform::test::ReadWindow;
+using platform::test::SendClose;
+using platform::test::Shell;
+using platform::test::ShellOutput;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWidth = 640, kHeight = 480;  // the recorder's window, from its header
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Polls until check() holds; false after the deadline.
+template <typename Check>
+bool WaitFor(Check check, int ms = 10000) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (!check()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A game folder in a temporary home: main.ove and a link named "orvo" to the runtime,
+// so the runtime takes the folder as its installation, and the data folder lands in
+// <home>/Documents/<parent>/<folder>/.
+struct GameFolder {
+  fs::path root, home, folder, data;
+
+  GameFolder(const fs::path& base, const std::string& parent) {
+    root = base;
+    home = root / "home";
+    folder = root / parent / "recorder";
+    data = home / "Documents" / parent / "recorder";
+    fs::create_directories(folder);
+    fs::create_directories(home / ".config");
+    fs::copy_file(fs::path(ORVO_TEST_GAMES) / "recorder" / "main.ove", folder / "main.ove");
+    fs::create_symlink(ORVO_BIN, folder / "orvo");
+  }
+};
+
+class Process {
+ public:
+  Process() = default;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process() {
+    if (pid_ > 0 && !Ended(0)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status_, 0);
+    }
+  }
+
+  void Start(const GameFolder& g) {
+    pid_ = fork();
+    if (pid_ != 0) return;
+    setenv("HOME", g.home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (g.home / ".config").c_str(), 1);
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    const std::string program = (g.folder / "orvo").string();
+    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+
+  // True once the process has ended (waiting up to ms).
+  bool Ended(int ms) {
+    if (done_) return true;
+    WaitFor([&] { return (done_ = waitpid(pid_, &status_, WNOHANG) == pid_); }, ms);
+    return done_;
+  }
+  int ExitCode() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool done_ = false;
+};
+
+class OrvoWindow : public ::testing::Test {
+ protected:
+  fs::path base;
+
+  void SetUp() override {
+    ASSERT_FALSE(test::XServer::Ensure(test::XServer::kPrivate).empty()) << "no X server";
+    base = fs::temp_directory_path() /
+           ("orvo-window-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(base);
+    fs::create_directories(base);
+  }
+  void TearDown() override { fs::remove_all(base); }
+
+  static std::string Log(const GameFolder& g) { return ReadFile(g.data / "debug.log"); }
+  static bool Logged(const GameFolder& g, const std::string& line) {
+    return WaitFor([&] { return Log(g).find(line) != std::string::npos; });
+  }
+
+  // Starts the game and waits for its window and its window event.
+  Window Open(Process& p, const GameFolder& g) {
+    p.Start(g);
+    const Window w = FindWindow("^recorder$");
+    EXPECT_NE(w, 0u);
+    EXPECT_TRUE(Logged(g, "E2 0 0 0\n"));
+    return w;
+  }
+};
+
+// What the headless runtime draws for the same program after the same input.
+std::vector<uint32_t> HeadlessScreen(const fs::path& base, const std::string& script) {
+  const fs::path game = base / "headless", shot = base / "headless.png";
+  fs::create_directories(game);
+  fs::copy_file(fs::path(ORVO_TEST_GAMES) / "recorder" / "main.ove", game / "main.ove",
+                fs::copy_options::overwrite_existing);
+  std::ofstream(base / "script.txt") << script;
+  const std::string command = std::string(ORVO_HEADLESS) + " --data " + (base / "hdata").string() +
+                              " --events " + (base / "script.txt").string() + " --screenshot " +
+                              shot.string() + " " + game.string() + " >/dev/null";
+  std::vector<uint32_t> pixels;
+  if (std::system(command.c_str()) != 0) return pixels;
+  std::FILE* f = std::fopen(shot.c_str(), "rb");
+  gfx::Picture p;
+  const bool ok = f && gfx::DecodePng(f, p, uint64_t{1} << 30);
+  if (f) std::fclose(f);
+  if (!ok) return pixels;
+  for (size_t i = 0; i + 3 < p.bgra.size(); i += 4)
+    pixels.push_back(p.bgra[i] | p.bgra[i + 1] << 8 | p.bgra[i + 2] << 16);
+  return pixels;
+}
+
+TEST_F(OrvoWindow, ShowsWhatTheProgramDrawsAndReportsRealInput) {
+  GameFolder g(base, "games");
+  Process orvo;
+  const Window w = Open(orvo, g);
+  ASSERT_NE(w, 0u);
+  const std::string id = std::to_string(w);
+
+  // The pointer enters the window first: without a window manager the keyboard follows it.
+  ASSERT_EQ(Shell("xdotool mousemove --window " + id + " 50 60"), 0);
+  EXPECT_TRUE(Logged(g, "E15 50 60 0\n")) << Log(g);
+
+  // Keys: virtual-key codes down and up, and the typed character as UTF-8.
+  ASSERT_EQ(Shell("xdotool key a"), 0);
+  EXPECT_TRUE(Logged(g, "E13 65 ")) << Log(g);
+  const std::string keys = Log(g);
+  EXPECT_NE(keys.find("E12 65 1 "), std::string::npos) << keys;
+  EXPECT_NE(keys.find("E14 97 0 1\n"), std::string::npos) << keys;
+  ASSERT_EQ(Shell("xdotool type 'é'"), 0);
+  EXPECT_TRUE(Logged(g, "E14 43459 0 1\n")) << Log(g);  // C3 A9 in the low bytes
+
+  // Buttons with their key-state flags and the packed position; wheel steps.
+  ASSERT_EQ(Shell("xdotool click 1"), 0);
+  EXPECT_TRUE(Logged(g, "E13 1 0 " + std::to_string(50 | 60 << 16) + "\n")) << Log(g);
+  EXPECT_NE(Log(g).find("E12 1 1 " + std::to_string(50 | 60 << 16) + "\n"), std::string::npos);
+  ASSERT_EQ(Shell("xdotool keydown shift click 3 keyup shift"), 0);
+  EXPECT_TRUE(Logged(g, "E12 2 6 " + std::to_string(50 | 60 << 16) + "\n")) << Log(g);
+  ASSERT_EQ(Shell("xdotool click 4"), 0);
+  EXPECT_TRUE(Logged(g, "E12 32771 1 ")) << Log(g);
+  ASSERT_EQ(Shell("xdotool click 5"), 0);
+  EXPECT_TRUE(Logged(g, "E12 32771 -1 ")) << Log(g);
+
+  // D draws the blue box; the window then shows the same pixels as the screen surface
+  // of the headless runtime after the same key.
+  ASSERT_EQ(Shell("xdotool key d"), 0);
+  ASSERT_TRUE(Logged(g, "E13 68 "));
+  const std::vector<uint32_t> want = HeadlessScreen(base, "12 68 0 0\n");
+  ASSERT_EQ(want.size(), size_t{kWidth * kHeight});
+  platform::test::XConnection x;
+  ASSERT_NE(x.display, nullptr);
+  std::vector<uint32_t> got;
+  const bool same = WaitFor([&] {
+    got = ReadWindow(x.display, w, 0, 0, kWidth, kHeight);
+    return got == want;
+  });
+  ASSERT_EQ(got.size(), want.size());
+  EXPECT_TRUE(same);
+  EXPECT_EQ(got[20 * kWidth + 20], 0xFF0000u);    // red box
+  EXPECT_EQ(got[110 * kWidth + 210], 0x0000FFu);  // blue box
+  EXPECT_EQ(got[300 * kWidth + 300], 0x000000u);  // the black fill
+
+  // Q ends the program: the end event is its last line and the exit code is 0.
+  ASSERT_EQ(Shell("xdotool key q"), 0);
+  ASSERT_TRUE(orvo.Ended(10000));
+  EXPECT_EQ(orvo.ExitCode(), 0);
+  const std::string log = Log(g);
+  EXPECT_EQ(log.substr(log.size() - 9), "E4 0 0 0\n");
+  EXPECT_EQ(log.substr(0, 18), "E1 0 0 0\nE2 0 0 0\n");
+}
+
+TEST_F(OrvoWindow, ClipboardGoesBothWays) {
+  GameFolder g(base, "games");
+  Process orvo;
+  const Window w = Open(orvo, g);
+  ASSERT_NE(w, 0u);
+  ASSERT_EQ(Shell("xdotool mousemove --window " + std::to_string(w) + " 30 30"), 0);
+  ASSERT_TRUE(Logged(g, "E15 30 30 0\n"));
+
+  ASSERT_EQ(Shell("xdotool key c"), 0);
+  ASSERT_TRUE(Logged(g, "E13 67 "));
+  std::string pasted;
+  EXPECT_TRUE(WaitFor([&] {
+    pasted = ShellOutput("timeout 5 xclip -o -selection clipboard");
+    return pasted == "copied from orvo";
+  })) << pasted;
+
+  // xclip serves the selection in the background until it is killed or replaced.
+  ASSERT_EQ(std::system("printf 'from outside' | timeout 20 xclip -i -selection clipboard "
+                        ">/dev/null 2>&1 &"),
+            0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_EQ(Shell("xdotool key v"), 0);
+  EXPECT_TRUE(Logged(g, "clip: from outside\n")) << Log(g);
+
+  ASSERT_EQ(Shell("xdotool key q"), 0);
+  EXPECT_TRUE(orvo.Ended(10000));
+}
+
+TEST_F(OrvoWindow, TimerTicksUntilStoppedAndTheCloseButtonEnds) {
+  GameFolder g(base, "games");
+  Process orvo;
+  const Window w = Open(orvo, g);
+  ASSERT_NE(w, 0u);
+  ASSERT_EQ(Shell("xdotool mousemove --window " + std::to_string(w) + " 30 30"), 0);
+  ASSERT_TRUE(Logged(g, "E15 30 30 0\n"));
+
+  ASSERT_EQ(Shell("xdotool key t"), 0);
+  EXPECT_TRUE(Logged(g, "E11 0 0 0\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(Shell("xdotool key s"), 0);
+  ASSERT_TRUE(Logged(g, "E13 83 "));
+  auto Ticks = [&] {
+    const std::string log = Log(g);
+    size_t n = 0;
+    for (size_t at = log.find("E11 "); at != std::string::npos; at = log.find("E11 ", at + 1)) ++n;
+    return n;
+  };
+  // About ten ticks of 50 ms in half a second; late ticks are merged, never piled up.
+  const size_t ticks = Ticks();
+  EXPECT_GE(ticks, 3u);
+  EXPECT_LE(ticks, 14u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(Ticks(), ticks);  // stopped
+
+  // The close button: the program hears the close event and ends itself.
+  platform::test::XConnection x;
+  ASSERT_NE(x.display, nullptr);
+  SendClose(x.display, w);
+  ASSERT_TRUE(orvo.Ended(10000));
+  EXPECT_EQ(orvo.ExitCode(), 0);
+  const std::string log = Log(g);
+  EXPECT_NE(log.find("E3 0 0 0\n"), std::string::npos);
+  EXPECT_EQ(log.substr(log.size() - 9), "E4 0 0 0\n");
+}
+
+// Where a window lies in the stacking order of the root's children (bottom first).
+int StackPosition(Display* d, Window w) {
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) return -1;
+  int at = -1;
+  for (unsigned i = 0; i < count; ++i)
+    if (children[i] == w) at = static_cast<int>(i);
+  if (children) XFree(children);
+  return at;
+}
+
+TEST_F(OrvoWindow, OneInstancePerInstallation) {
+  GameFolder first(base, "games");
+  Process orvo;
+  const Window firstWindow = Open(orvo, first);
+  ASSERT_NE(firstWindow, 0u);
+
+  // A copy installed in another folder is an instance of its own; its window opens at the
+  // same place, over the first.
+  GameFolder other(base, "copies");
+  Process third;
+  third.Start(other);
+  ASSERT_TRUE(Logged(other, "E2 0 0 0\n"));
+  Window otherWindow = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    std::istringstream ids(ShellOutput("xdotool search --onlyvisible --name '^recorder$'"));
+    for (unsigned long id = 0; ids >> id;)
+      if (id != firstWindow) otherWindow = static_cast<Window>(id);
+    return otherWindow != 0;
+  }));
+  platform::test::XConnection x;
+  ASSERT_NE(x.display, nullptr);
+  EXPECT_LT(StackPosition(x.display, firstWindow), StackPosition(x.display, otherWindow));
+
+  // A second start from the first folder hands over to the first, which comes to the top,
+  // and ends at once.
+  Process second;
+  second.Start(first);
+  ASSERT_TRUE(second.Ended(10000));
+  EXPECT_EQ(second.ExitCode(), 0);
+  EXPECT_TRUE(WaitFor([&] {
+    return StackPosition(x.display, firstWindow) > StackPosition(x.display, otherWindow);
+  }));
+  EXPECT_FALSE(orvo.Ended(0));
+  EXPECT_FALSE(third.Ended(0));
+  size_t starts = 0;
+  const std::string log = Log(first);
+  for (size_t at = log.find("E1 "); at != std::string::npos; at = log.find("E1 ", at + 1)) ++starts;
+  EXPECT_EQ(starts, 1u);
+}
+
+}  // namespace
+}  // namespace orvo::host
