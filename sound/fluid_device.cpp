@@ -57,6 +57,16 @@ std::string FindSoundFont() {
 
 std::unique_ptr<FluidDevice> FluidDevice::Create(const std::string& soundFont, int sampleRate) {
   if (soundFont.empty()) return nullptr;
+  // FluidSynth reports every note it finds no voice for as a warning, from inside the
+  // render: a dense passage would write hundreds of lines to standard error from the
+  // audio thread, which blocks there once a pipe nobody reads is full. Warnings and
+  // notices are dropped; errors (a SoundFont that does not load) still go out.
+  static const bool quiet = [] {
+    for (int level : {FLUID_WARN, FLUID_INFO, FLUID_DBG})
+      fluid_set_log_function(level, nullptr, nullptr);
+    return true;
+  }();
+  (void)quiet;
   std::unique_ptr<FluidDevice> d(new FluidDevice);
   d->sampleRate_ = sampleRate;
   d->settings_ = new_fluid_settings();
