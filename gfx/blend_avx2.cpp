@@ -17,14 +17,30 @@ ORVO_AVX2 inline __m256i Div255x16(__m256i x) {
   return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
 }
 
-// Four pixels in 16-bit lanes (two per 128-bit half): their colour blend.
-ORVO_AVX2 inline __m256i BlitLanes(__m256i d, __m256i s, bool invert) {
+// Four pixels in 16-bit lanes (two per 128-bit half): their colour blend, with a the
+// source alpha already spread over each pixel's four lanes.
+ORVO_AVX2 inline __m256i BlitLanes(__m256i d, __m256i s, __m256i a, bool invert) {
   const __m256i k255 = _mm256_set1_epi16(255);
-  const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s, 0xFF), 0xFF);
   const __m256i ia = _mm256_sub_epi16(k255, a);
   const __m256i sc = invert ? _mm256_sub_epi16(k255, s) : s;
   return _mm256_add_epi16(Div255x16(_mm256_mullo_epi16(sc, a)),
                           Div255x16(_mm256_mullo_epi16(d, ia)));
+}
+
+// Byte shuffles that widen the alpha bytes of the first two (second two) pixels of each
+// 128-bit half into the four 16-bit lanes of their pixel: one shuffle instead of an
+// unpack and two word shuffles.
+ORVO_AVX2 inline __m256i AlphaLanesLo(__m256i s) {
+  const __m256i m =
+      _mm256_setr_epi8(3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128, 3,
+                       -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128);
+  return _mm256_shuffle_epi8(s, m);
+}
+ORVO_AVX2 inline __m256i AlphaLanesHi(__m256i s) {
+  const __m256i m = _mm256_setr_epi8(11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15,
+                                     -128, 15, -128, 11, -128, 11, -128, 11, -128, 11, -128, 15,
+                                     -128, 15, -128, 15, -128, 15, -128);
+  return _mm256_shuffle_epi8(s, m);
 }
 
 // Eight pixels of the blit rule. The unpacks and the pack work inside each 128-bit half,
@@ -32,14 +48,15 @@ ORVO_AVX2 inline __m256i BlitLanes(__m256i d, __m256i s, bool invert) {
 // 255 (S, alpha 255) too, so mixed runs need no per-pixel tests.
 ORVO_AVX2 inline __m256i Blit8(__m256i d, __m256i s, bool invert) {
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i lo =
-      BlitLanes(_mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(s, zero), invert);
-  const __m256i hi =
-      BlitLanes(_mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(s, zero), invert);
+  const __m256i lo = BlitLanes(_mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(s, zero),
+                               AlphaLanesLo(s), invert);
+  const __m256i hi = BlitLanes(_mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(s, zero),
+                               AlphaLanesHi(s), invert);
   const __m256i colour = _mm256_packus_epi16(lo, hi);
   const __m256i alphaMask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-  const __m256i alpha = _mm256_and_si256(_mm256_adds_epu8(d, s), alphaMask);
-  return _mm256_or_si256(_mm256_andnot_si256(alphaMask, colour), alpha);
+  // min(255, D.alpha + a) is the saturating byte add.
+  const __m256i alpha = _mm256_adds_epu8(d, s);
+  return _mm256_blendv_epi8(colour, alpha, alphaMask);
 }
 
 ORVO_AVX2 inline __m256i Load(const uint8_t* p) {

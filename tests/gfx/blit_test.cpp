@@ -72,6 +72,53 @@ TEST(BlendKernels, VectorAndPortableRowsAgreeOnRandomData) {
   }
 }
 
+TEST(BlendKernels, EveryKernelIsExactForEveryChannelTriple) {
+  // For every source alpha a, the rows hold every pair of destination and source channel
+  // values (in a different arrangement per channel), so each product of the blend rule
+  // meets every input it can have, in every kernel, both modes.
+  using Row = void (*)(uint8_t*, const uint8_t*, size_t, bool);
+  std::vector<std::pair<const char*, Row>> kernels = {{"portable", blend::BlitRowPortable},
+                                                      {"chosen", blend::BlitRow}};
+#if ORVO_GFX_SSE2
+  kernels.push_back({"sse2", blend::BlitRowSse2});
+#endif
+#if ORVO_GFX_AVX2
+  if (blend::HaveAvx2()) kernels.push_back({"avx2", blend::BlitRowAvx2});
+#endif
+  constexpr size_t N = 65536;
+  std::vector<uint32_t> src(N), dst(N), want(N), got(N);
+  for (uint32_t d = 0; d < 256; ++d)
+    for (uint32_t v = 0; v < 256; ++v) dst[d * 256 + v] = Px(d, v, d, v);
+  for (int invert = 0; invert < 2; ++invert) {
+    for (uint32_t a = 0; a < 256; ++a) {
+      for (uint32_t d = 0; d < 256; ++d)
+        for (uint32_t v = 0; v < 256; ++v) src[d * 256 + v] = Px(v, d, 255 - v, a);
+      for (size_t i = 0; i < N; ++i) want[i] = RefBlitPixel(dst[i], src[i], invert);
+      for (const auto& [name, row] : kernels) {
+        got = dst;
+        row(reinterpret_cast<uint8_t*>(got.data()), reinterpret_cast<const uint8_t*>(src.data()), N,
+            invert != 0);
+        ASSERT_EQ(got, want) << name << " alpha " << a << " invert " << invert;
+      }
+    }
+  }
+  // The fill kernels: every colour channel value at every alpha over every destination
+  // value.
+  std::vector<uint32_t> ground(256);
+  for (uint32_t d = 0; d < 256; ++d) ground[d] = Px(d, 255 - d, d ^ 0x5A, d);
+  for (uint32_t a = 0; a < 256; ++a)
+    for (uint32_t c = 0; c < 256; ++c) {
+      const uint32_t colour = Px(c, 255 - c, c ^ 0x3C, a);
+      std::vector<uint32_t> fillWant(256), portable = ground, chosen = ground;
+      for (uint32_t d = 0; d < 256; ++d)
+        fillWant[d] = a ? RefColourBlend(ground[d], colour) : ground[d];
+      blend::FillRowPortable(reinterpret_cast<uint8_t*>(portable.data()), 256, colour);
+      blend::FillRow(reinterpret_cast<uint8_t*>(chosen.data()), 256, colour);
+      ASSERT_EQ(portable, fillWant) << a << " " << c;
+      ASSERT_EQ(chosen, fillWant) << a << " " << c;
+    }
+}
+
 using Blits = GfxTest;
 
 TEST_F(Blits, AlphaRuleOnSinglePixels) {
