@@ -111,19 +111,32 @@ void ScaledBlit(Graphics& g, vm::Machine& m, int32_t destination, int32_t dx, in
     std::vector<Edge> columns(static_cast<size_t>(cut.right - cut.left));
     for (int64_t x = cut.left; x < cut.right; ++x)
       columns[size_t(x - cut.left)] = MakeEdge(sx, (x - dx) % dw, sw, dw, src.width);
+    // The source column of every column whose box lies inside one source pixel (every
+    // column of an enlargement), -1 for the others: such a box is that pixel as it is.
+    std::vector<int64_t> single(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i)
+      single[i] = columns[i].ok && columns[i].first == columns[i].last ? columns[i].first : -1;
     for (int64_t y = cut.top; y < cut.bottom; ++y) {
       const Edge row = MakeEdge(sy, (y - dy) % dh, sh, dh, src.height);
       if (!row.ok) continue;
+      const uint8_t* oneRow = row.first == row.last ? PixelAt(src, 0, row.first) : nullptr;
       uint8_t* d = PixelAt(dst, cut.left, y);
-      for (const Edge& col : columns) {
+      for (size_t i = 0; i < columns.size(); ++i, d += 4) {
         // Boxes reaching outside the source are not drawn. The box is read from the
         // surface as it is now, so a surface scaled onto itself sees the pixels already
         // written, in row order.
-        if (col.ok) {
-          const uint32_t s = BoxPixel(src, col, row);
-          if (s >> 24) StorePixel(d, ScaledBlend(LoadPixel(d), s));
-        }
-        d += 4;
+        uint32_t s;
+        if (oneRow && single[i] >= 0)
+          s = LoadPixel(oneRow + single[i] * 4);
+        else if (columns[i].ok)
+          s = BoxPixel(src, columns[i], row);
+        else
+          continue;
+        const uint32_t n = s >> 24;
+        if (n == 255)
+          StorePixel(d, s);  // 255*255/255 = 255 and D*0/255 = 0 in every channel
+        else if (n != 0)
+          StorePixel(d, ScaledBlend(LoadPixel(d), s));
       }
     }
   }
