@@ -192,3 +192,105 @@ TEST_F(TextPixels, TextPartlyOffTheDestinationDrawsItsVisiblePart) {
 
 }  // namespace
 }  // namespace orvo::gfx::test
+
+namespace orvo::gfx::test {
+namespace {
+
+// Every pixel of a composited line, worked out from the font's own glyph bitmaps: the
+// ground (the opaque background, or what the destination held), each glyph's coverage c
+// blending the text colour in as D * (255 - c) / 255 + ink * c / 255, glyph after glyph
+// from pen position 0, the underline rows fully covered under the run, alpha 255, cut to
+// the composited width; nothing outside it changes.
+struct ExactCase {
+  const char* text;
+  int32_t lineHeight;
+  uint32_t style;
+  uint32_t background;  // opaque when its alpha is 255, else see-through
+  uint32_t colour;
+};
+
+class TextExact : public TextFixture {
+ public:
+  void Check(const ExactCase& c) {
+    // A ground of colour bands, so that a see-through line shows what it blends over.
+    for (int i = 0; i < 8; ++i)
+      DrawRectangle(g, vm.m, SURFACE_SCREEN, 0, 40 + 4 * i, kScreenWidth, 4,
+                    0xFF000000u | (0x302010u * uint32_t(i + 1)), 0);
+    const std::string before = ScreenBytes();
+    const int32_t x0 = 17, y0 = 40, box = 400;
+    const uint32_t r =
+        Draw(SURFACE_SCREEN, c.text, x0, y0, box, c.lineHeight, c.style, c.background, c.colour);
+    const int32_t width = static_cast<int32_t>(r >> 16);
+    ASSERT_GT(width, 0);
+    ASSERT_EQ(r & 0xFFFF, std::string(c.text).size());
+    const int32_t w = std::min(box, width), h = c.lineHeight;
+    ASSERT_LE(h, g.text.height);
+
+    Font* font = LookupFont(t.cache, t.fonts, c.lineHeight, c.style & TEXT_STYLE_KEY);
+    ASSERT_NE(font, nullptr);
+    auto old = [&](int32_t x, int32_t y) {
+      const auto* p = reinterpret_cast<const uint8_t*>(before.data()) + y * g.screen.stride + x * 4;
+      return Rgb{p[2], p[1], p[0], p[3]};
+    };
+    const Rgb paper{uint8_t(c.background), uint8_t(c.background >> 8), uint8_t(c.background >> 16),
+                    255};
+    const uint32_t ink[3] = {c.colour & 0xFF, (c.colour >> 8) & 0xFF, (c.colour >> 16) & 0xFF};
+    const bool opaque = (c.background >> 24) == 255;
+    std::vector<Rgb> want(size_t(w) * size_t(h));
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x)
+        want[size_t(y * w + x)] = opaque ? paper : old(x0 + x, y0 + y);
+    auto cover = [&](int32_t x, int32_t y, uint32_t k) {
+      if (x < 0 || x >= w || y < 0 || y >= h || k == 0) return;
+      Rgb& p = want[size_t(y * w + x)];
+      p.red = uint8_t(p.red * (255 - k) / 255 + ink[0] * k / 255);
+      p.green = uint8_t(p.green * (255 - k) / 255 + ink[1] * k / 255);
+      p.blue = uint8_t(p.blue * (255 - k) / 255 + ink[2] * k / 255);
+    };
+    int32_t pen = 0;
+    for (const char* p = c.text; *p; ++p) {
+      const Glyph& glyph = GetGlyph(*font, static_cast<unsigned char>(*p));
+      for (int32_t row = 0; row < glyph.rows; ++row)
+        for (int32_t col = 0; col < glyph.width; ++col)
+          cover(pen + glyph.left + col, glyph.top + row,
+                glyph.coverage[size_t(row * glyph.width + col)]);
+      pen += glyph.advance;
+    }
+    if (c.style & TEXT_UNDERLINE)
+      for (int32_t y = font->underlineTop; y < font->underlineTop + font->underlineRows; ++y)
+        for (int32_t x = 0; x < pen; ++x) cover(x, y, 255);
+
+    int inked = 0;
+    for (int32_t y = 0; y < kScreenHeight; ++y)
+      for (int32_t x = 0; x < kScreenWidth; ++x) {
+        const bool inside = x >= x0 && x < x0 + w && y >= y0 && y < y0 + h;
+        const Rgb expect = inside ? want[size_t((y - y0) * w + (x - x0))] : old(x, y);
+        ASSERT_EQ(ScreenPixel(x, y), expect) << c.text << " at " << x << "," << y;
+        inked += inside && expect == (Rgb{uint8_t(ink[0]), uint8_t(ink[1]), uint8_t(ink[2]), 255});
+      }
+    EXPECT_GT(inked, 10) << c.text;  // fully covered glyph pixels show the text colour
+  }
+};
+
+TEST_F(TextExact, OpaqueBackgroundPixelByPixel) {
+  Check({"HIH Ag, y!", 30, 0, 0xFF802010, 0x0033CC99});
+}
+
+TEST_F(TextExact, SeeThroughBackgroundPixelByPixel) {
+  // The background's alpha is not 255, so the line blends over the bands already there.
+  Check({"Blend over", 24, TEXT_TIMES, 0x80FF00FF, 0x00FFFFFF});
+}
+
+TEST_F(TextExact, StyledFacesAndUnderlinePixelByPixel) {
+  Check({"Mono bold", 20, TEXT_COURIER | TEXT_BOLD | TEXT_UNDERLINE, 0xFF000000, 0x0000FFFF});
+  Check({"slanted", 28, TEXT_ITALIC | TEXT_UNDERLINE, 0, 0x00FF8040});
+}
+
+TEST_F(TextExact, LeftAlignedLineCutAtTheBox) {
+  // Wider than the box: only the box's width is composited, and its pixels are still
+  // exactly the glyphs'.
+  Check({"WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW", 24, 0, 0xFF203040, 0x00FFFFFF});
+}
+
+}  // namespace
+}  // namespace orvo::gfx::test
