@@ -256,6 +256,8 @@ class TextExact : public TextFixture {
                 glyph.coverage[size_t(row * glyph.width + col)]);
       pen += glyph.advance;
     }
+    // The result's width is the sum of the advances, widened for italic.
+    EXPECT_EQ(width, pen + (c.style & TEXT_ITALIC ? h / 6 : 0)) << c.text;
     if (c.style & TEXT_UNDERLINE)
       for (int32_t y = font->underlineTop; y < font->underlineTop + font->underlineRows; ++y)
         for (int32_t x = 0; x < pen; ++x) cover(x, y, 255);
