@@ -163,43 +163,65 @@ template <unsigned kEntry>
 
 #define ORVO_REPEAT_128(X)                                                                        \
   X(0)                                                                                            \
-  X(1) X(2) X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17)    \
-      X(18) X(19) X(20) X(21) X(22) X(23) X(24) X(25) X(26) X(27) X(28) X(29) X(30) X(31) X(32)   \
-          X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(40) X(41) X(42) X(43) X(44) X(45) X(46)     \
-              X(47) X(48) X(49) X(50) X(51) X(52) X(53) X(54) X(55) X(56) X(57) X(58) X(59) X(60) \
-                  X(61) X(62) X(63) X(64) X(65) X(66) X(67) X(68) X(69) X(70) X(71) X(72) X(73)   \
-                      X(74) X(75) X(76) X(77) X(78) X(79) X(80) X(81) X(82) X(83) X(84) X(85)     \
-                          X(86) X(87) X(88) X(89) X(90) X(91) X(92) X(93) X(94) X(95) X(96) X(97) \
-                              X(98) X(99) X(100) X(101) X(102) X(103) X(104) X(105) X(106) X(107) \
-                                  X(108) X(109) X(110) X(111) X(112) X(113) X(114) X(115) X(116)  \
-                                      X(117) X(118) X(119) X(120) X(121) X(122) X(123) X(124)     \
-                                          X(125) X(126) X(127)
+  X(1)                                                                                            \
+  X(2)                                                                                            \
+  X(3)                                                                                            \
+  X(4)                                                                                            \
+  X(5)                                                                                            \
+  X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21)     \
+      X(22) X(23) X(24) X(25) X(26) X(27) X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36)   \
+          X(37) X(38) X(39) X(40) X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(50)     \
+              X(51) X(52) X(53) X(54) X(55) X(56) X(57) X(58) X(59) X(60) X(61) X(62) X(63) X(64) \
+                  X(65) X(66) X(67) X(68) X(69) X(70) X(71) X(72) X(73) X(74) X(75) X(76) X(77)   \
+                      X(78) X(79) X(80) X(81) X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89)     \
+                          X(90) X(91) X(92) X(93) X(94) X(95) X(96) X(97) X(98) X(99) X(100)      \
+                              X(101) X(102) X(103) X(104) X(105) X(106) X(107) X(108) X(109)      \
+                                  X(110) X(111) X(112) X(113) X(114) X(115) X(116) X(117) X(118)  \
+                                      X(119) X(120) X(121) X(122) X(123) X(124) X(125) X(126)     \
+                                          X(127)
 
 // The two-operand formats, by their low 5 bits.
-#define ORVO_FORMATS(X)                                                                           \
-  X(1)                                                                                            \
-  X(2) X(3) X(5) X(6) X(7) X(9) X(10) X(11) X(13) X(14) X(15) X(17) X(18) X(19) X(21) X(22) X(23) \
-      X(25) X(26) X(27) X(28) X(29) X(30)
+#define ORVO_FORMATS(X)                                                                          \
+  X(1)                                                                                           \
+  X(2)                                                                                           \
+  X(3)                                                                                           \
+  X(5)                                                                                           \
+  X(6)                                                                                           \
+  X(7)                                                                                           \
+  X(9) X(10) X(11) X(13) X(14) X(15) X(17) X(18) X(19) X(21) X(22) X(23) X(25) X(26) X(27) X(28) \
+      X(29) X(30)
+
+#define ORVO_CONDITIONS(X) X(0) X(1) X(2) X(3) X(4) X(5) X(6) X(7)
+
+// Register counts of sfvr and efr.
+#define ORVO_COUNTS(X) \
+  X(0) X(1) X(2) X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) X(14)
 
 // The integer operations that programs use most, at sizes d and q, and the float ones.
-#define ORVO_HOT_INTEGER(X, F)                                                               \
-  X(F, MOV, D)                                                                               \
-  X(F, MOV, Q) X(F, ADD, D) X(F, ADD, Q) X(F, SUB, D) X(F, SUB, Q) X(F, CMP, D) X(F, CMP, Q) \
-      X(F, AND, D) X(F, MUL, D) X(F, MOVZ, D)
+#define ORVO_HOT_INTEGER(X, F) \
+  X(F, MOV, D)                 \
+  X(F, MOV, Q)                 \
+  X(F, ADD, D)                 \
+  X(F, ADD, Q)                 \
+  X(F, SUB, D) X(F, SUB, Q) X(F, CMP, D) X(F, CMP, Q) X(F, AND, D) X(F, MUL, D) X(F, MOVZ, D)
 #define ORVO_HOT_FLOAT(X, F) X(F, ADDF, Q) X(F, SUBF, Q) X(F, MULF, Q) X(F, DIVF, Q) X(F, CMPF, Q)
 
 // Two-operand instructions with one handler for format, operation and size together.
-#define ORVO_FUSED(X)                                                                              \
-  ORVO_HOT_INTEGER(X, 28)                                                                          \
-  ORVO_HOT_FLOAT(X, 28) X(28, XOR, D) X(28, OR, D) X(28, LSH, D) X(28, RSHU, D) X(28, MOV, B)      \
-      ORVO_HOT_INTEGER(X, 30) X(30, LSH, D) X(30, RSHU, D) X(30, RSHI, D) ORVO_HOT_INTEGER(X, 22)  \
-          X(22, MOV, B) ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18)      \
-              X(18, MOVZ, B) X(18, MOV, B) X(19, MOV, D) X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D)  \
-                  X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D) X(1, MOV, B) X(1, MOV, D) X(1, ADD, D)    \
-                      X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D) X(26, CMP, D)                      \
-                          ORVO_HOT_FLOAT(X, 26) X(25, MOV, D) X(25, MOV, Q) X(23, MOV, D)          \
-                              X(23, ADD, D) X(7, MOV, D) X(14, MOV, D) X(14, ADD, D) X(29, MOV, B) \
-                                  X(29, MOV, D)
+#define ORVO_FUSED(X)                                                                          \
+  ORVO_HOT_INTEGER(X, 28)                                                                      \
+  ORVO_HOT_FLOAT(X, 28)                                                                        \
+  X(28, XOR, D)                                                                                \
+  X(28, OR, D)                                                                                 \
+  X(28, LSH, D)                                                                                \
+  X(28, RSHU, D)                                                                               \
+  X(28, MOV, B) ORVO_HOT_INTEGER(X, 30) X(30, LSH, D) X(30, RSHU, D) X(30, RSHI, D)            \
+      ORVO_HOT_INTEGER(X, 22) X(22, MOV, B) ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17)      \
+          ORVO_HOT_INTEGER(X, 18) X(18, MOVZ, B) X(18, MOV, B) X(19, MOV, D) X(19, MOV, Q)     \
+              X(19, ADD, D) X(2, MOV, D) X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D) X(1, MOV, B)   \
+                  X(1, MOV, D) X(1, ADD, D) X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D)          \
+                      X(26, CMP, D) ORVO_HOT_FLOAT(X, 26) X(25, MOV, D) X(25, MOV, Q)          \
+                          X(23, MOV, D) X(23, ADD, D) X(7, MOV, D) X(14, MOV, D) X(14, ADD, D) \
+                              X(29, MOV, B) X(29, MOV, D)
 
 struct FusedKey {
   uint8_t format, entry;
@@ -210,18 +232,65 @@ inline constexpr FusedKey kFused[] = {ORVO_FUSED(FUSED_KEY)};
 #undef FUSED_KEY
 inline constexpr unsigned kFusedCount = sizeof kFused / sizeof kFused[0];
 
-// Handler numbers: one per instruction kind (K_ILLEGAL standing for Step), then the fused
-// handlers in list order.
+// One-operand instructions with one handler for operand form, operation and size.
+#define ORVO_FUSED_ONE(X)                                                            \
+  X(0xD4, PUSH, D)                                                                   \
+  X(0xD4, PUSH, Q)                                                                   \
+  X(0xD4, POP, D)                                                                    \
+  X(0xD4, POP, Q)                                                                    \
+  X(0xD4, CVSD, D)                                                                   \
+  X(0xD4, CVSD, Q)                                                                   \
+  X(0xD4, CVDS, Q) X(0xD4, NEG, D) X(0xD4, TST, D) X(0xAC, PUSH, D) X(0xAC, PUSH, Q) \
+      X(0xAC, POP, D) X(0xAC, PEA, D) X(0xEC, PUSH, D) X(0x6C, PUSH, D)
+
+struct FusedOneKey {
+  uint8_t form, entry;
+};
+
+#define FUSED_ONE_KEY(F, O, S) {F, OP1_##O * 4 + SIZE_##S},
+inline constexpr FusedOneKey kFusedOne[] = {ORVO_FUSED_ONE(FUSED_ONE_KEY)};
+#undef FUSED_ONE_KEY
+inline constexpr unsigned kFusedOneCount = sizeof kFusedOne / sizeof kFusedOne[0];
+
+// Handler numbers: one per instruction kind (K_ILLEGAL standing for Step), the fused
+// two-operand handlers, the fused one-operand handlers, then sfvr and efr for each
+// register count 0..14 (bits 10-13, inside the table's index).
+inline constexpr unsigned kFusedOneBase = K_COUNT + kFusedCount;
+inline constexpr unsigned kSfvrBase = kFusedOneBase + kFusedOneCount;
+inline constexpr unsigned kEfrBase = kSfvrBase + kMaxSavedRegisters + 1;
+inline constexpr unsigned kLjBase = kEfrBase + kMaxSavedRegisters + 1;
+inline constexpr unsigned kHandlerCount = kLjBase + 8;
+
+// Whether condition CC holds on the flags, from its mask with the condition fixed.
+template <unsigned CC>
+[[gnu::always_inline]] inline bool Holds(uint8_t flags) {
+  return (kConditionMask[CC] >> flags) & 1;
+}
+
 using HandlerTable = std::array<uint16_t, 65536>;
 
 HandlerTable BuildHandlerTable() {
   std::array<std::array<uint16_t, 128>, 32> fused{};
   for (unsigned i = 0; i < kFusedCount; ++i)
     fused[kFused[i].format][kFused[i].entry] = static_cast<uint16_t>(K_COUNT + i);
+  std::array<std::array<uint16_t, 128>, 256> fusedOne{};
+  for (unsigned i = 0; i < kFusedOneCount; ++i)
+    fusedOne[kFusedOne[i].form][kFusedOne[i].entry] = static_cast<uint16_t>(kFusedOneBase + i);
   HandlerTable t{};
   for (unsigned low = 0; low < 65536; ++low) {
     const Kind kind = kDecode[low & 1023];
     t[low] = static_cast<uint16_t>(kind);
+    const unsigned count = (low >> 10) & 15;
+    if (kind == K_LJ) t[low] = static_cast<uint16_t>(kLjBase + ((low >> 7) & 7));
+    if (kind == K_SFVR && count <= kMaxSavedRegisters)
+      t[low] = static_cast<uint16_t>(kSfvrBase + count);
+    if (kind == K_EFR && count <= kMaxSavedRegisters)
+      t[low] = static_cast<uint16_t>(kEfrBase + count);
+    if (kind == K_ONE_REG || kind == K_ONE_IND || kind == K_ONE_FRAME || kind == K_ONE_ABS) {
+      const uint8_t entry = kOp1Table[(low >> 8) & 127];
+      if (entry < GROUP_ILLEGAL && fusedOne[low & 255][entry] != 0)
+        t[low] = fusedOne[low & 255][entry];
+    }
     if (kFormatKind[low & 31] != kind) continue;
     // Refused operations go to Step before anything is located: it reports them
     // without filling the immediate slot. Block moves need Step's exact checks.
@@ -240,6 +309,32 @@ const HandlerTable& Handlers() {
   return table;
 }
 
+// The one operand of the one-operand group by its form (low 8 bits). false: Step must
+// run the instruction.
+template <unsigned kForm>
+[[gnu::always_inline]] inline bool LocateOne(uint8_t* mem, uint32_t w, uint32_t pc, uint32_t fp,
+                                             uint32_t lim8, uint32_t& a) {
+  if constexpr (kForm == 0xD4) {
+    if ((w >> 16) > 15) return false;
+    a = RegisterAddress(w >> 16);
+    return true;
+  } else if constexpr (kForm == 0x6C) {
+    a = Load32(mem + RegisterAddress((w >> 16) & 15)) + Load32(mem + pc + 4);
+  } else if constexpr (kForm == 0xAC) {
+    a = fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
+  } else {
+    static_assert(kForm == 0xEC);
+    a = Load32(mem + pc + 4);
+  }
+  return static_cast<uint32_t>(a - kFastLow) <= lim8;
+}
+
+// N registers between the header and the stack; the two ranges never overlap here.
+template <unsigned N>
+[[gnu::always_inline]] inline void CopyRegisters(uint8_t* to, const uint8_t* from) {
+  for (unsigned i = 0; i < N; ++i) Store64(to + 8 * i, Load64(from + 8 * i));
+}
+
 template <bool kBounded>
 void Run(Machine& m) {
   uint8_t* const mem = m.mem;
@@ -247,7 +342,6 @@ void Run(Machine& m) {
   const uint32_t lim8 = m.memSize - kFastLow - 8;          // 8 bytes at the address
   const uint32_t codeLim = m.memSize - kFastLow - 16;      // the longest instruction
   const uint64_t limAll = uint64_t{m.memSize} - kFastLow;  // any length
-  const uint16_t* const handlerOf = Handlers().data();
   uint32_t pc = Load32(mem + HDR_VPC);
   uint32_t sp = Load32(mem + HDR_VSP);
   uint32_t fp = Load32(mem + HDR_VFP);
@@ -264,7 +358,7 @@ void Run(Machine& m) {
 #undef OP2_LABEL
 #undef OP1_LABEL
 
-  Label labels[K_COUNT + kFusedCount];
+  Label labels[kHandlerCount];
   for (unsigned k = 0; k < K_COUNT; ++k) labels[k] = &&careful;
   labels[K_NOP] = &&k_nop;
 #define FORMAT_KIND(N) labels[K_F##N] = &&format_##N;
@@ -274,15 +368,15 @@ void Run(Machine& m) {
   labels[K_TLJ_ABS] = &&k_tlj_abs;
   labels[K_TLJ_IND] = &&k_tlj_ind;
   labels[K_TLJ_FRAME] = &&k_tlj_frame;
-  labels[K_LJ] = &&k_lj;
+#define LJ_LABEL(CC) labels[kLjBase + CC] = &&lj_##CC;
+  ORVO_CONDITIONS(LJ_LABEL)
+#undef LJ_LABEL
   labels[K_ONE_REG] = &&k_one_reg;
   labels[K_ONE_IND] = &&k_one_ind;
   labels[K_ONE_FRAME] = &&k_one_frame;
   labels[K_ONE_ABS] = &&k_one_abs;
   labels[K_JSR_ABS] = &&k_jsr_abs;
   labels[K_JSR_REG] = &&k_jsr_reg;
-  labels[K_SFVR] = &&k_sfvr;
-  labels[K_EFR] = &&k_efr;
   labels[K_PUSH_LONG] = &&k_push_long;
   labels[K_PUSH_SHORT] = &&k_push_short;
   labels[K_JMP_MEM] = &&k_jmp_mem;
@@ -292,24 +386,41 @@ void Run(Machine& m) {
 #define FUSED_LABEL(F, O, S) labels[i++] = &&fused_##F##_##O##_##S;
     ORVO_FUSED(FUSED_LABEL)
 #undef FUSED_LABEL
+#define FUSED_ONE_LABEL(F, O, S) labels[i++] = &&fused1_##F##_##O##_##S;
+    ORVO_FUSED_ONE(FUSED_ONE_LABEL)
+#undef FUSED_ONE_LABEL
+#define FRAME_LABELS(N)               \
+  labels[kSfvrBase + N] = &&sfvr_##N; \
+  labels[kEfrBase + N] = &&efr_##N;
+    ORVO_COUNTS(FRAME_LABELS)
+#undef FRAME_LABELS
+  }
+  // The dispatch table proper: for each value of the opcode word's low 16 bits, the
+  // address of its handler, so that dispatch is one load and a jump.
+  static Label handlerAt[65536];
+  static bool haveHandlers = false;
+  if (!haveHandlers) {
+    const uint16_t* const handlerOf = Handlers().data();
+    for (unsigned i = 0; i < 65536; ++i) handlerAt[i] = labels[handlerOf[i]];
+    haveHandlers = true;
   }
 
 #define FAST(addr) (static_cast<uint32_t>((addr)-kFastLow) <= lim8)
-#define FAST_OR_CAREFUL(addr)      \
-  do {                             \
-    if (!FAST(addr)) goto careful; \
+#define FAST_OR_CAREFUL(addr)                           \
+  do {                                                  \
+    if (__builtin_expect(!FAST(addr), 0)) goto careful; \
   } while (0)
   // Next instruction. Its words are read without further checks: the longest
   // instruction has four.
-#define DISPATCH()                                                    \
-  do {                                                                \
-    if constexpr (kBounded) {                                         \
-      if (m.budget == 0) goto out_of_budget;                          \
-      --m.budget;                                                     \
-    }                                                                 \
-    if (static_cast<uint32_t>(pc - kFastLow) > codeLim) goto careful; \
-    w = Load32(mem + pc);                                             \
-    goto* labels[handlerOf[w & 0xFFFF]];                              \
+#define DISPATCH()                                                                         \
+  do {                                                                                     \
+    if constexpr (kBounded) {                                                              \
+      if (m.budget == 0) goto out_of_budget;                                               \
+      --m.budget;                                                                          \
+    }                                                                                      \
+    if (__builtin_expect(static_cast<uint32_t>(pc - kFastLow) > codeLim, 0)) goto careful; \
+    w = Load32(mem + pc);                                                                  \
+    goto* handlerAt[w & 0xFFFF];                                                           \
   } while (0)
 #define EXT(i) Load32(mem + pc + 4u * (i))
 #define REG_LOW(r) Load32(mem + RegisterAddress(r))
@@ -337,17 +448,17 @@ k_nop:
   pc += 4;
   DISPATCH();
 
-#define FUSED_HANDLER(F, O, S)                                          \
-  fused_##F##_##O##_##S : {                                             \
-    constexpr FormatLocs kLocs = kFormatLocs[F];                        \
-    uint32_t cursor = pc + 4;                                           \
-    const uint32_t d = Locate<kLocs.dst>(mem, w, SIZE_##S, fp, cursor); \
-    const uint32_t s = Locate<kLocs.src>(mem, w, SIZE_##S, fp, cursor); \
-    if constexpr (IsMemory(kLocs.dst)) FAST_OR_CAREFUL(d);              \
-    if constexpr (IsMemory(kLocs.src)) FAST_OR_CAREFUL(s);              \
-    if (!Op2<OP2_##O * 4 + SIZE_##S>(mem, d, s, flags)) goto careful;   \
-    pc = cursor;                                                        \
-    DISPATCH();                                                         \
+#define FUSED_HANDLER(F, O, S)                                                             \
+  fused_##F##_##O##_##S : {                                                                \
+    constexpr FormatLocs kLocs = kFormatLocs[F];                                           \
+    uint32_t cursor = pc + 4;                                                              \
+    const uint32_t d = Locate<kLocs.dst>(mem, w, SIZE_##S, fp, cursor);                    \
+    const uint32_t s = Locate<kLocs.src>(mem, w, SIZE_##S, fp, cursor);                    \
+    if constexpr (IsMemory(kLocs.dst)) FAST_OR_CAREFUL(d);                                 \
+    if constexpr (IsMemory(kLocs.src)) FAST_OR_CAREFUL(s);                                 \
+    if (__builtin_expect(!Op2<OP2_##O * 4 + SIZE_##S>(mem, d, s, flags), 0)) goto careful; \
+    pc = cursor;                                                                           \
+    DISPATCH();                                                                            \
   }
   ORVO_FUSED(FUSED_HANDLER)
 #undef FUSED_HANDLER
@@ -404,6 +515,17 @@ k_one_abs:
   ORVO_REPEAT_128(OP1_HANDLER)
 #undef OP1_HANDLER
 
+#define FUSED_ONE_HANDLER(F, O, S)                                                                \
+  fused1_##F##_##O##_##S : {                                                                      \
+    uint32_t a;                                                                                   \
+    if (__builtin_expect(!LocateOne<F>(mem, w, pc, fp, lim8, a), 0)) goto careful;                \
+    if (__builtin_expect(!Op1<OP1_##O * 4 + SIZE_##S>(mem, a, sp, flags, lim8), 0)) goto careful; \
+    pc += (F) == 0x6C || (F) == 0xEC ? 8 : 4;                                                     \
+    DISPATCH();                                                                                   \
+  }
+  ORVO_FUSED_ONE(FUSED_ONE_HANDLER)
+#undef FUSED_ONE_HANDLER
+
   // Test and jump: flags from the operand, then the condition on them.
 #define TEST_AND_JUMP(a)                                                        \
   do {                                                                          \
@@ -435,12 +557,11 @@ k_tlj_frame : {
 }
 #undef TEST_AND_JUMP
 
-k_lj:
-  if ((kConditionMask[(w >> 7) & 7] >> flags) & 1)
-    pc = (w >> 10) << 2;
-  else
-    pc += 4;
+#define LJ_HANDLER(CC)                                       \
+  lj_##CC : pc = Holds<CC>(flags) ? (w >> 10) << 2 : pc + 4; \
   DISPATCH();
+  ORVO_CONDITIONS(LJ_HANDLER)
+#undef LJ_HANDLER
 
 k_jmp:
   pc = (w >> 10) << 2;
@@ -476,40 +597,44 @@ k_jsr_reg : {
   DISPATCH();
 }
 
-k_sfvr : {
-  const uint32_t n = (w >> 10) & 15, locals = w >> 14;
-  if (n > kMaxSavedRegisters) goto careful;
-  const uint32_t newFp = sp - 4;
-  const uint32_t newSp = newFp - locals - 8 * n;
-  FAST_OR_CAREFUL(newFp - 4);
-  if (uint64_t{static_cast<uint32_t>(newSp - kFastLow)} + 8 * n > limAll) goto careful;
-  Store32(mem + newFp, fp);
-  // Registers 14 - n .. 13 lie below 120; the save area lies above kFastLow.
-  std::memcpy(mem + newSp, mem + HDR_RESULT - 8 * n, 8 * n);
-  fp = newFp;
-  sp = newSp;
-  pc += 4;
-  DISPATCH();
-}
-
-k_efr : {
-  const uint32_t n = (w >> 10) & 15;
-  if (n > kMaxSavedRegisters) goto careful;
-  if (uint64_t{static_cast<uint32_t>(sp - kFastLow)} + 8 * n > limAll) goto careful;
-  FAST_OR_CAREFUL(fp + 4);
-  FAST_OR_CAREFUL(fp);
-  std::memcpy(mem + HDR_RESULT - 8 * n, mem + sp, 8 * n);
-  const uint32_t callerFp = Load32(mem + fp), ret = Load32(mem + fp + 4);
-  sp = fp + 12 + Load32(mem + fp + 8);
-  if (m.heap.listHead[LIST_LOCKED] != LIST_END) ReleaseFrameLocks(m, sp);
-  fp = callerFp;
-  if (ret == 0) {
-    next = 0;
-    goto leave;
+// Frames, one handler per register count: the save area moves as whole 8-byte
+// registers, which a fixed count turns into plain loads and stores.
+#define SFVR_HANDLER(N)                                                                     \
+  sfvr_##N : {                                                                              \
+    const uint32_t newFp = sp - 4;                                                          \
+    const uint32_t newSp = newFp - (w >> 14) - 8 * (N);                                     \
+    FAST_OR_CAREFUL(newFp - 4);                                                             \
+    if (uint64_t{static_cast<uint32_t>(newSp - kFastLow)} + 8 * (N) > limAll) goto careful; \
+    Store32(mem + newFp, fp);                                                               \
+    /* Registers 14 - N .. 13 lie below 120; the save area lies above kFastLow. */          \
+    CopyRegisters<N>(mem + newSp, mem + HDR_RESULT - 8 * (N));                              \
+    fp = newFp;                                                                             \
+    sp = newSp;                                                                             \
+    pc += 4;                                                                                \
+    DISPATCH();                                                                             \
   }
-  pc = ret;
-  DISPATCH();
-}
+  ORVO_COUNTS(SFVR_HANDLER)
+#undef SFVR_HANDLER
+
+#define EFR_HANDLER(N)                                                                   \
+  efr_##N : {                                                                            \
+    if (uint64_t{static_cast<uint32_t>(sp - kFastLow)} + 8 * (N) > limAll) goto careful; \
+    FAST_OR_CAREFUL(fp + 4);                                                             \
+    FAST_OR_CAREFUL(fp);                                                                 \
+    CopyRegisters<N>(mem + HDR_RESULT - 8 * (N), mem + sp);                              \
+    const uint32_t callerFp = Load32(mem + fp), ret = Load32(mem + fp + 4);              \
+    sp = fp + 12 + Load32(mem + fp + 8);                                                 \
+    if (m.heap.listHead[LIST_LOCKED] != LIST_END) ReleaseFrameLocks(m, sp);              \
+    fp = callerFp;                                                                       \
+    if (ret == 0) {                                                                      \
+      next = 0;                                                                          \
+      goto leave;                                                                        \
+    }                                                                                    \
+    pc = ret;                                                                            \
+    DISPATCH();                                                                          \
+  }
+  ORVO_COUNTS(EFR_HANDLER)
+#undef EFR_HANDLER
 
 k_push_long : {
   const unsigned size = (w >> 8) & 3;
@@ -570,6 +695,9 @@ leave:
 #undef ORVO_HOT_INTEGER
 #undef ORVO_HOT_FLOAT
 #undef ORVO_FUSED
+#undef ORVO_FUSED_ONE
+#undef ORVO_COUNTS
+#undef ORVO_CONDITIONS
 
 }  // namespace
 

@@ -185,7 +185,7 @@ template <typename T>
 // this the bits of a NaN result would depend on how the code was compiled.
 template <typename T>
 inline FloatOf<T> NanOrdered(FloatOf<T> r, FloatOf<T> a, FloatOf<T> b) {
-  if (r == r) return r;
+  if (__builtin_expect(r == r, 1)) return r;
   constexpr T kQuiet = T{1} << (sizeof(T) == 4 ? 22 : 51);
   if (a != a) return std::bit_cast<FloatOf<T>>(static_cast<T>(std::bit_cast<T>(a) | kQuiet));
   if (b != b) return std::bit_cast<FloatOf<T>>(static_cast<T>(std::bit_cast<T>(b) | kQuiet));
