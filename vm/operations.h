@@ -54,13 +54,25 @@ inline uint8_t FloatFlags(F difference) {
 template <typename T>
 using FloatOf = std::conditional_t<sizeof(T) == 4, float, double>;
 
+// On a little-endian host the bytes are copied as the float itself, so that the value
+// goes straight between memory and a floating-point register: a detour through an
+// integer register would lengthen every chain of dependent float operations.
 template <typename T>
 inline FloatOf<T> LoadFloat(const uint8_t* p) {
-  return std::bit_cast<FloatOf<T>>(LoadAs<T>(p));
+  if constexpr (std::endian::native == std::endian::little) {
+    FloatOf<T> v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  } else {
+    return std::bit_cast<FloatOf<T>>(LoadAs<T>(p));
+  }
 }
 template <typename T>
 inline void StoreFloat(uint8_t* p, FloatOf<T> v) {
-  StoreAs<T>(p, std::bit_cast<T>(v));
+  if constexpr (std::endian::native == std::endian::little)
+    std::memcpy(p, &v, sizeof v);
+  else
+    StoreAs<T>(p, std::bit_cast<T>(v));
 }
 
 // Float or double to a signed 64-bit integer, truncating; values that do not fit (and
@@ -182,35 +194,47 @@ template <typename T>
 // The result of dst op src with a fixed choice of NaN: the destination's NaN (made
 // quiet) if it is one, else the source's, else whatever the operation gave. The hardware
 // passes on the NaN of whichever operand the compiler happened to put first, so without
-// this the bits of a NaN result would depend on how the code was compiled.
+// this the bits of a NaN result would depend on how the code was compiled. It reads the
+// operands again from memory (nothing has been stored yet), which keeps the common path
+// free of their integer images.
 template <typename T>
-inline FloatOf<T> NanOrdered(FloatOf<T> r, FloatOf<T> a, FloatOf<T> b) {
-  if (__builtin_expect(r == r, 1)) return r;
+[[gnu::noinline, gnu::cold]] FloatOf<T> NanResult(FloatOf<T> r, const uint8_t* d,
+                                                  const uint8_t* s) {
   constexpr T kQuiet = T{1} << (sizeof(T) == 4 ? 22 : 51);
-  if (a != a) return std::bit_cast<FloatOf<T>>(static_cast<T>(std::bit_cast<T>(a) | kQuiet));
-  if (b != b) return std::bit_cast<FloatOf<T>>(static_cast<T>(std::bit_cast<T>(b) | kQuiet));
+  const T a = LoadAs<T>(d), b = LoadAs<T>(s);
+  if (std::bit_cast<FloatOf<T>>(a) != std::bit_cast<FloatOf<T>>(a))
+    return std::bit_cast<FloatOf<T>>(static_cast<T>(a | kQuiet));
+  if (std::bit_cast<FloatOf<T>>(b) != std::bit_cast<FloatOf<T>>(b))
+    return std::bit_cast<FloatOf<T>>(static_cast<T>(b | kQuiet));
   return r;
+}
+
+template <typename T>
+[[gnu::always_inline]] inline FloatOf<T> NanOrdered(FloatOf<T> r, const uint8_t* d,
+                                                    const uint8_t* s) {
+  if (__builtin_expect(r == r, 1)) return r;
+  return NanResult<T>(r, d, s);
 }
 
 // addf, subf, mulf, divf, cmpf at size d (float) or q (double).
 template <typename T>
-inline void FloatOp2(unsigned op, uint8_t* d, const uint8_t* s, uint8_t& flags) {
+[[gnu::always_inline]] inline void FloatOp2(unsigned op, uint8_t* d, const uint8_t* s, uint8_t& flags) {
   const FloatOf<T> a = LoadFloat<T>(d), b = LoadFloat<T>(s);
   switch (op) {
     case OP2_ADDF:
-      StoreFloat<T>(d, NanOrdered<T>(a + b, a, b));
+      StoreFloat<T>(d, NanOrdered<T>(a + b, d, s));
       break;
     case OP2_SUBF: {
-      const FloatOf<T> r = NanOrdered<T>(a - b, a, b);
+      const FloatOf<T> r = NanOrdered<T>(a - b, d, s);
       StoreFloat<T>(d, r);
       flags = FloatFlags(r);
       break;
     }
     case OP2_MULF:
-      StoreFloat<T>(d, NanOrdered<T>(a * b, a, b));
+      StoreFloat<T>(d, NanOrdered<T>(a * b, d, s));
       break;
     case OP2_DIVF:
-      StoreFloat<T>(d, NanOrdered<T>(a / b, a, b));
+      StoreFloat<T>(d, NanOrdered<T>(a / b, d, s));
       break;
     case OP2_CMPF:
       flags = FloatFlags(a - b);
