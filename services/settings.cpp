@@ -290,7 +290,8 @@ std::string SettingsFileImage(SettingsStore& s) {
     uint8_t kept[SECTION_FIELD];
     std::memcpy(kept, b + p + 1, SECTION_FIELD);
     const size_t length = vm::Load32(kept);
-    if (length < SECTION_NAME || length > EndOf(s) - p) break;  // never: lengths are kept exact
+    // The shortest section is its "[" and field, when the next one follows at once.
+    if (length <= SECTION_FIELD || length > EndOf(s) - p) break;  // never: lengths are exact
     std::memset(b + p + 1, 0, SECTION_FIELD);
     char field[SECTION_FIELD + 1];
     std::snprintf(field, sizeof field, "0x%8.8lX",

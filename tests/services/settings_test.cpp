@@ -214,6 +214,33 @@ TEST_F(SettingsTest, ABracketInsideAValueStartsASectionOnLoad) {
   EXPECT_EQ(Memory(), "");
 }
 
+TEST_F(SettingsTest, ASectionCutShortByTheNextOneIsSavedWithTheRest) {
+  // The second "[" stands at byte 11 of the first section: it ends that section there,
+  // which is then only its "[" and field. Saving keeps it and everything after it.
+  WriteBytes(User("cut.ini"), "[0x00000000[0x00000000=A]\r\nk= 1\r\n");
+  EXPECT_EQ(Load("cut.ini"), 1u);
+  std::string cut = Section("");
+  cut.resize(11);
+  cut[1] = 11;
+  cut[5] = 1;  // "0x00000000" is not its checksum
+  std::string a = Stored("A", "k= 1\r\n");
+  a[5] = 1;
+  EXPECT_EQ(Memory(), cut + a);
+  EXPECT_EQ(Save("cut.ini"), 1u);
+  const std::string saved = ReadBytes(User("cut.ini"));
+  // "[" and ten zero bytes: the word 0x5B, and three zero bytes left over.
+  EXPECT_EQ(saved.substr(0, 11), "[0x0000005B");
+  ASSERT_EQ(saved.size(), 33u);
+  EXPECT_EQ(saved.substr(22), "=A]\r\nk= 1\r\n");
+  ServicesVm fresh(&dirs);
+  EXPECT_EQ(fresh.Settings(SET_LOAD, {fresh.Put("cut.ini")}), 1u);
+  const SettingsStore& s = fresh.hooks.settings;
+  EXPECT_EQ(s.buffer[5], 0);
+  EXPECT_EQ(s.buffer[11 + 5], 0) << "both checksums verify";
+  EXPECT_EQ(fresh.Settings(SET_FIND_SECTION, {fresh.Put("A")}), 1u);
+  EXPECT_EQ(fresh.Settings(SET_FIND_KEY, {fresh.Put("k")}), 1u);
+}
+
 TEST_F(SettingsTest, AFailedSaveKeepsThePreviousFile) {
   Empty();
   AddSection("Big");
