@@ -11,6 +11,8 @@
 #include <map>
 #include <set>
 
+#include "gfx/picture.h"
+#include "gfx/surface.h"
 #include "services/path.h"
 #include "tests/services/files_test_support.h"
 
@@ -646,6 +648,54 @@ TEST_F(FilesTest, AFailedReplacementKeepsThePreviousFile) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dirs.user),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+// Pictures as the runtime opens them: through the overlay, with saves that replace a file
+// only once the whole new picture is written.
+TEST_F(FilesTest, PicturesGoThroughTheOverlayAndAFailedSaveKeepsTheOldFile) {
+  gfx::Graphics g;
+  ASSERT_TRUE(gfx::CreateScreen(g, 64, 48));
+  g.openFile = [&](std::string_view name, const char* mode) {
+    return OpenForRuntime(vm.files(), name, mode);
+  };
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x)
+      vm::Store32(g.screen.bits + (y * 64 + x) * 4,
+                  0x80000000u | uint32_t(x * 4) << 8 | uint32_t(y));
+  const std::vector<uint8_t> header = gfx::BmpHeader(64, 48);
+  const std::string bmp(header.begin(), header.end());
+
+  // An installed picture: loaded from the installation (by another case), and a save of
+  // that name goes to the data folder.
+  WriteBytes(Install("Pics/Title.bmp"), "not replaced");
+  EXPECT_EQ(gfx::SavePicture(g, vm.m, gfx::SURFACE_SCREEN, "pics/title.bmp", gfx::PICTURE_BMP), 1);
+  EXPECT_EQ(ReadBytes(Install("Pics/Title.bmp")), "not replaced");
+  const std::string saved = ReadBytes(User("pics/title.bmp"));
+  ASSERT_EQ(saved.size(), 54u + 64 * 48 * 4);
+  EXPECT_EQ(saved.substr(0, 54), bmp);
+  const int32_t loaded = gfx::LoadPicture(g, vm.m, "PICS/TITLE.BMP");
+  ASSERT_GT(loaded, 0);
+  gfx::FreeSurface(vm.m, loaded);
+
+  // A save that runs out of room fails and leaves the previous picture whole, for either
+  // format, and no temporary file stays behind.
+  {
+    WriteBytes(User("pics/old.png"), "old png");
+    FileSizeLimit limit(16);
+    EXPECT_EQ(gfx::SavePicture(g, vm.m, gfx::SURFACE_SCREEN, "pics/title.bmp", gfx::PICTURE_BMP),
+              0);
+    EXPECT_EQ(gfx::SavePicture(g, vm.m, gfx::SURFACE_SCREEN, "pics/old.png", gfx::PICTURE_PNG), 0);
+  }
+  EXPECT_EQ(ReadBytes(User("pics/title.bmp")), saved);
+  EXPECT_EQ(ReadBytes(User("pics/old.png")), "old png");
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(User("pics")))
+    names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"old.png", "title.bmp"}));
+  // A name outside the folders is not written.
+  EXPECT_EQ(gfx::SavePicture(g, vm.m, gfx::SURFACE_SCREEN, "../escape.png", gfx::PICTURE_PNG), 0);
+  EXPECT_FALSE(PathExists(dirs.root.path() + "escape.png"));
+  gfx::DeleteScreen(g);
 }
 
 TEST_F(FilesTest, LibraryStreams) {
