@@ -114,13 +114,28 @@ void ScaledBlit(Graphics& g, vm::Machine& m, int32_t destination, int32_t dx, in
     // The source column of every column whose box lies inside one source pixel (every
     // column of an enlargement), -1 for the others: such a box is that pixel as it is.
     std::vector<int64_t> single(columns.size());
-    for (size_t i = 0; i < columns.size(); ++i)
+    bool allSingle = true;
+    for (size_t i = 0; i < columns.size(); ++i) {
       single[i] = columns[i].ok && columns[i].first == columns[i].last ? columns[i].first : -1;
+      allSingle = allSingle && single[i] >= 0;
+    }
     for (int64_t y = cut.top; y < cut.bottom; ++y) {
       const Edge row = MakeEdge(sy, (y - dy) % dh, sh, dh, src.height);
       if (!row.ok) continue;
       const uint8_t* oneRow = row.first == row.last ? PixelAt(src, 0, row.first) : nullptr;
       uint8_t* d = PixelAt(dst, cut.left, y);
+      if (oneRow && allSingle) {
+        // Every box of the row is one source pixel: a gather of that row.
+        for (size_t i = 0; i < single.size(); ++i, d += 4) {
+          const uint32_t s = LoadPixel(oneRow + single[i] * 4);
+          const uint32_t n = s >> 24;
+          if (n == 255)
+            StorePixel(d, s);
+          else if (n != 0)
+            StorePixel(d, ScaledBlend(LoadPixel(d), s));
+        }
+        continue;
+      }
       for (size_t i = 0; i < columns.size(); ++i, d += 4) {
         // Boxes reaching outside the source are not drawn. The box is read from the
         // surface as it is now, so a surface scaled onto itself sees the pixels already
