@@ -150,11 +150,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t fileLength = in.Byte() | size_t{in.Byte()} << 8;
   const std::string_view file = in.Bytes(fileLength);
 
-  QuietHooks hooks;
-  vm::Machine m(hooks);
-  m.block.reset(static_cast<uint8_t*>(std::calloc(kMemory, 1)));
-  m.mem = m.block.get();
-  m.memSize = kMemory;
+  // One machine for every input (making one allocates its heap's handle table, which
+  // would cost more than the input), its memory cleared each time.
+  static QuietHooks hooks;
+  static vm::Machine m(hooks);
+  if (!m.block) {
+    m.block.reset(static_cast<uint8_t*>(std::calloc(kMemory, 1)));
+    m.mem = m.block.get();
+    m.memSize = kMemory;
+  }
+  std::memset(m.mem, 0, kMemory);
   services::FileService files;
   SettingsStore s;
 
