@@ -252,3 +252,30 @@ TEST_F(Blits, ScreenInvalidationNamesTheNominalArea) {
 
 }  // namespace
 }  // namespace orvo::gfx::test
+
+namespace orvo::gfx::test {
+namespace {
+
+TEST_F(Blits, RightEdgeTwoTilesAndFiveColumnsOfAThird) {
+  // Tiles 8 wide, R = dx + 2*8 + 5: columns dx .. dx+20 are drawn, the third tile only in
+  // its first five columns; nothing from R on. No bottom edge: one row of tiles.
+  const int32_t s = CreateSurface(M(), 8, 3);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 8; ++x) Set(s, x, y, Px(10 * x, y, 5, 255));
+  const int32_t d = NewSurface(40, 6, 0);
+  const int dx = 3, R = dx + 2 * 8 + 5;
+  Blit(g, M(), d, dx, 1, s, 0, 0, 8, 3, 0, R, 0);
+  int drawn = 0;
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const bool in = x >= dx && x < R && y >= 1 && y < 4;
+      ASSERT_EQ(Get(d, x, y), in ? Px(10 * ((x - dx) % 8), y - 1, 5, 255) : 0u) << x << "," << y;
+      drawn += in;
+    }
+  EXPECT_EQ(drawn, (2 * 8 + 5) * 3);
+  EXPECT_EQ(Get(d, dx + 20, 1), Px(40, 0, 5, 255));  // the third tile's fifth column
+  ExpectIdle();
+}
+
+}  // namespace
+}  // namespace orvo::gfx::test
