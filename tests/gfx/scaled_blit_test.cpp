@@ -177,3 +177,29 @@ TEST_F(Scaled, OntoItselfReadsThePixelsAlreadyWritten) {
 
 }  // namespace
 }  // namespace orvo::gfx::test
+
+namespace orvo::gfx::test {
+namespace {
+
+TEST_F(Scaled, EveryReductionRatioMatchesTheIntegerRule) {
+  // Box areas of every ratio from 40 source columns and 24 source rows down to each
+  // smaller size: the averaged channels equal the rule's truncating divisions.
+  std::mt19937 rng(12);
+  const int32_t s = RandomSurface(40, 24, rng);
+  const Canvas src = Snap(s);
+  for (int dw = 1; dw < 40; dw += 1 + int(rng() % 3)) {
+    for (int dh = 1; dh < 24; dh += 1 + int(rng() % 4)) {
+      const int32_t d = RandomSurface(40, 24, rng);
+      Canvas want = Snap(d);
+      ScaledBlit(g, M(), d, 0, 0, dw, dh, s, 0, 0, 40, 24, 0, 0);
+      RefScaled(want, &src, 0, 0, dw, dh, 0, 0, 40, 24, 0, 0);
+      ASSERT_EQ(Differences(Snap(d), want), 0) << dw << "x" << dh;
+      FreeSurface(M(), d);
+      vm::CompactHeap(M());
+    }
+  }
+  ExpectIdle();
+}
+
+}  // namespace
+}  // namespace orvo::gfx::test
