@@ -108,14 +108,17 @@ class StreamGen {
     }
   }
 
-  void Two(std::vector<uint32_t>& out) {
+  // A two-operand instruction; forcedOp, when given, is its operation.
+  void Two(std::vector<uint32_t>& out, int forcedOp = -1) {
     static constexpr unsigned kFormats[] = {1,  2,  3,  5,  6,  7,  9,  10, 11, 13, 14, 15,
                                             17, 18, 19, 21, 22, 23, 25, 26, 27, 28, 29, 30};
     static constexpr unsigned kCommonOps[] = {OP2_ADD,  OP2_SUB,  OP2_CMP, OP2_MOV,  OP2_AND,
                                               OP2_MUL,  OP2_LSH,  OP2_XOR, OP2_MOVZ, OP2_ADDF,
                                               OP2_MULF, OP2_CMPF, OP2_TST, OP2_RSHI};
     const unsigned format = kFormats[Pick(24)];
-    const unsigned op = Pick(3) ? kCommonOps[Pick(14)] : Pick(32);
+    const unsigned op = forcedOp >= 0 ? static_cast<unsigned>(forcedOp)
+                        : Pick(3)     ? kCommonOps[Pick(14)]
+                                      : Pick(32);
     const unsigned size = Pick(4);
     const uint32_t upper = Pick(2) ? Reg() | (Pick(8) == 0 ? Pick(16) << 4 : 0) : SmallOffset();
     out.push_back(format | Reg() << 5 | size << 9 | op << 11 | (upper & 0xFFFF) << 16);
@@ -337,70 +340,155 @@ TEST(DispatchReference, RandomStreamsAgreeAfterEveryInstruction) {
   }
 }
 
-// A move into a register followed by an operation on the same register runs as one
-// pair in the fast loop. Straight runs of such pairs (and near misses: another register,
-// another size, an operation that cannot pair, an illegal one) must end exactly as the
-// plain step ends them, unbounded and with budgets that stop between the two halves.
-TEST(DispatchReference, MovePairsAgreeWithThePlainStep) {
-  static constexpr unsigned kMoveFormats[] = {17, 18, 22, 26, 28, 30};
+// An operation on a register followed by register or short-immediate operations on the
+// same register at the same size runs as a chain of pairs in the fast loop. Straight runs
+// of such chains (and near misses: another register, another size, an operation that
+// cannot pair, an illegal one) must end exactly as the plain step ends them, unbounded
+// and with budgets that stop inside a chain.
+class ChainGen : public StreamGen {
+ public:
+  using StreamGen::StreamGen;
+
+  // One chain: a first instruction of any format with a register destination, then
+  // operations on that register.
+  void Chain(std::vector<uint32_t>& code) {
+    static constexpr unsigned kFirstFormats[] = {17, 18, 22, 26, 28, 30};
+    const unsigned format = kFirstFormats[Pick(6)];
+    const unsigned size = Pick(8) ? 2 + Pick(2) : Pick(4);
+    const unsigned a = Reg();
+    const unsigned op = Pick(2) ? unsigned{OP2_MOV} : Op();
+    const uint32_t upper = format == 17 ? 8 * Pick(4) + 12 : Reg();
+    code.push_back(format | a << 5 | size << 9 | op << 11 | (upper & 0xFFFF) << 16);
+    if (format == 18) code.push_back(0);
+    if (format == 26) code.push_back(kDataStart + 8 * Pick(64));
+    if (format == 22) {
+      code.push_back(Immediate());
+      if (size == Q) code.push_back(Immediate());
+    }
+    for (unsigned n = 1 + Pick(5); n > 0; --n) {
+      const unsigned format2 = Pick(2) ? 28 : 30;
+      const unsigned a2 = Pick(8) ? a : Reg();
+      const unsigned size2 = Pick(8) ? size : Pick(4);
+      const unsigned b2 = format2 == 28 ? (Pick(4) ? Reg() : a) : Pick(16);
+      code.push_back(format2 | a2 << 5 | size2 << 9 | Op() << 11 | b2 << 16);
+    }
+  }
+
+  // Mostly operations that pair, now and then any operation at all.
+  unsigned Op() { return Pick(20) ? Pick(24) : Pick(32); }
+
+  // Registers hold small numbers and double values, so that divisions mostly work and
+  // float operations see ordinary operands as well as NaNs.
+  uint64_t ChainRegister() {
+    switch (Pick(8)) {
+      case 0:
+      case 1:
+        return 0x3FF0000000000000u + (uint64_t{Word()} << 20);
+      case 2:
+        return 0x7FF8000000000000u | Word();
+      case 3:
+        return Quad();
+      default:
+        return 1 + Pick(1000);
+    }
+  }
+};
+
+TEST(DispatchReference, ChainsOnOneRegisterAgreeWithThePlainStep) {
   constexpr int kPrograms = 300;
   for (int program = 0; program < kPrograms; ++program) {
-    StreamGen gen(50000 + program);
+    ChainGen gen(50000 + program);
     Image image;
     image.zeroSize = kZeroBytes;
     image.stackSize = kStackBytes;
     image.heapSize = kHeapBytes;
     std::vector<uint32_t> code;
-    unsigned instructions = 0;
-    while (code.size() < kCodeBytes / 4 - 16) {
-      const unsigned format = kMoveFormats[gen.Pick(6)];
-      const unsigned size = gen.Pick(8) ? 2 + gen.Pick(2) : gen.Pick(4);
-      const unsigned a = gen.Reg();
-      uint32_t upper = format == 17 ? 8 * gen.Pick(4) + 12 : gen.Reg();
-      code.push_back(format | a << 5 | size << 9 | OP2_MOV << 11 | (upper & 0xFFFF) << 16);
-      if (format == 18) code.push_back(0);
-      if (format == 26) code.push_back(kDataStart + 8 * gen.Pick(64));
-      if (format == 22) {
-        code.push_back(gen.Immediate());
-        if (size == Q) code.push_back(gen.Immediate());
-      }
-      // The second half: mostly a pairing operation on the same register at the same size.
-      const unsigned format2 = gen.Pick(2) ? 28 : 30;
-      const unsigned a2 = gen.Pick(6) ? a : gen.Reg();
-      const unsigned size2 = gen.Pick(6) ? size : gen.Pick(4);
-      const unsigned op2 = gen.Pick(20) ? gen.Pick(24) : gen.Pick(32);
-      const unsigned b2 = format2 == 28 ? (gen.Pick(4) ? gen.Reg() : a) : gen.Pick(16);
-      code.push_back(format2 | a2 << 5 | size2 << 9 | op2 << 11 | b2 << 16);
-      instructions += 2;
-    }
+    while (code.size() < kCodeBytes / 4 - 32) gen.Chain(code);
+    const uint32_t instructions = static_cast<uint32_t>(code.size());
     for (const uint32_t w : code) image.Emit(w);
     image.Emit(TERM);
     while (image.Here() < kCodeStart + kCodeBytes) image.Emit(NOP);
     for (uint32_t i = 0; i < kDataBytes; i += 4) image.Emit(gen.Immediate());
 
     // Unbounded, then with budgets that end inside the stream.
-    for (const uint64_t budget : {uint64_t{0}, uint64_t{1} + gen.Pick(instructions),
-                                  uint64_t{2} * (1 + gen.Pick(instructions / 2)),
-                                  uint64_t{3} + 2 * gen.Pick(instructions / 2)}) {
+    const uint64_t budgets[] = {0, 1 + gen.Pick(instructions), 1 + gen.Pick(instructions / 4),
+                                2 + gen.Pick(instructions / 2), 3 + gen.Pick(40)};
+    for (const uint64_t budget : budgets) {
       Twins twins(image);
       std::vector<uint8_t> mem = twins.Memory();
       gen.Seed(mem);
-      // Registers hold small numbers and double values, so that divisions mostly work
-      // and float operations see ordinary operands as well as NaNs.
-      for (unsigned r = 0; r < 16; ++r) {
-        const uint64_t v = gen.Pick(3) == 0    ? 0x3FF0000000000000u + (uint64_t{gen.Word()} << 20)
-                           : gen.Pick(16) == 0 ? 0x7FF8000000000000u | gen.Word()
-                                               : 1 + gen.Pick(1000);
-        Store64(mem.data() + RegisterAddress(r), v);
-      }
+      for (unsigned r = 0; r < 16; ++r)
+        Store64(mem.data() + RegisterAddress(r), gen.ChainRegister());
       Store32(mem.data() + HDR_VPC, kCodeStart);
       Store32(mem.data() + HDR_VFP, kStackTop - 64);
       twins.SetMemory(mem);
       twins.Run(budget);
       ASSERT_EQ(twins.Difference(), "") << "program " << program << ", budget " << budget;
-      EXPECT_FALSE(twins.fast().hooks.messages.empty() && budget == 0 &&
-                   twins.fast().m.hostFlags == 0)
-          << "program " << program << " did not reach its end";
+    }
+  }
+}
+
+// A chain that runs into the end of memory stops there exactly as the plain step does,
+// whatever its length and wherever it starts.
+TEST(DispatchReference, ChainsIntoTheEndOfMemoryStopThere) {
+  ChainGen gen(77);
+  const Image image = gen.MakeImage();
+  const uint32_t end = kMemSize;
+  for (uint32_t words = 1; words <= 24; ++words) {
+    for (const unsigned size : {D, Q}) {
+      Twins twins(image);
+      std::vector<uint8_t> mem = twins.Memory();
+      gen.Seed(mem);
+      const uint32_t start = end - 4 * words;
+      Store32(mem.data() + start, 28 | 3 << 5 | size << 9 | OP2_MOV << 11 | 4u << 16);
+      for (uint32_t i = 1; i < words; ++i)
+        Store32(mem.data() + start + 4 * i, 30 | 3 << 5 | size << 9 | OP2_ADD << 11 | 1u << 16);
+      Store32(mem.data() + HDR_VPC, start);
+      twins.SetMemory(mem);
+      twins.Run(0);
+      ASSERT_EQ(twins.Difference(), "") << words << " words, size " << size;
+      EXPECT_EQ(Load32(twins.fast().m.mem + HDR_VPC), end) << words << " words, size " << size;
+      EXPECT_EQ(twins.fast().hooks.messages.size(), 1u);
+    }
+  }
+}
+
+// An operation that sets the flags followed by a conditional jump is decided in one
+// handler of the fast loop. Streams thick with such pairs, run with budgets of many
+// instructions (so that the pairs are taken), must agree with the plain step whenever
+// the budget runs out, including a budget that ends between the two.
+TEST(DispatchReference, FlagOperationsAndTheirJumpsAgreeWithThePlainStep) {
+  static constexpr unsigned kFlagOps[] = {OP2_CMP, OP2_SUB, OP2_TST, OP2_AND, OP2_CMPF, OP2_XOR};
+  constexpr int kStreams = 60, kRounds = 40;
+  for (int stream = 0; stream < kStreams; ++stream) {
+    StreamGen gen(90000 + stream);
+    Image image;
+    image.zeroSize = kZeroBytes;
+    image.stackSize = kStackBytes;
+    image.heapSize = kHeapBytes;
+    std::vector<uint32_t> code;
+    while (code.size() < kCodeBytes / 4) {
+      if (gen.Pick(3)) {
+        gen.Two(code, static_cast<int>(kFlagOps[gen.Pick(6)]));
+        if (gen.Pick(6)) code.push_back(Lj(gen.Pick(8), gen.Target()));
+      } else {
+        gen.Instruction(code);
+      }
+    }
+    code.resize(kCodeBytes / 4);
+    for (const uint32_t w : code) image.Emit(w);
+    for (uint32_t i = 0; i < kDataBytes; i += 4) image.Emit(gen.Immediate());
+
+    Twins twins(image);
+    std::vector<uint8_t> mem = twins.Memory();
+    gen.Seed(mem);
+    twins.SetMemory(mem);
+    for (int round = 0; round < kRounds; ++round) {
+      const uint64_t budget = 1 + gen.Pick(gen.Pick(2) ? 8 : 200);
+      twins.Run(budget);
+      ASSERT_EQ(twins.Difference(), "")
+          << "stream " << stream << ", round " << round << ", budget " << budget;
+      twins.Restart(gen.Target());
     }
   }
 }
