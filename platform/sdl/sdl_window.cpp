@@ -15,10 +15,7 @@ bool SdlWindow::Create(std::string_view title, int32_t x, int32_t y, int32_t wid
   window_ = SDL_CreateWindow(std::string(title).c_str(), x, y, width, height,
                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
   if (!window_) return false;
-  // No vsync: presenting must never hold up the message loop.
-  renderer_ = SDL_CreateRenderer(window_, -1, 0);
-  if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-  if (!renderer_) {
+  if (!MakeRenderer()) {
     Destroy();
     return false;
   }
@@ -44,6 +41,27 @@ void SdlWindow::Show() {
     const Frame f = Borders();
     if (f.top || f.left || f.bottom || f.right) FitOuter(outer_);
   }
+}
+
+bool SdlWindow::MakeRenderer() {
+  if (texture_) SDL_DestroyTexture(texture_);
+  if (renderer_) SDL_DestroyRenderer(renderer_);
+  texture_ = nullptr;
+  textureWidth_ = textureHeight_ = 0;
+  // No vsync: presenting must never hold up the message loop.
+  renderer_ = SDL_CreateRenderer(window_, -1, 0);
+  if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+  rendererStale_ = false;
+  fullUpload_ = true;
+  return renderer_ != nullptr;
+}
+
+void SdlWindow::SetClientSize(int32_t width, int32_t height) {
+  SDL_SetWindowSize(window_, width, height);
+  // After a size set from here (not one the user or the window manager made) the
+  // renderer keeps drawing into a buffer of the old height, and the picture shows shifted
+  // by the difference; a renderer made afterwards has the right one.
+  rendererStale_ = true;
 }
 
 void SdlWindow::Destroy() {
@@ -94,7 +112,7 @@ void SdlWindow::FitOuter(const Rect& outer) {
   const int32_t w = std::max(outer.width - f.left - f.right, 1);
   const int32_t h = std::max(outer.height - f.top - f.bottom, 1);
   // SDL places and sizes the client area; the frame goes around it.
-  SDL_SetWindowSize(window_, w, h);
+  SetClientSize(w, h);
   SDL_SetWindowPosition(window_, outer.x + f.left, outer.y + f.top);
   normal_ = Rect{outer.x + f.left, outer.y + f.top, w, h};
 }
@@ -160,7 +178,7 @@ void SdlWindow::SetPlacement(const Placement& p) {
   } else {
     outer_ = p.normal;
     normal_ = p.normal;
-    SDL_SetWindowSize(window_, std::max(p.normal.width, 1), std::max(p.normal.height, 1));
+    SetClientSize(std::max(p.normal.width, 1), std::max(p.normal.height, 1));
     SDL_SetWindowPosition(window_, p.normal.x, p.normal.y);
   }
   switch (state) {
@@ -201,6 +219,7 @@ void SdlWindow::Raise() {
 }
 
 bool SdlWindow::EnsureTexture() {
+  if (rendererStale_ && !MakeRenderer()) return false;
   int w = 0, h = 0;
   if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0 || w <= 0 || h <= 0) return false;
   if (texture_ && w == textureWidth_ && h == textureHeight_) return true;

@@ -56,15 +56,19 @@ class SdlWindow {
   void FitOuter(const Rect& outer);
   void RememberNormal();
   bool EnsureTexture();
+  bool MakeRenderer();
+  // Sizes the client area from the program's side (placement, fitting to the frame).
+  void SetClientSize(int32_t width, int32_t height);
 
   SDL_Window* window_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
   int textureWidth_ = 0, textureHeight_ = 0;
   bool fullUpload_ = true;
-  bool frameApplied_ = false;  // the outer rectangle has been fitted to the real frame
-  Rect outer_;                 // the outer rectangle of creation, until then
-  Rect normal_;                // client rectangle of the normal (restored) window
+  bool rendererStale_ = false;  // the window was sized by us since the renderer was made
+  bool frameApplied_ = false;   // the outer rectangle has been fitted to the real frame
+  Rect outer_;                  // the outer rectangle of creation, until then
+  Rect normal_;                 // client rectangle of the normal (restored) window
 };
 
 }  // namespace orvo::platform
