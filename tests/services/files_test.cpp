@@ -698,6 +698,33 @@ TEST_F(FilesTest, PicturesGoThroughTheOverlayAndAFailedSaveKeepsTheOldFile) {
   gfx::DeleteScreen(g);
 }
 
+TEST_F(FilesTest, LibraryStreamModes) {
+  FileService& fs = vm.files();
+  // "w+b": binary read-write without truncation, on the user's copy.
+  WriteBytes(Install("inst.dat"), "abc\r\n");
+  int32_t h = StreamOpen(fs, "inst.dat", "w+b");
+  ASSERT_EQ(h, 1);
+  EXPECT_EQ(StreamWrite(fs, "X", 1, 1, h), 1u);
+  char buffer[8] = {};
+  EXPECT_EQ(StreamRead(fs, buffer, 1, 8, h), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "bc\r\n");
+  EXPECT_EQ(StreamClose(fs, h), 0);
+  EXPECT_EQ(ReadBytes(User("inst.dat")), "Xbc\r\n");
+  EXPECT_EQ(ReadBytes(Install("inst.dat")), "abc\r\n");
+  // "wb" truncates; any other mode is the flag word 0: reading in text mode.
+  h = StreamOpen(fs, "inst.dat", "wb");
+  ASSERT_EQ(h, 1);
+  EXPECT_EQ(StreamWrite(fs, "1\r\n2", 1, 4, h), 4u);
+  EXPECT_EQ(StreamClose(fs, h), 0);
+  EXPECT_EQ(ReadBytes(User("inst.dat")), "1\r\n2");
+  h = StreamOpen(fs, "inst.dat", "r");
+  ASSERT_EQ(h, 1);
+  EXPECT_EQ(StreamRead(fs, buffer, 1, 8, h), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "1\n2");
+  EXPECT_EQ(StreamClose(fs, h), 0);
+  EXPECT_EQ(StreamOpen(fs, "nowhere.dat", "w+b"), 0) << "no create flag";
+}
+
 TEST_F(FilesTest, LibraryStreams) {
   FileService& fs = vm.files();
   WriteBytes(Install("lib.dat"), "0123456789");
