@@ -170,16 +170,17 @@ template <unsigned kEntry>
   X(5)                                                                                            \
   X(6)                                                                                            \
   X(7)                                                                                            \
-  X(8) X(9) X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23)   \
-      X(24) X(25) X(26) X(27) X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38)   \
-          X(39) X(40) X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(50) X(51) X(52)     \
-              X(53) X(54) X(55) X(56) X(57) X(58) X(59) X(60) X(61) X(62) X(63) X(64) X(65) X(66) \
-                  X(67) X(68) X(69) X(70) X(71) X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79)   \
-                      X(80) X(81) X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) X(90) X(91)     \
-                          X(92) X(93) X(94) X(95) X(96) X(97) X(98) X(99) X(100) X(101) X(102)    \
-                              X(103) X(104) X(105) X(106) X(107) X(108) X(109) X(110) X(111)      \
-                                  X(112) X(113) X(114) X(115) X(116) X(117) X(118) X(119) X(120)  \
-                                      X(121) X(122) X(123) X(124) X(125) X(126) X(127)
+  X(8)                                                                                            \
+  X(9) X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23) X(24)  \
+      X(25) X(26) X(27) X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38) X(39)   \
+          X(40) X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(50) X(51) X(52) X(53)     \
+              X(54) X(55) X(56) X(57) X(58) X(59) X(60) X(61) X(62) X(63) X(64) X(65) X(66) X(67) \
+                  X(68) X(69) X(70) X(71) X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79) X(80)   \
+                      X(81) X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) X(90) X(91) X(92)     \
+                          X(93) X(94) X(95) X(96) X(97) X(98) X(99) X(100) X(101) X(102) X(103)   \
+                              X(104) X(105) X(106) X(107) X(108) X(109) X(110) X(111) X(112)      \
+                                  X(113) X(114) X(115) X(116) X(117) X(118) X(119) X(120) X(121)  \
+                                      X(122) X(123) X(124) X(125) X(126) X(127)
 
 // The two-operand formats, by their low 5 bits.
 #define ORVO_FORMATS(X) \
@@ -210,17 +211,19 @@ template <unsigned kEntry>
 
 // Operations that can follow a move into the same register (formats 28 and 30) and run
 // on the moved value: none of them can fault.
-#define ORVO_PAIR_OPS(X, F, S)                                                               \
-  X(F, ADD, S)                                                                               \
-  X(F, SUB, S)                                                                               \
-  X(F, CMP, S) X(F, MUL, S) X(F, AND, S) X(F, OR, S) X(F, XOR, S) X(F, LSH, S) X(F, RSHU, S) \
-      X(F, RSHI, S) X(F, TST, S)
-#define ORVO_PAIRS(X)                                                                 \
-  ORVO_PAIR_OPS(X, 28, D)                                                             \
-  ORVO_PAIR_OPS(X, 28, Q)                                                             \
-  ORVO_PAIR_OPS(X, 30, D)                                                             \
-  ORVO_PAIR_OPS(X, 30, Q) X(28, ADDF, Q) X(28, SUBF, Q) X(28, MULF, Q) X(28, DIVF, Q) \
-      X(28, CMPF, Q) X(28, ADDF, D) X(28, SUBF, D) X(28, MULF, D) X(28, DIVF, D) X(28, CMPF, D)
+#define ORVO_PAIR_OPS(X, F, S)                                                                \
+  X(F, ADD, S)                                                                                \
+  X(F, SUB, S)                                                                                \
+  X(F, CMP, S)                                                                                \
+  X(F, MUL, S) X(F, AND, S) X(F, OR, S) X(F, XOR, S) X(F, LSH, S) X(F, RSHU, S) X(F, RSHI, S) \
+      X(F, TST, S)
+#define ORVO_PAIRS(X)                                                                       \
+  ORVO_PAIR_OPS(X, 28, D)                                                                   \
+  ORVO_PAIR_OPS(X, 28, Q)                                                                   \
+  ORVO_PAIR_OPS(X, 30, D)                                                                   \
+  ORVO_PAIR_OPS(X, 30, Q)                                                                   \
+  X(28, ADDF, Q) X(28, SUBF, Q) X(28, MULF, Q) X(28, DIVF, Q) X(28, CMPF, Q) X(28, ADDF, D) \
+      X(28, SUBF, D) X(28, MULF, D) X(28, DIVF, D) X(28, CMPF, D)
 
 // Two-operand instructions with one handler for format, operation and size together.
 #define ORVO_FUSED(X)                                                                           \
@@ -232,13 +235,14 @@ template <unsigned kEntry>
   X(28, RSHU, D)                                                                                \
   X(28, MOV, B)                                                                                 \
   ORVO_HOT_INTEGER(X, 30)                                                                       \
-  X(30, LSH, D) X(30, RSHU, D) X(30, RSHI, D) ORVO_HOT_INTEGER(X, 22) X(22, MOV, B)             \
-      ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18) X(18, MOVZ, B)      \
-          X(18, MOV, B) X(19, MOV, D) X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D) X(2, MOV, Q)     \
-              X(2, MOV, B) X(2, ADD, D) X(1, MOV, B) X(1, MOV, D) X(1, ADD, D) X(26, MOV, D)    \
-                  X(26, MOV, Q) X(26, ADD, D) X(26, CMP, D) ORVO_HOT_FLOAT(X, 26) X(25, MOV, D) \
-                      X(25, MOV, Q) X(23, MOV, D) X(23, ADD, D) X(7, MOV, D) X(14, MOV, D)      \
-                          X(14, ADD, D) X(29, MOV, B) X(29, MOV, D)
+  X(30, LSH, D)                                                                                 \
+  X(30, RSHU, D) X(30, RSHI, D) ORVO_HOT_INTEGER(X, 22) X(22, MOV, B) ORVO_HOT_INTEGER(X, 17)   \
+      ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18) X(18, MOVZ, B) X(18, MOV, B) X(19, MOV, D)  \
+          X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D) X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D)       \
+              X(1, MOV, B) X(1, MOV, D) X(1, ADD, D) X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D)  \
+                  X(26, CMP, D) ORVO_HOT_FLOAT(X, 26) X(25, MOV, D) X(25, MOV, Q) X(23, MOV, D) \
+                      X(23, ADD, D) X(7, MOV, D) X(14, MOV, D) X(14, ADD, D) X(29, MOV, B)      \
+                          X(29, MOV, D)
 
 struct FusedKey {
   uint8_t format, entry;
@@ -250,17 +254,18 @@ inline constexpr FusedKey kFused[] = {ORVO_FUSED(FUSED_KEY)};
 inline constexpr unsigned kFusedCount = sizeof kFused / sizeof kFused[0];
 
 // One-operand instructions with one handler for operand form, operation and size.
-#define ORVO_FUSED_ONE(X)                                                           \
-  X(0xD4, PUSH, D)                                                                  \
-  X(0xD4, PUSH, Q)                                                                  \
-  X(0xD4, POP, D)                                                                   \
-  X(0xD4, POP, Q)                                                                   \
-  X(0xD4, CVSD, D)                                                                  \
-  X(0xD4, CVSD, Q)                                                                  \
-  X(0xD4, CVDS, Q)                                                                  \
-  X(0xD4, NEG, D)                                                                   \
-  X(0xD4, TST, D) X(0xAC, PUSH, D) X(0xAC, PUSH, Q) X(0xAC, POP, D) X(0xAC, PEA, D) \
-      X(0xEC, PUSH, D) X(0x6C, PUSH, D)
+#define ORVO_FUSED_ONE(X)                                                            \
+  X(0xD4, PUSH, D)                                                                   \
+  X(0xD4, PUSH, Q)                                                                   \
+  X(0xD4, POP, D)                                                                    \
+  X(0xD4, POP, Q)                                                                    \
+  X(0xD4, CVSD, D)                                                                   \
+  X(0xD4, CVSD, Q)                                                                   \
+  X(0xD4, CVDS, Q)                                                                   \
+  X(0xD4, NEG, D)                                                                    \
+  X(0xD4, TST, D)                                                                    \
+  X(0xAC, PUSH, D) X(0xAC, PUSH, Q) X(0xAC, POP, D) X(0xAC, PEA, D) X(0xEC, PUSH, D) \
+      X(0x6C, PUSH, D)
 
 struct FusedOneKey {
   uint8_t form, entry;
@@ -572,6 +577,7 @@ k_nop:
     const uint32_t s = Locate<kFormatLocs[FORMAT].src>(mem, w, SIZE_##S, fp, cursor); \
     PairOp<OP2_##O * 4 + SIZE_##S>(mem + pairDst, pairValue, mem + s, flags);         \
     pc = cursor;                                                                      \
+    if constexpr (LeadsJump(OP2_##O)) TRY_JUMP();                                     \
     DISPATCH();                                                                       \
   }
   ORVO_PAIRS(PAIR_HANDLER)

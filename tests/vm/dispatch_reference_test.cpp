@@ -403,8 +403,21 @@ TEST(DispatchReference, ChainsOnOneRegisterAgreeWithThePlainStep) {
     image.stackSize = kStackBytes;
     image.heapSize = kHeapBytes;
     std::vector<uint32_t> code;
-    while (code.size() < kCodeBytes / 4 - 32) gen.Chain(code);
+    // Now and then a conditional jump after a chain, decided with the chain's last
+    // operation: forward to the next chain or to the end, so the program always ends.
+    std::vector<size_t> toEnd;
+    while (code.size() < kCodeBytes / 4 - 32) {
+      gen.Chain(code);
+      if (gen.Pick(3) == 0) {
+        const size_t at = code.size();
+        const uint32_t next = kCodeStart + 4 * static_cast<uint32_t>(at + 1);
+        if (gen.Pick(4) == 0) toEnd.push_back(at);
+        code.push_back(Lj(gen.Pick(8), next));
+      }
+    }
     const uint32_t instructions = static_cast<uint32_t>(code.size());
+    const uint32_t end = kCodeStart + 4 * instructions;
+    for (const size_t at : toEnd) code[at] = (code[at] & 0x3FF) | (end / 4) << 10;
     for (const uint32_t w : code) image.Emit(w);
     image.Emit(TERM);
     while (image.Here() < kCodeStart + kCodeBytes) image.Emit(NOP);
