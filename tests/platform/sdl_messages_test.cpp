@@ -17,7 +17,7 @@ int Count(const std::vector<Message>& got, uint32_t id) {
   return n;
 }
 
-TEST_F(SdlTest, DISABLED_TicksDoNotPileUpBehindASlowConsumer) {
+TEST_F(SdlTest, TicksDoNotPileUpBehindASlowConsumer) {
   ASSERT_TRUE(platform->StartTimer(20));
   // Nobody takes messages for a while: a dozen ticks are due, one is waiting.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -102,6 +102,9 @@ TEST_F(SdlTest, EndOfSessionWakesABlockedWait) {
   EXPECT_EQ(m.id, MSG_ENDSESSION);
 }
 
+// Disabled: SDL 2.26 shows its X11 box from a forked child, which under Xvfb dies on its
+// X connection once the video subsystem runs here; SDL then tries zenity, and the
+// platform falls back to standard error. Enable it where the box can be shown.
 TEST_F(SdlTest, DISABLED_MessageBoxWaitsUntilClosed) {
   std::atomic<bool> returned{false};
   std::thread closer([&] {
