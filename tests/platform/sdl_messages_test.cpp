@@ -21,7 +21,10 @@ TEST_F(SdlTest, TicksDoNotPileUpBehindASlowConsumer) {
   ASSERT_TRUE(platform->StartTimer(20));
   // Nobody takes messages for a while: a dozen ticks are due, one is waiting.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(Count(Drain(*platform, 5), MSG_TIMER), 1);
+  std::vector<Message> waiting;
+  Message m;
+  while (platform->PeekMessage() && platform->GetMessage(m)) waiting.push_back(m);
+  EXPECT_EQ(Count(waiting, MSG_TIMER), 1);
 
   // Taken as they come, they arrive at about the interval (loosely: the machine is shared).
   const auto got = Drain(*platform, 1000);
