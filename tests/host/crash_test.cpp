@@ -142,6 +142,17 @@ TEST_F(CrashReport, EveryStackLengthDumpsWordsThenAHalfThenAByte) {
   }
 }
 
+TEST_F(CrashReport, SixBytesReadAsTheyLieInMemory) {
+  vm.m.SetWord(vm::HDR_VSP, top - 6);
+  const uint8_t bytes[6] = {0x78, 0x56, 0x34, 0x12, 0xBC, 0xAA};
+  std::memcpy(vm.m.mem + top - 6, bytes, 6);
+  const std::string expected = "VPC=0000061C\r\nVSP=" + Hex8(top - 6) +
+                               "\r\nlen=00000006\r\nVFP=" + Hex8(top - 0x20) +
+                               " PCpreJSR=00000588 0x1E0=0xCAFEF00D\r\n" + Hex8(top - 6) +
+                               ": 0x12345678 \r\n" + Hex8(top - 2) + ": 0xAABC \r\n";
+  EXPECT_EQ(ReportOf(vm.m, tmp.path()), expected);
+}
+
 TEST_F(CrashReport, DumpStaysInsideVmMemory) {
   // VSP above the top: len wraps and is shown so, but nothing is dumped.
   vm.m.SetWord(vm::HDR_VSP, top + 8);
