@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t CELL_MINE = 16, CELL_OPEN = 32;
 constexpr uint32_t HIDDEN = 0xC6C6C6, OPENED = 0xBDBDBD, BAR = 0xC6C6C6, STATUS = 0x303030;
-constexpr uint32_t MUSIC_ON = 0x40D040, MUSIC_OFF = 0x606060, BOOM = 0xFF281E;
+constexpr uint32_t MUSIC_ON = 0x40D040, MUSIC_OFF = 0x606060, BOOM = 0xFF281E, COVER = 0x5A5A5A;
 
 // The window's client area as the X server holds it.
 struct Frame {
@@ -424,6 +424,29 @@ TEST_F(MinesWindow, PlayedWithMouseAndKeysThenClosed) {
       },
       "the layout of 800 x 600");
   EXPECT_EQ(larger.At(12, 30), BAR);
+
+  // Another window takes the keyboard focus, as a window manager would hand it over: the
+  // game pauses and covers the field; with the focus back, it goes on.
+  const Field big = FieldOf(NextGame(gameNo), larger.width, larger.height);
+  const int coverX = big.x + 2, coverY = big.y + 2;  // a corner the banner leaves alone
+  const uint32_t uncovered = larger.At(coverX, coverY);
+  EXPECT_NE(uncovered, COVER);
+  Display* d = x->display;
+  XSetInputFocus(d, window, RevertToPointerRoot, CurrentTime);
+  const Window other = XCreateSimpleWindow(d, DefaultRootWindow(d), 1100, 900, 40, 40, 0, 0, 0);
+  XMapWindow(d, other);
+  XSync(d, False);
+  // SDL takes a focus change as settled only after a moment.
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  XSetInputFocus(d, other, RevertToPointerRoot, CurrentTime);
+  XSync(d, False);
+  WaitFor([&](const Frame& f) { return f.At(coverX, coverY) == COVER; }, "the field covered");
+  XSetInputFocus(d, window, RevertToPointerRoot, CurrentTime);
+  XSync(d, False);
+  WaitFor([&](const Frame& f) { return f.At(coverX, coverY) == uncovered; }, "the field again");
+  XDestroyWindow(d, other);
+  XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
+  XSync(d, False);
 
   // Music off with M: the light goes grey.
   Do(Move(400, 300) + " key m");
