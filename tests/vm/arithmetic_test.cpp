@@ -5,6 +5,7 @@
 
 #include "tests/vm/exec_fixture.h"
 #include "vm/decode.h"
+#include "vm/step.h"
 
 namespace orvo::vm::test {
 namespace {
@@ -241,6 +242,53 @@ TEST_F(OperandForms, BlockMovesUseTheMoveCount) {
   // 3 words moved one byte up, overlapping.
   const uint8_t expected[] = {1, 1, 2, 3, 4, 5, 6, 8};
   for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(vm.m.mem[0x1000 + i], expected[i]) << i;
+}
+
+// A NaN result carries the destination's NaN, made quiet, if it is one, else the
+// source's; the same bits whether the operation runs alone, as the second half of a move
+// pair ("mov $1, $3" then "op $1, $2") or through the plain step.
+TEST(Arithmetic, NanResultsKeepTheDestinationsNanThenTheSources) {
+  constexpr uint64_t kSignallingA = 0x7FF0000000000123, kQuietB = 0x7FF8000000000456;
+  constexpr uint64_t kSignallingB = 0xFFF0000000000789;
+  constexpr uint32_t kFloatA = 0x7F800123, kFloatB = 0xFFC00456;
+  struct Row {
+    unsigned op, size;
+    uint64_t a, b, dst;
+  } rows[] = {
+      {OP2_ADDF, Q, kSignallingA, kQuietB, 0x7FF8000000000123},
+      {OP2_SUBF, Q, Dbl(1.0), kSignallingB, 0xFFF8000000000789},
+      {OP2_MULF, Q, kQuietB, kSignallingA, kQuietB},
+      {OP2_DIVF, Q, Dbl(2.0), kQuietB, kQuietB},
+      {OP2_ADDF, D, kFloatA, kFloatB, 0x7FC00123},
+      {OP2_MULF, D, 0x3F800000, kFloatB, kFloatB},
+  };
+  for (const Row& r : rows) {
+    const uint64_t mask = r.size == Q ? ~uint64_t{0} : 0xFFFFFFFF;
+    EXPECT_EQ(RegisterOp(r.op, r.size, r.a, r.b).dst & mask, r.dst)
+        << "op " << r.op << " size " << r.size;
+    for (const bool plain : {false, true}) {
+      Image image;
+      image.Code(Sfvr(0, 0), Two(OP2_MOV, r.size, 28, 1, 3), Two(r.op, r.size, 28, 1, 2), Efr(0));
+      Vm vm;
+      ASSERT_TRUE(vm.Load(image));
+      vm.SetReg(2, r.b);
+      vm.SetReg(3, r.a);
+      if (plain) {
+        vm.m.bounded = true;  // the plain step, one instruction at a time
+        vm.m.budget = 100;
+        const uint32_t sp = vm.Word(HDR_VSP);
+        Store32(vm.m.mem + sp - 24, 0);
+        Store32(vm.m.mem + sp - 20, 16);
+        Store32(vm.m.mem + HDR_VSP, sp - 24);
+        Store32(vm.m.mem + HDR_VPC, ENTRY_ADDRESS);
+        InterpretReference(vm.m);
+      } else {
+        vm.Call();
+      }
+      EXPECT_EQ(vm.Reg(1) & mask, r.dst)
+          << "op " << r.op << " size " << r.size << (plain ? " plain" : " paired");
+    }
+  }
 }
 
 }  // namespace
