@@ -22,7 +22,11 @@ bool NullAudio::Start(AudioSource* source, int sampleRate) {
 
 void NullAudio::Stop() {
   if (!thread_.joinable()) return;
-  quit_ = true;
+  {
+    std::lock_guard<std::mutex> lk(stopMutex_);
+    quit_ = true;
+  }
+  stopCv_.notify_all();
   thread_.join();
   source_ = nullptr;
 }
@@ -79,7 +83,8 @@ void NullAudio::Run() {
     // After a long stall (a stopped debugger, a loaded machine) play on from now rather
     // than pulling a burst of blocks to catch up.
     if (now - next > std::chrono::milliseconds(250)) next = now;
-    std::this_thread::sleep_until(next);
+    std::unique_lock<std::mutex> lk(stopMutex_);
+    stopCv_.wait_until(lk, next, [this] { return quit_.load(); });
   }
 }
 

@@ -54,6 +54,9 @@ class NullAudio {
   int rate_ = 0;
   std::thread thread_;
   std::atomic<bool> quit_{false};
+  // Wakes the thread out of its wait between blocks, so stopping takes no block's time.
+  std::mutex stopMutex_;
+  std::condition_variable stopCv_;
   std::atomic<uint64_t> frames_{0};
   std::atomic<int> peak_{0};
   mutable std::mutex recordMutex_;
