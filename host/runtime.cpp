@@ -201,9 +201,6 @@ void Runtime::ScreenSetup() {
       Quit(1);
       return;
     }
-    // Without fonts the program still runs; its text requests then draw nothing.
-    if (!gfx::TextStartup(text_, graphics_))
-      std::fprintf(stderr, "orvo: the font libraries could not be started\n");
   }
   gfx::DrawRectangle(graphics_, machine_, gfx::SURFACE_SCREEN, 0, 0, desktop.width, desktop.height,
                      0xFF000000u, 0);
@@ -228,6 +225,16 @@ void Runtime::Screenshot(const std::string& file) {
   const int32_t h = std::min(state_.clientHeight, s.height);
   if (!WriteScreenshot(file, s.bits, w, h, s.stride))
     std::fprintf(stderr, "orvo: cannot write the screenshot %s\n", file.c_str());
+}
+
+// The font libraries start with the first text request: reading the font configuration
+// is a good part of the start-up time, and many programs never draw text.
+void Runtime::StartText() {
+  if (textTried_) return;
+  textTried_ = true;
+  // Without fonts the program still runs; its text requests then draw nothing.
+  if (!gfx::TextStartup(text_, graphics_))
+    std::fprintf(stderr, "orvo: the font libraries could not be started\n");
 }
 
 void Runtime::MessageBox(std::string_view text) {

@@ -85,6 +85,7 @@ class Runtime : public vm::Hooks {
   // True when the program is to hear of it: a notice left over from a song that was
   // stopped or replaced since is dropped.
   bool MusicFinished();
+  void StartText();
   // Ends the process with code once control is back in the loop.
   void Quit(int code);
 
@@ -95,6 +96,7 @@ class Runtime : public vm::Hooks {
   EventQueue queue_;
   gfx::Graphics graphics_;
   gfx::TextState text_;
+  bool textTried_ = false;
   services::FileService files_;
   services::SettingsStore settings_;
   sound::Sound sound_;

@@ -34,9 +34,10 @@ void Runtime::SysGroup(vm::Machine& m, uint32_t command, uint32_t args) {
     case GROUP_GRAPHICS:
       if (row == gfx::GFX_LOAD_PICTURE || row == gfx::GFX_SAVE_PICTURE)
         gfx::PictureSys(graphics_, m, row, args);
-      else if (row == GFX_DRAW_TEXT)
+      else if (row == GFX_DRAW_TEXT) {
+        StartText();
         gfx::TextSys(text_, graphics_, m, args);
-      else
+      } else
         gfx::GraphicsSys(graphics_, m, row, args);
       break;
     case GROUP_WINDOW: {
