@@ -7,24 +7,15 @@
 #include <cstdlib>
 #include <vector>
 
-#include "gfx/picture.h"
+#include "tests/fuzz/picture_fuzz.h"
 
 namespace {
 
+using orvo::fuzz::Require;
 using orvo::gfx::Picture;
 
-constexpr uint64_t kLargestPicture = 16u << 20;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
 bool Decode(const uint8_t* data, size_t size, Picture& out) {
-  std::FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-  if (!f) return false;
-  const bool ok = orvo::gfx::DecodeBmp(f, out, kLargestPicture);
-  std::fclose(f);
-  return ok;
+  return orvo::fuzz::DecodeBytes(orvo::gfx::DecodeBmp, data, size, out);
 }
 
 }  // namespace
@@ -33,10 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   Picture picture;
   if (!Decode(data, size, picture)) return 0;
-  Require(picture.width > 0 && picture.height > 0);
+  orvo::fuzz::RequireWhole(picture);
   const size_t row = size_t(picture.width) * 4;
-  Require(picture.bgra.size() == row * size_t(picture.height));
-  Require(picture.bgra.size() <= kLargestPicture);
 
   std::vector<uint8_t> file = orvo::gfx::BmpHeader(picture.width, picture.height);
   for (int32_t y = picture.height - 1; y >= 0; --y)

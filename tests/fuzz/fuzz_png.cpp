@@ -9,24 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "gfx/picture.h"
+#include "tests/fuzz/picture_fuzz.h"
 
 namespace {
 
+using orvo::fuzz::Require;
 using orvo::gfx::Picture;
 
-constexpr uint64_t kLargestPicture = 16u << 20;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
 bool Decode(const uint8_t* data, size_t size, Picture& out) {
-  std::FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-  if (!f) return false;
-  const bool ok = orvo::gfx::DecodePng(f, out, kLargestPicture);
-  std::fclose(f);
-  return ok;
+  return orvo::fuzz::DecodeBytes(orvo::gfx::DecodePng, data, size, out);
 }
 
 }  // namespace
@@ -35,9 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   Picture picture;
   if (!Decode(data, size, picture)) return 0;
-  Require(picture.width > 0 && picture.height > 0);
-  Require(picture.bgra.size() == size_t(picture.width) * size_t(picture.height) * 4);
-  Require(picture.bgra.size() <= kLargestPicture);
+  orvo::fuzz::RequireWhole(picture);
 
   std::vector<uint8_t> rgba = picture.bgra;
   for (size_t i = 0; i < rgba.size(); i += 4) std::swap(rgba[i], rgba[i + 2]);

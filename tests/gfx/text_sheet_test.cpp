@@ -2,14 +2,9 @@
 // drawn through row 16 onto a real screen and compared with the stored picture a person
 // can look at (text_sheet_reference.png beside this file). With ORVO_UPDATE_REFERENCE set
 // in the environment the picture is written anew instead.
-#include <spng.h>
-#include <stdlib.h>
-
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
+#include "tests/gfx/png_support.h"
 #include "tests/gfx/text_test_support.h"
 
 namespace orvo::gfx::test {
@@ -17,61 +12,17 @@ namespace {
 
 constexpr int32_t kWidth = 1280, kHeight = 720;  // text surface 1280 x 48
 
-std::string ReferencePath() {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/') + 1) + "text_sheet_reference.png";
-}
-
-std::vector<uint8_t> Rgb(const OwnedSurface& s) {
-  std::vector<uint8_t> out;
-  out.reserve(static_cast<size_t>(s.width) * s.height * 3);
+RgbPicture PictureOf(const OwnedSurface& s) {
+  RgbPicture out;
+  out.width = static_cast<uint32_t>(s.width);
+  out.height = static_cast<uint32_t>(s.height);
+  out.rgb.reserve(static_cast<size_t>(s.width) * s.height * 3);
   for (int32_t y = 0; y < s.height; ++y)
     for (int32_t x = 0; x < s.width; ++x) {
       const uint8_t* p = s.bits + y * s.stride + x * 4;
-      out.insert(out.end(), {p[2], p[1], p[0]});
+      out.rgb.insert(out.rgb.end(), {p[2], p[1], p[0]});
     }
   return out;
-}
-
-bool WritePng(const std::string& path, const std::vector<uint8_t>& rgb, int32_t w, int32_t h) {
-  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-  spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-  spng_ihdr ihdr{};
-  ihdr.width = static_cast<uint32_t>(w);
-  ihdr.height = static_cast<uint32_t>(h);
-  ihdr.bit_depth = 8;
-  ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-  spng_set_ihdr(ctx, &ihdr);
-  bool ok = spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
-  size_t len = 0;
-  int error = 0;
-  void* png = ok ? spng_get_png_buffer(ctx, &len, &error) : nullptr;
-  spng_ctx_free(ctx);
-  if (!png) return false;
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ok = f && std::fwrite(png, 1, len, f) == len;
-  if (f) ok = std::fclose(f) == 0 && ok;
-  std::free(png);
-  return ok;
-}
-
-bool ReadPng(const std::string& path, std::vector<uint8_t>& rgb, uint32_t& w, uint32_t& h) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<char> file((std::istreambuf_iterator<char>(in)), {});
-  if (file.empty()) return false;
-  spng_ctx* ctx = spng_ctx_new(0);
-  spng_set_png_buffer(ctx, file.data(), file.size());
-  spng_ihdr ihdr{};
-  size_t size = 0;
-  bool ok =
-      spng_get_ihdr(ctx, &ihdr) == 0 && spng_decoded_image_size(ctx, SPNG_FMT_RGB8, &size) == 0;
-  if (ok) {
-    rgb.resize(size);
-    ok = spng_decode_image(ctx, rgb.data(), size, SPNG_FMT_RGB8, 0) == 0;
-  }
-  w = ihdr.width, h = ihdr.height;
-  spng_ctx_free(ctx);
-  return ok;
 }
 
 class TextSheet : public TextFixture {
@@ -121,27 +72,7 @@ TEST_F(TextSheet, ThreeFamiliesInEveryStyleFromTenToFortyEightPixels) {
       y += h + 2;
     }
   ASSERT_LE(y, kHeight);
-  const std::vector<uint8_t> rgb = Rgb(g.screen);
-
-  if (std::getenv("ORVO_UPDATE_REFERENCE")) {
-    ASSERT_TRUE(WritePng(ReferencePath(), rgb, kWidth, kHeight));
-    GTEST_SKIP() << "wrote " << ReferencePath();
-  }
-  std::vector<uint8_t> reference;
-  uint32_t w = 0, h = 0;
-  ASSERT_TRUE(ReadPng(ReferencePath(), reference, w, h)) << ReferencePath();
-  ASSERT_EQ(w, static_cast<uint32_t>(kWidth));
-  ASSERT_EQ(h, static_cast<uint32_t>(kHeight));
-  size_t differing = 0;
-  for (size_t i = 0; i < rgb.size(); ++i) differing += rgb[i] != reference[i];
-  if (differing) {
-    char dir[] = "/tmp/orvo-text-sheet-XXXXXX";
-    if (mkdtemp(dir)) {
-      const std::string out = std::string(dir) + "/text_sheet.png";
-      WritePng(out, rgb, kWidth, kHeight);
-      ADD_FAILURE() << differing << " channel values differ; this run's sheet is " << out;
-    }
-  }
+  ExpectSameAsStored(PictureOf(g.screen), "text_sheet_reference.png", true);
 }
 
 }  // namespace
