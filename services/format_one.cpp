@@ -233,8 +233,8 @@ Outcome Character(std::string& out, const Conversion& s, const FormatArgument& a
 
 // The Windows library reads a precision-limited string only as far as the precision, so
 // only that much of it has to lie in VM memory.
-Outcome String(std::string& out, const Conversion& s, const FormatArgument& arg, const vm::Machine& m,
-               size_t room) {
+Outcome String(std::string& out, const Conversion& s, const FormatArgument& arg,
+               const vm::Machine& m, size_t room) {
   if (arg.size != 1 || (s.length != LEN_NONE && s.length != LEN_H)) return Outcome::NOT_PERFORMED;
   if (TooWide(s, room)) return Outcome::NO_ROOM;
   const uint64_t limit = s.hasPrecision ? s.precision : UINT64_MAX;
@@ -265,8 +265,8 @@ Outcome Pointer(std::string& out, const Conversion& s, const FormatArgument& arg
   return Print(out, fmt, static_cast<unsigned>(arg.low), room);
 }
 
-Outcome Perform(std::string& out, const Conversion& s, const FormatArgument& arg, const vm::Machine& m,
-                size_t room) {
+Outcome Perform(std::string& out, const Conversion& s, const FormatArgument& arg,
+                const vm::Machine& m, size_t room) {
   if (s.star) return Outcome::NOT_PERFORMED;
   switch (s.conversion) {
     case 'd':
@@ -318,12 +318,12 @@ FormatStatus FormatOne(const vm::Machine& m, std::string_view format, const Form
     }
     if (!conversionSeen) {
       conversionSeen = true;
-      Conversion spec;
+      Conversion conversion;
       if (out.size() > room) return FormatStatus::FORMAT_NO_ROOM;
-      if (ParseConversion(format, i, spec)) {
-        switch (Perform(out, spec, arg, m, room - out.size())) {
+      if (ParseConversion(format, i, conversion)) {
+        switch (Perform(out, conversion, arg, m, room - out.size())) {
           case Outcome::DONE:
-            i = spec.end;
+            i = conversion.end;
             continue;
           case Outcome::BAD_STRING:
             return FormatStatus::FORMAT_BAD_STRING;

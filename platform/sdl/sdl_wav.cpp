@@ -8,13 +8,13 @@ namespace orvo::platform {
 
 bool LoadWavFile(const std::string& path, int sampleRate, std::vector<int16_t>& stereo) {
   stereo.clear();
-  SDL_AudioSpec spec;
+  SDL_AudioSpec format;
   Uint8* wav = nullptr;
   Uint32 length = 0;
-  if (!SDL_LoadWAV(path.c_str(), &spec, &wav, &length)) return false;
+  if (!SDL_LoadWAV(path.c_str(), &format, &wav, &length)) return false;
   SDL_AudioCVT cvt;
-  int need =
-      SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS, 2, sampleRate);
+  int need = SDL_BuildAudioCVT(&cvt, format.format, format.channels, format.freq, AUDIO_S16SYS, 2,
+                               sampleRate);
   if (need < 0) {
     SDL_FreeWAV(wav);
     return false;
