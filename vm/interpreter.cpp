@@ -171,16 +171,17 @@ template <unsigned kEntry>
   X(6)                                                                                            \
   X(7)                                                                                            \
   X(8)                                                                                            \
-  X(9) X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23) X(24)  \
-      X(25) X(26) X(27) X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38) X(39)   \
-          X(40) X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(50) X(51) X(52) X(53)     \
-              X(54) X(55) X(56) X(57) X(58) X(59) X(60) X(61) X(62) X(63) X(64) X(65) X(66) X(67) \
-                  X(68) X(69) X(70) X(71) X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79) X(80)   \
-                      X(81) X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) X(90) X(91) X(92)     \
-                          X(93) X(94) X(95) X(96) X(97) X(98) X(99) X(100) X(101) X(102) X(103)   \
-                              X(104) X(105) X(106) X(107) X(108) X(109) X(110) X(111) X(112)      \
-                                  X(113) X(114) X(115) X(116) X(117) X(118) X(119) X(120) X(121)  \
-                                      X(122) X(123) X(124) X(125) X(126) X(127)
+  X(9)                                                                                            \
+  X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23) X(24) X(25) \
+      X(26) X(27) X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(40)   \
+          X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(50) X(51) X(52) X(53) X(54)     \
+              X(55) X(56) X(57) X(58) X(59) X(60) X(61) X(62) X(63) X(64) X(65) X(66) X(67) X(68) \
+                  X(69) X(70) X(71) X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79) X(80) X(81)   \
+                      X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) X(90) X(91) X(92) X(93)     \
+                          X(94) X(95) X(96) X(97) X(98) X(99) X(100) X(101) X(102) X(103) X(104)  \
+                              X(105) X(106) X(107) X(108) X(109) X(110) X(111) X(112) X(113)      \
+                                  X(114) X(115) X(116) X(117) X(118) X(119) X(120) X(121) X(122)  \
+                                      X(123) X(124) X(125) X(126) X(127)
 
 // The two-operand formats, by their low 5 bits.
 #define ORVO_FORMATS(X) \
@@ -209,22 +210,6 @@ template <unsigned kEntry>
   X(F, SUB, D) X(F, SUB, Q) X(F, CMP, D) X(F, CMP, Q) X(F, AND, D) X(F, MUL, D) X(F, MOVZ, D)
 #define ORVO_HOT_FLOAT(X, F) X(F, ADDF, Q) X(F, SUBF, Q) X(F, MULF, Q) X(F, DIVF, Q) X(F, CMPF, Q)
 
-// Operations that can follow a move into the same register (formats 28 and 30) and run
-// on the moved value: none of them can fault.
-#define ORVO_PAIR_OPS(X, F, S)                                                                \
-  X(F, ADD, S)                                                                                \
-  X(F, SUB, S)                                                                                \
-  X(F, CMP, S)                                                                                \
-  X(F, MUL, S) X(F, AND, S) X(F, OR, S) X(F, XOR, S) X(F, LSH, S) X(F, RSHU, S) X(F, RSHI, S) \
-      X(F, TST, S)
-#define ORVO_PAIRS(X)                                                                       \
-  ORVO_PAIR_OPS(X, 28, D)                                                                   \
-  ORVO_PAIR_OPS(X, 28, Q)                                                                   \
-  ORVO_PAIR_OPS(X, 30, D)                                                                   \
-  ORVO_PAIR_OPS(X, 30, Q)                                                                   \
-  X(28, ADDF, Q) X(28, SUBF, Q) X(28, MULF, Q) X(28, DIVF, Q) X(28, CMPF, Q) X(28, ADDF, D) \
-      X(28, SUBF, D) X(28, MULF, D) X(28, DIVF, D) X(28, CMPF, D)
-
 // Two-operand instructions with one handler for format, operation and size together.
 #define ORVO_FUSED(X)                                                                           \
   ORVO_HOT_INTEGER(X, 28)                                                                       \
@@ -236,7 +221,8 @@ template <unsigned kEntry>
   X(28, MOV, B)                                                                                 \
   ORVO_HOT_INTEGER(X, 30)                                                                       \
   X(30, LSH, D)                                                                                 \
-  X(30, RSHU, D) X(30, RSHI, D) ORVO_HOT_INTEGER(X, 22) X(22, MOV, B) ORVO_HOT_INTEGER(X, 17)   \
+  X(30, RSHU, D)                                                                                \
+  X(30, RSHI, D) ORVO_HOT_INTEGER(X, 22) X(22, MOV, B) ORVO_HOT_INTEGER(X, 17)                  \
       ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18) X(18, MOVZ, B) X(18, MOV, B) X(19, MOV, D)  \
           X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D) X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D)       \
               X(1, MOV, B) X(1, MOV, D) X(1, ADD, D) X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D)  \
@@ -254,18 +240,18 @@ inline constexpr FusedKey kFused[] = {ORVO_FUSED(FUSED_KEY)};
 inline constexpr unsigned kFusedCount = sizeof kFused / sizeof kFused[0];
 
 // One-operand instructions with one handler for operand form, operation and size.
-#define ORVO_FUSED_ONE(X)                                                            \
-  X(0xD4, PUSH, D)                                                                   \
-  X(0xD4, PUSH, Q)                                                                   \
-  X(0xD4, POP, D)                                                                    \
-  X(0xD4, POP, Q)                                                                    \
-  X(0xD4, CVSD, D)                                                                   \
-  X(0xD4, CVSD, Q)                                                                   \
-  X(0xD4, CVDS, Q)                                                                   \
-  X(0xD4, NEG, D)                                                                    \
-  X(0xD4, TST, D)                                                                    \
-  X(0xAC, PUSH, D) X(0xAC, PUSH, Q) X(0xAC, POP, D) X(0xAC, PEA, D) X(0xEC, PUSH, D) \
-      X(0x6C, PUSH, D)
+#define ORVO_FUSED_ONE(X) \
+  X(0xD4, PUSH, D)        \
+  X(0xD4, PUSH, Q)        \
+  X(0xD4, POP, D)         \
+  X(0xD4, POP, Q)         \
+  X(0xD4, CVSD, D)        \
+  X(0xD4, CVSD, Q)        \
+  X(0xD4, CVDS, Q)        \
+  X(0xD4, NEG, D)         \
+  X(0xD4, TST, D)         \
+  X(0xAC, PUSH, D)        \
+  X(0xAC, PUSH, Q) X(0xAC, POP, D) X(0xAC, PEA, D) X(0xEC, PUSH, D) X(0x6C, PUSH, D)
 
 struct FusedOneKey {
   uint8_t form, entry;
@@ -353,24 +339,6 @@ template <unsigned kForm>
   return static_cast<uint32_t>(a - kFastLow) <= lim8;
 }
 
-// The operation entry on a destination whose value is already at hand: the same code
-// as on memory, run on a local copy that the compiler keeps in a register.
-template <unsigned kEntry>
-[[gnu::always_inline]] inline void PairOp(uint8_t* d, uint64_t a, const uint8_t* s,
-                                          uint8_t& flags) {
-  constexpr unsigned kOp = kEntry >> 2, kSize = kEntry & 3;
-  using T = SizeType<kSize>;
-  uint8_t local[8];
-  StoreAs<T>(local, static_cast<T>(a));
-  if constexpr (kOp <= OP2_MOV) {
-    static_assert(kOp != OP2_DIVI && kOp != OP2_MODI && kOp != OP2_DIVU && kOp != OP2_MODU);
-    IntegerOp2<T>(kOp, local, s, flags);
-  } else {
-    FloatOp2<T>(kOp, local, s, flags);
-  }
-  StoreAs<T>(d, LoadAs<T>(local));
-}
-
 // Operations whose flags a conditional jump usually tests next.
 constexpr bool LeadsJump(unsigned op) {
   return op == OP2_CMP || op == OP2_SUB || op == OP2_TST || op == OP2_CMPF || op == OP2_AND;
@@ -452,19 +420,6 @@ void Run(Machine& m) {
     haveHandlers = true;
   }
 
-  // Pairs by (format 30 ? 128 : 0) + the operation's entry; nullptr where none.
-  static Label pairAt[256];
-  static bool havePairs = false;
-  if (!havePairs) {
-#define PAIR_LABEL(FORMAT, O, S) \
-  pairAt[((FORMAT & 2) << 6) | (OP2_##O * 4 + SIZE_##S)] = &&pair_##FORMAT##_##O##_##S;
-    ORVO_PAIRS(PAIR_LABEL)
-#undef PAIR_LABEL
-    havePairs = true;
-  }
-  uint64_t pairValue = 0;
-  uint32_t pairDst = 0;
-
 #define FAST(addr) (static_cast<uint32_t>((addr)-kFastLow) <= lim8)
 #define FAST_OR_CAREFUL(addr)                           \
   do {                                                  \
@@ -481,25 +436,6 @@ void Run(Machine& m) {
     if (__builtin_expect(static_cast<uint32_t>(pc - kFastLow) > codeLim, 0)) goto careful; \
     w = Load32(mem + pc);                                                                  \
     goto* handlerAt[w & 0xFFFF];                                                           \
-  } while (0)
-  // After a move into register A at pc - 4 (pc is now the next instruction): when the
-  // next instruction is a register or short-immediate operation on that same register at
-  // the same size, it runs at once with the moved value at hand. Its one word lies in
-  // fast memory, as the moving instruction was checked to end at least 16 bytes before
-  // the fast limit. In a bounded run the pair counts as two instructions.
-#define TRY_PAIR(value, dst)                                          \
-  do {                                                                \
-    const uint32_t w2 = Load32(mem + pc);                             \
-    if ((w2 & 0x1D) == 0x1C && ((w2 ^ w) & 0x7E0) == 0) {             \
-      const Label pair = pairAt[((w2 & 2) << 6) | ((w2 >> 9) & 127)]; \
-      if (pair != nullptr && (!kBounded || m.budget > 0)) {           \
-        if constexpr (kBounded) --m.budget;                           \
-        pairValue = (value);                                          \
-        pairDst = (dst);                                              \
-        w = w2;                                                       \
-        goto* pair;                                                   \
-      }                                                               \
-    }                                                                 \
   } while (0)
   // After an operation that set the flags, ending at pc: when the next instruction is a
   // conditional jump (lj), it is decided here on the new flags, saving its dispatch.
@@ -550,14 +486,6 @@ k_nop:
     const uint32_t s = Locate<kLocs.src>(mem, w, SIZE_##S, fp, cursor);                    \
     if constexpr (IsMemory(kLocs.dst)) FAST_OR_CAREFUL(d);                                 \
     if constexpr (IsMemory(kLocs.src)) FAST_OR_CAREFUL(s);                                 \
-    if constexpr (kLocs.dst == LOC_REG_A && OP2_##O == OP2_MOV && SIZE_##S >= SIZE_D) {    \
-      using T = SizeType<SIZE_##S>;                                                        \
-      const T v = LoadAs<T>(mem + s);                                                      \
-      StoreAs<T>(mem + d, v);                                                              \
-      pc = cursor;                                                                         \
-      TRY_PAIR(v, d);                                                                      \
-      DISPATCH();                                                                          \
-    }                                                                                      \
     if (__builtin_expect(!Op2<OP2_##O * 4 + SIZE_##S>(mem, d, s, flags), 0)) goto careful; \
     pc = cursor;                                                                           \
     if constexpr (LeadsJump(OP2_##O)) TRY_JUMP();                                          \
@@ -565,23 +493,6 @@ k_nop:
   }
   ORVO_FUSED(FUSED_HANDLER)
 #undef FUSED_HANDLER
-
-  // The second instruction of a pair: the move before it left pairValue in register A
-  // (at pairDst), and this operation works on that register at the same size with
-  // register B or a short immediate. The value comes from the move, not back from
-  // memory; the source is read after the move, so a source that is register A itself
-  // sees the moved value.
-#define PAIR_HANDLER(FORMAT, O, S)                                                    \
-  pair_##FORMAT##_##O##_##S : {                                                       \
-    uint32_t cursor = pc + 4;                                                         \
-    const uint32_t s = Locate<kFormatLocs[FORMAT].src>(mem, w, SIZE_##S, fp, cursor); \
-    PairOp<OP2_##O * 4 + SIZE_##S>(mem + pairDst, pairValue, mem + s, flags);         \
-    pc = cursor;                                                                      \
-    if constexpr (LeadsJump(OP2_##O)) TRY_JUMP();                                     \
-    DISPATCH();                                                                       \
-  }
-  ORVO_PAIRS(PAIR_HANDLER)
-#undef PAIR_HANDLER
 
   // Two-operand formats: both locations and their checks, then the operation's handler.
 #define FORMAT_HANDLER(N)                                   \
@@ -819,8 +730,6 @@ leave:
 #undef ORVO_FUSED_ONE
 #undef ORVO_COUNTS
 #undef ORVO_CONDITIONS
-#undef ORVO_PAIR_OPS
-#undef ORVO_PAIRS
 
 }  // namespace
 
