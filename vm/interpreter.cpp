@@ -122,8 +122,7 @@ template <unsigned kEntry>
     Store32(mem + da, sa);
     return true;
   } else {
-    FloatOp2<T>(kOp, mem + da, mem + sa, flags);
-    return true;
+    return FloatOp2<T, true>(kOp, mem + da, mem + sa, flags);
   }
 }
 
@@ -161,27 +160,29 @@ template <unsigned kEntry>
   }
 }
 
-#define ORVO_REPEAT_128(X)                                                                        \
-  X(0)                                                                                            \
-  X(1)                                                                                            \
-  X(2)                                                                                            \
-  X(3)                                                                                            \
-  X(4)                                                                                            \
-  X(5)                                                                                            \
-  X(6)                                                                                            \
-  X(7)                                                                                            \
-  X(8)                                                                                            \
-  X(9)                                                                                            \
-  X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23) X(24) X(25) \
-      X(26) X(27) X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(40)   \
-          X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(50) X(51) X(52) X(53) X(54)     \
-              X(55) X(56) X(57) X(58) X(59) X(60) X(61) X(62) X(63) X(64) X(65) X(66) X(67) X(68) \
-                  X(69) X(70) X(71) X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79) X(80) X(81)   \
-                      X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) X(90) X(91) X(92) X(93)     \
-                          X(94) X(95) X(96) X(97) X(98) X(99) X(100) X(101) X(102) X(103) X(104)  \
-                              X(105) X(106) X(107) X(108) X(109) X(110) X(111) X(112) X(113)      \
-                                  X(114) X(115) X(116) X(117) X(118) X(119) X(120) X(121) X(122)  \
-                                      X(123) X(124) X(125) X(126) X(127)
+#define ORVO_REPEAT_128(X)                                                                         \
+  X(0)                                                                                             \
+  X(1)                                                                                             \
+  X(2)                                                                                             \
+  X(3)                                                                                             \
+  X(4)                                                                                             \
+  X(5)                                                                                             \
+  X(6)                                                                                             \
+  X(7)                                                                                             \
+  X(8)                                                                                             \
+  X(9)                                                                                             \
+  X(10)                                                                                            \
+  X(11)                                                                                            \
+  X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23) X(24) X(25) X(26) X(27)  \
+      X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(40) X(41) X(42)    \
+          X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(50) X(51) X(52) X(53) X(54) X(55) X(56)      \
+              X(57) X(58) X(59) X(60) X(61) X(62) X(63) X(64) X(65) X(66) X(67) X(68) X(69) X(70)  \
+                  X(71) X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79) X(80) X(81) X(82) X(83)    \
+                      X(84) X(85) X(86) X(87) X(88) X(89) X(90) X(91) X(92) X(93) X(94) X(95)      \
+                          X(96) X(97) X(98) X(99) X(100) X(101) X(102) X(103) X(104) X(105) X(106) \
+                              X(107) X(108) X(109) X(110) X(111) X(112) X(113) X(114) X(115)       \
+                                  X(116) X(117) X(118) X(119) X(120) X(121) X(122) X(123) X(124)   \
+                                      X(125) X(126) X(127)
 
 // The two-operand formats, by their low 5 bits.
 #define ORVO_FORMATS(X) \
@@ -211,24 +212,25 @@ template <unsigned kEntry>
 #define ORVO_HOT_FLOAT(X, F) X(F, ADDF, Q) X(F, SUBF, Q) X(F, MULF, Q) X(F, DIVF, Q) X(F, CMPF, Q)
 
 // Two-operand instructions with one handler for format, operation and size together.
-#define ORVO_FUSED(X)                                                                           \
-  ORVO_HOT_INTEGER(X, 28)                                                                       \
-  ORVO_HOT_FLOAT(X, 28)                                                                         \
-  X(28, XOR, D)                                                                                 \
-  X(28, OR, D)                                                                                  \
-  X(28, LSH, D)                                                                                 \
-  X(28, RSHU, D)                                                                                \
-  X(28, MOV, B)                                                                                 \
-  ORVO_HOT_INTEGER(X, 30)                                                                       \
-  X(30, LSH, D)                                                                                 \
-  X(30, RSHU, D)                                                                                \
-  X(30, RSHI, D) ORVO_HOT_INTEGER(X, 22) X(22, MOV, B) ORVO_HOT_INTEGER(X, 17)                  \
-      ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18) X(18, MOVZ, B) X(18, MOV, B) X(19, MOV, D)  \
-          X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D) X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D)       \
-              X(1, MOV, B) X(1, MOV, D) X(1, ADD, D) X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D)  \
-                  X(26, CMP, D) ORVO_HOT_FLOAT(X, 26) X(25, MOV, D) X(25, MOV, Q) X(23, MOV, D) \
-                      X(23, ADD, D) X(7, MOV, D) X(14, MOV, D) X(14, ADD, D) X(29, MOV, B)      \
-                          X(29, MOV, D)
+#define ORVO_FUSED(X)                                                                       \
+  ORVO_HOT_INTEGER(X, 28)                                                                   \
+  ORVO_HOT_FLOAT(X, 28)                                                                     \
+  X(28, XOR, D)                                                                             \
+  X(28, OR, D)                                                                              \
+  X(28, LSH, D)                                                                             \
+  X(28, RSHU, D)                                                                            \
+  X(28, MOV, B)                                                                             \
+  ORVO_HOT_INTEGER(X, 30)                                                                   \
+  X(30, LSH, D)                                                                             \
+  X(30, RSHU, D)                                                                            \
+  X(30, RSHI, D)                                                                            \
+  ORVO_HOT_INTEGER(X, 22)                                                                   \
+  X(22, MOV, B) ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18)       \
+      X(18, MOVZ, B) X(18, MOV, B) X(19, MOV, D) X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D)   \
+          X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D) X(1, MOV, B) X(1, MOV, D) X(1, ADD, D)     \
+              X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D) X(26, CMP, D) ORVO_HOT_FLOAT(X, 26) \
+                  X(25, MOV, D) X(25, MOV, Q) X(23, MOV, D) X(23, ADD, D) X(7, MOV, D)      \
+                      X(14, MOV, D) X(14, ADD, D) X(29, MOV, B) X(29, MOV, D)
 
 struct FusedKey {
   uint8_t format, entry;
@@ -356,8 +358,10 @@ void Run(Machine& m) {
   // One unsigned compare each: an address below kFastLow wraps far above these.
   const uint32_t lim8 = m.memSize - kFastLow - 8;          // 8 bytes at the address
   const uint32_t codeLim = m.memSize - kFastLow - 16;      // the longest instruction
+  const uint64_t codeEnd = m.memSize - 16;                 // the same, from kFastLow up
   const uint64_t limAll = uint64_t{m.memSize} - kFastLow;  // any length
-  uint32_t pc = Load32(mem + HDR_VPC);
+  // 64 bits wide so that it indexes memory as it is; it never goes past memSize.
+  uint64_t pc = Load32(mem + HDR_VPC);
   uint32_t sp = Load32(mem + HDR_VSP);
   uint32_t fp = Load32(mem + HDR_VFP);
   uint8_t flags = mem[HDR_FLAGS] & 7;
@@ -426,13 +430,26 @@ void Run(Machine& m) {
     if (__builtin_expect(!FAST(addr), 0)) goto careful; \
   } while (0)
   // Next instruction. Its words are read without further checks: the longest
-  // instruction has four.
-#define DISPATCH()                                                                         \
+  // instruction has four. DISPATCH follows an instruction that ran at a place already
+  // checked, so only the end of memory can have come near; JUMP_DISPATCH follows a
+  // change of place, which may also have gone below the fast range.
+#define BUDGET_STEP()                        \
+  do {                                       \
+    if constexpr (kBounded) {                \
+      if (m.budget == 0) goto out_of_budget; \
+      --m.budget;                            \
+    }                                        \
+  } while (0)
+#define DISPATCH()                                       \
+  do {                                                   \
+    BUDGET_STEP();                                       \
+    if (__builtin_expect(pc > codeEnd, 0)) goto careful; \
+    w = Load32(mem + pc);                                \
+    goto* handlerAt[w & 0xFFFF];                         \
+  } while (0)
+#define JUMP_DISPATCH()                                                                    \
   do {                                                                                     \
-    if constexpr (kBounded) {                                                              \
-      if (m.budget == 0) goto out_of_budget;                                               \
-      --m.budget;                                                                          \
-    }                                                                                      \
+    BUDGET_STEP();                                                                         \
     if (__builtin_expect(static_cast<uint32_t>(pc - kFastLow) > codeLim, 0)) goto careful; \
     w = Load32(mem + pc);                                                                  \
     goto* handlerAt[w & 0xFFFF];                                                           \
@@ -440,27 +457,32 @@ void Run(Machine& m) {
   // After an operation that set the flags, ending at pc: when the next instruction is a
   // conditional jump (lj), it is decided here on the new flags, saving its dispatch.
   // Its place is checked as a dispatch checks it; in a bounded run it counts as one
-  // instruction.
-#define TRY_JUMP()                                                                \
-  do {                                                                            \
-    if (static_cast<uint32_t>(pc - kFastLow) > codeLim) break;                    \
-    const uint32_t w2 = Load32(mem + pc);                                         \
-    if ((w2 & 0x7F) != 52) break;                                                 \
-    if constexpr (kBounded) {                                                     \
-      if (m.budget == 0) break;                                                   \
-      --m.budget;                                                                 \
-    }                                                                             \
-    pc = (kConditionMask[(w2 >> 7) & 7] >> flags) & 1 ? (w2 >> 10) << 2 : pc + 4; \
+  // instruction. A jump taken dispatches from its target; otherwise the handler goes on
+  // to the instruction after the lj.
+#define TRY_JUMP()                                      \
+  do {                                                  \
+    if (pc > codeEnd) break;                            \
+    const uint32_t w2 = Load32(mem + pc);               \
+    if ((w2 & 0x7F) != 52) break;                       \
+    if constexpr (kBounded) {                           \
+      if (m.budget == 0) break;                         \
+      --m.budget;                                       \
+    }                                                   \
+    if ((kConditionMask[(w2 >> 7) & 7] >> flags) & 1) { \
+      pc = (w2 >> 10) << 2;                             \
+      JUMP_DISPATCH();                                  \
+    }                                                   \
+    pc += 4;                                            \
   } while (0)
 #define EXT(i) Load32(mem + pc + 4u * (i))
 #define REG_LOW(r) Load32(mem + RegisterAddress(r))
 
-  DISPATCH();
+  JUMP_DISPATCH();
 
   // The header gets the working copies, Step runs the instruction, and the loop goes on
   // with what Step left.
 careful : {
-  Cpu cpu{pc, sp, fp, flags};
+  Cpu cpu{static_cast<uint32_t>(pc), sp, fp, flags};
   StoreCpu(m, cpu);
   const StepEnd end = Step(m, cpu);
   pc = cpu.pc;
@@ -468,10 +490,10 @@ careful : {
   fp = cpu.fp;
   flags = cpu.flags;
   if (end == StepEnd::LEAVE) {
-    next = pc;
+    next = cpu.pc;
     goto leave;
   }
-  DISPATCH();
+  JUMP_DISPATCH();
 }
 
 k_nop:
@@ -562,7 +584,7 @@ k_one_abs:
   do {                                                                          \
     flags = SizedFlags(Load64(mem + (a)), (w >> 5) & 3);                        \
     pc = (kConditionMask[(w >> 7) & 7] >> flags) & 1 ? (w >> 10) << 2 : pc + 8; \
-    DISPATCH();                                                                 \
+    JUMP_DISPATCH();                                                            \
   } while (0)
 k_tlj_reg : {
   const uint32_t e = EXT(1);
@@ -590,19 +612,19 @@ k_tlj_frame : {
 
 #define LJ_HANDLER(CC)                                       \
   lj_##CC : pc = Holds<CC>(flags) ? (w >> 10) << 2 : pc + 4; \
-  DISPATCH();
+  JUMP_DISPATCH();
   ORVO_CONDITIONS(LJ_HANDLER)
 #undef LJ_HANDLER
 
 k_jmp:
   pc = (w >> 10) << 2;
-  DISPATCH();
+  JUMP_DISPATCH();
 
 k_jmp_mem : {
   const uint32_t a = REG_LOW((w >> 6) & 15) + ((w >> 10) << 2);
   FAST_OR_CAREFUL(a);
   pc = Load32(mem + a);
-  DISPATCH();
+  JUMP_DISPATCH();
 }
 
   // Calls: argument bytes and return address below VSP. The target is read before the
@@ -615,7 +637,7 @@ k_jsr_abs : {
   Store32(mem + sp - 8, pc + 8);
   sp -= 8;
   pc = target;
-  DISPATCH();
+  JUMP_DISPATCH();
 }
 k_jsr_reg : {
   const uint32_t target = REG_LOW((w >> 12) & 15);
@@ -625,7 +647,7 @@ k_jsr_reg : {
   Store32(mem + sp - 8, pc + 4);
   sp -= 8;
   pc = target;
-  DISPATCH();
+  JUMP_DISPATCH();
 }
 
 // Frames, one handler per register count: the save area moves as whole 8-byte
@@ -662,7 +684,7 @@ k_jsr_reg : {
       goto leave;                                                                        \
     }                                                                                    \
     pc = ret;                                                                            \
-    DISPATCH();                                                                          \
+    JUMP_DISPATCH();                                                                     \
   }
   ORVO_COUNTS(EFR_HANDLER)
 #undef EFR_HANDLER
@@ -717,6 +739,8 @@ leave:
 #undef FAST
 #undef FAST_OR_CAREFUL
 #undef DISPATCH
+#undef JUMP_DISPATCH
+#undef BUDGET_STEP
 #undef EXT
 #undef TRY_JUMP
 #undef REG_LOW

@@ -216,32 +216,42 @@ template <typename T>
   return NanResult<T>(r, d, s);
 }
 
-// addf, subf, mulf, divf, cmpf at size d (float) or q (double).
-template <typename T>
-[[gnu::always_inline]] inline void FloatOp2(unsigned op, uint8_t* d, const uint8_t* s, uint8_t& flags) {
+// addf, subf, mulf, divf, cmpf at size d (float) or q (double). With kLeaveNan a result
+// that is not a number is neither ordered nor stored: the call returns false, nothing has
+// changed, and the caller runs the instruction the full way. That keeps the ordering's
+// call out of a caller's fast path.
+template <typename T, bool kLeaveNan = false>
+[[gnu::always_inline]] inline bool FloatOp2(unsigned op, uint8_t* d, const uint8_t* s,
+                                            uint8_t& flags) {
   const FloatOf<T> a = LoadFloat<T>(d), b = LoadFloat<T>(s);
+  FloatOf<T> r;
   switch (op) {
     case OP2_ADDF:
-      StoreFloat<T>(d, NanOrdered<T>(a + b, d, s));
+      r = a + b;
       break;
-    case OP2_SUBF: {
-      const FloatOf<T> r = NanOrdered<T>(a - b, d, s);
-      StoreFloat<T>(d, r);
-      flags = FloatFlags(r);
+    case OP2_SUBF:
+      r = a - b;
       break;
-    }
     case OP2_MULF:
-      StoreFloat<T>(d, NanOrdered<T>(a * b, d, s));
+      r = a * b;
       break;
     case OP2_DIVF:
-      StoreFloat<T>(d, NanOrdered<T>(a / b, d, s));
+      r = a / b;
       break;
     case OP2_CMPF:
       flags = FloatFlags(a - b);
-      break;
+      return true;
     default:
-      break;
+      return true;
   }
+  if constexpr (kLeaveNan) {
+    if (__builtin_expect(r != r, 0)) return false;
+  } else {
+    r = NanOrdered<T>(r, d, s);
+  }
+  StoreFloat<T>(d, r);
+  if (op == OP2_SUBF) flags = FloatFlags(r);
+  return true;
 }
 
 // The in-place one-operand operations other than the stack ones. The operand has room for

@@ -340,11 +340,11 @@ TEST(DispatchReference, RandomStreamsAgreeAfterEveryInstruction) {
   }
 }
 
-// An operation on a register followed by register or short-immediate operations on the
-// same register at the same size runs as a chain of pairs in the fast loop. Straight runs
-// of such chains (and near misses: another register, another size, an operation that
-// cannot pair, an illegal one) must end exactly as the plain step ends them, unbounded
-// and with budgets that stop inside a chain.
+// Straight runs of register and short-immediate operations on one register at one size,
+// which the fast loop runs handler after handler without a single change of place (and
+// near misses: another register, another size, an operation that needs the plain step,
+// an illegal one), must end exactly as the plain step ends them, unbounded and with
+// budgets that stop inside a run.
 class ChainGen : public StreamGen {
  public:
   using StreamGen::StreamGen;
@@ -441,7 +441,7 @@ TEST(DispatchReference, ChainsOnOneRegisterAgreeWithThePlainStep) {
   }
 }
 
-// A chain that runs into the end of memory stops there exactly as the plain step does,
+// A run that goes into the end of memory stops there exactly as the plain step does,
 // whatever its length and wherever it starts.
 TEST(DispatchReference, ChainsIntoTheEndOfMemoryStopThere) {
   ChainGen gen(77);
@@ -502,6 +502,56 @@ TEST(DispatchReference, FlagOperationsAndTheirJumpsAgreeWithThePlainStep) {
       ASSERT_EQ(twins.Difference(), "")
           << "stream " << stream << ", round " << round << ", budget " << budget;
       twins.Restart(gen.Target());
+    }
+  }
+}
+
+// Every change of place (taken and untaken conditional jumps, the test-and-jump, a
+// compare decided together with its jump, jumps, calls and returns) to places the fast
+// loop may not run: inside the header, the first places above it, the last words of
+// memory and beyond. Run with budgets ending on the jump, just after it and later.
+TEST(DispatchReference, JumpsIntoTheHeaderOrOffTheEndAgreeWithThePlainStep) {
+  StreamGen gen(4242);
+  const Image image = gen.MakeImage();
+  const uint32_t targets[] = {
+      0,        64,           132,           136,           196,          200,
+      204,      512,          kMemSize - 16, kMemSize - 12, kMemSize - 8, kMemSize - 4,
+      kMemSize, kMemSize + 64};
+  const uint32_t cmp = 30 | 3u << 5 | D << 9 | OP2_CMP << 11 | 1u << 16;  // d cmp $3, =1
+  const uint32_t frame = kStackTop - 100;
+  for (const uint32_t target : targets) {
+    std::vector<std::vector<uint32_t>> forms;
+    for (unsigned cc = 0; cc < 8; ++cc) {
+      forms.push_back({cmp, Lj(cc, target)});
+      forms.push_back({NOP, Lj(cc, target)});
+      forms.push_back({Tlj(0, D, cc, target), 3});
+    }
+    forms.push_back({Jmp(target)});
+    forms.push_back({JmpMem(3, 8)});
+    forms.push_back({JsrAbs(4), target});
+    forms.push_back({JsrReg(3, 4)});
+    forms.push_back({Efr(0)});
+    for (const auto& words : forms) {
+      for (const uint64_t budget : {1u, 2u, 3u, 40u}) {
+        Twins twins(image);
+        std::vector<uint8_t> mem = twins.Memory();
+        gen.Seed(mem);
+        for (size_t i = 0; i < words.size(); ++i)
+          Store32(mem.data() + kCodeStart + 4 * i, words[i]);
+        const bool viaRegister = words[0] == JsrReg(3, 4);
+        Store64(mem.data() + RegisterAddress(3), viaRegister ? target : kDataStart);
+        Store32(mem.data() + kDataStart + 8, target);
+        Store32(mem.data() + frame, frame + 40);
+        Store32(mem.data() + frame + 4, target);
+        Store32(mem.data() + frame + 8, 0);
+        Store32(mem.data() + HDR_VFP, frame);
+        Store32(mem.data() + HDR_VSP, frame - 16);
+        Store32(mem.data() + HDR_VPC, kCodeStart);
+        twins.SetMemory(mem);
+        twins.Run(budget);
+        ASSERT_EQ(twins.Difference(), "") << "words " << std::hex << words[0] << std::dec
+                                          << ", target " << target << ", budget " << budget;
+      }
     }
   }
 }
