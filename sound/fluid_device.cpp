@@ -1,11 +1,11 @@
 #include "sound/fluid_device.h"
 
-#include <fluidsynth.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
+
+#include "sound/fluid_library.h"
 
 namespace orvo::sound {
 
@@ -57,39 +57,34 @@ std::string FindSoundFont() {
 
 std::unique_ptr<FluidDevice> FluidDevice::Create(const std::string& soundFont, int sampleRate) {
   if (soundFont.empty()) return nullptr;
-  // FluidSynth reports every note it finds no voice for as a warning, from inside the
-  // render: a dense passage would write hundreds of lines to standard error from the
-  // audio thread, which blocks there once a pipe nobody reads is full. Warnings and
-  // notices are dropped; errors (a SoundFont that does not load) still go out.
-  static const bool quiet = [] {
-    for (int level : {FLUID_WARN, FLUID_INFO, FLUID_DBG})
-      fluid_set_log_function(level, nullptr, nullptr);
-    return true;
-  }();
-  (void)quiet;
+  // The library is opened here, at the first song; without it the music is silent, as
+  // without a SoundFont.
+  const FluidLibrary* fl = Fluid();
+  if (!fl) return nullptr;
   std::unique_ptr<FluidDevice> d(new FluidDevice);
+  d->fl_ = fl;
   d->sampleRate_ = sampleRate;
-  d->settings_ = new_fluid_settings();
+  d->settings_ = fl->new_fluid_settings();
   if (!d->settings_) return nullptr;
-  fluid_settings_setnum(d->settings_, "synth.sample-rate", sampleRate);
+  fl->fluid_settings_setnum(d->settings_, "synth.sample-rate", sampleRate);
   // Every call into the synthesizer is made under the audio lock (or on the audio thread
   // that holds it), so its own API lock is not needed.
-  fluid_settings_setint(d->settings_, "synth.threadsafe-api", 0);
-  fluid_settings_setint(d->settings_, "synth.cpu-cores", 1);
+  fl->fluid_settings_setint(d->settings_, "synth.threadsafe-api", 0);
+  fl->fluid_settings_setint(d->settings_, "synth.cpu-cores", 1);
   // The render runs inside the audio callback, whose cost grows with every voice. A dense
   // song with long release tails would otherwise keep a few hundred voices going; 64 is
   // what the General MIDI synthesizers of the day offered, and the voices given up first
   // are the quietest releasing ones.
-  fluid_settings_setint(d->settings_, "synth.polyphony", POLYPHONY);
-  d->synth_ = new_fluid_synth(d->settings_);
+  fl->fluid_settings_setint(d->settings_, "synth.polyphony", POLYPHONY);
+  d->synth_ = fl->new_fluid_synth(d->settings_);
   if (!d->synth_) return nullptr;
-  if (fluid_synth_sfload(d->synth_, soundFont.c_str(), 1) == FLUID_FAILED) return nullptr;
+  if (fl->fluid_synth_sfload(d->synth_, soundFont.c_str(), 1) == FLUID_FAILED) return nullptr;
   return d;
 }
 
 FluidDevice::~FluidDevice() {
-  if (synth_) delete_fluid_synth(synth_);
-  if (settings_) delete_fluid_settings(settings_);
+  if (synth_) fl_->delete_fluid_synth(synth_);
+  if (settings_) fl_->delete_fluid_settings(settings_);
 }
 
 void FluidDevice::ShortMessage(uint32_t message) {
@@ -97,28 +92,28 @@ void FluidDevice::ShortMessage(uint32_t message) {
   int d1 = message >> 8 & 0x7F, d2 = message >> 16 & 0x7F;
   switch (message >> 4 & 0x0F) {
     case 0x8:
-      fluid_synth_noteoff(synth_, channel, d1);
+      fl_->fluid_synth_noteoff(synth_, channel, d1);
       break;
     case 0x9:
       if (d2 == 0)
-        fluid_synth_noteoff(synth_, channel, d1);
+        fl_->fluid_synth_noteoff(synth_, channel, d1);
       else
-        fluid_synth_noteon(synth_, channel, d1, d2);
+        fl_->fluid_synth_noteon(synth_, channel, d1, d2);
       break;
     case 0xA:
-      fluid_synth_key_pressure(synth_, channel, d1, d2);
+      fl_->fluid_synth_key_pressure(synth_, channel, d1, d2);
       break;
     case 0xB:
-      fluid_synth_cc(synth_, channel, d1, d2);
+      fl_->fluid_synth_cc(synth_, channel, d1, d2);
       break;
     case 0xC:
-      fluid_synth_program_change(synth_, channel, d1);
+      fl_->fluid_synth_program_change(synth_, channel, d1);
       break;
     case 0xD:
-      fluid_synth_channel_pressure(synth_, channel, d1);
+      fl_->fluid_synth_channel_pressure(synth_, channel, d1);
       break;
     case 0xE:
-      fluid_synth_pitch_bend(synth_, channel, d1 | d2 << 7);
+      fl_->fluid_synth_pitch_bend(synth_, channel, d1 | d2 << 7);
       break;
     default:
       break;
@@ -129,36 +124,36 @@ void FluidDevice::ShortMessage(uint32_t message) {
 void FluidDevice::SysEx(const uint8_t* data, uint32_t length) {
   // FluidSynth takes the message without its framing bytes.
   if (length < 2 || data[0] != 0xF0 || data[length - 1] != 0xF7) return;
-  fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + 1), static_cast<int>(length - 2),
-                    nullptr, nullptr, nullptr, 0);
+  fl_->fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + 1),
+                         static_cast<int>(length - 2), nullptr, nullptr, nullptr, 0);
   silentFrames_ = 0;
 }
 
 void FluidDevice::NotesOff() {
   for (int c = 0; c < 16; ++c) {
-    fluid_synth_cc(synth_, c, 64, 0);  // sustain
-    fluid_synth_cc(synth_, c, 66, 0);  // sostenuto
+    fl_->fluid_synth_cc(synth_, c, 64, 0);  // sustain
+    fl_->fluid_synth_cc(synth_, c, 66, 0);  // sostenuto
   }
-  fluid_synth_all_notes_off(synth_, -1);
+  fl_->fluid_synth_all_notes_off(synth_, -1);
 }
 
 void FluidDevice::Reset() {
-  fluid_synth_system_reset(synth_);
+  fl_->fluid_synth_system_reset(synth_);
 }
 
 int FluidDevice::ActiveVoices() const {
-  return fluid_synth_get_active_voice_count(synth_);
+  return fl_->fluid_synth_get_active_voice_count(synth_);
 }
 
 void FluidDevice::Render(float* stereo, int frames) {
   while (frames > 0) {
-    if (fluid_synth_get_active_voice_count(synth_) > 0) {
+    if (fl_->fluid_synth_get_active_voice_count(synth_) > 0) {
       silentFrames_ = 0;
     } else if (silentFrames_ >= int64_t{SILENT_SECONDS} * sampleRate_) {
       return;
     }
     int n = std::min(frames, SCRATCH_FRAMES);
-    fluid_synth_write_float(synth_, n, scratch_, 0, 2, scratch_, 1, 2);
+    fl_->fluid_synth_write_float(synth_, n, scratch_, 0, 2, scratch_, 1, 2);
     for (int i = 0; i < 2 * n; ++i) stereo[i] += scratch_[i];
     silentFrames_ += n;
     stereo += 2 * n;

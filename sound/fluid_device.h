@@ -11,6 +11,8 @@ typedef struct _fluid_synth_t fluid_synth_t;
 
 namespace orvo::sound {
 
+struct FluidLibrary;
+
 // A General MIDI SoundFont in the standard SoundFont folders (sounds/sf2 under each of
 // the system's shared data folders); "" when there is none.
 std::string FindSoundFont();
@@ -38,6 +40,7 @@ class FluidDevice : public MidiDevice {
   FluidDevice() = default;
 
   static constexpr int SCRATCH_FRAMES = 256;
+  const FluidLibrary* fl_ = nullptr;  // the functions, from the library opened at run time
   fluid_settings_t* settings_ = nullptr;
   fluid_synth_t* synth_ = nullptr;
   int sampleRate_ = 0;

@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "platform/sdl/sdl_wav.h"
+#include "platform/wav/wav_reader.h"
 
 namespace orvo::platform {
 
@@ -196,7 +196,11 @@ void HeadlessPlatform::UnlockAudio() {
 }
 bool HeadlessPlatform::LoadWav(const std::string& path, int sampleRate,
                                std::vector<int16_t>& stereo) {
-  return LoadWavFile(path, sampleRate, stereo);
+  stereo.clear();
+  // SDL is opened with the first effect; without it every effect is silent, as one whose
+  // file is missing.
+  const SdlWavFunctions* sdl = SdlWavLibrary();
+  return sdl && ReadWavFile(*sdl, path, sampleRate, stereo);
 }
 
 }  // namespace orvo::platform

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "sound/fluid_device.h"
+#include "sound/fluid_library.h"
 #include "tests/sound/sound_test_support.h"
 
 namespace orvo::sound {
@@ -33,6 +35,41 @@ TEST(SoundFontSearch, PreferredNamesFirstThenAnyFontInTheFirstFolderThatHasOne) 
   EXPECT_EQ(FindSoundFontIn(a), "");
   EXPECT_EQ(FindSoundFontIn(dir.Path() + "/missing"), "");
   EXPECT_EQ(FindSoundFontIn(""), "");
+}
+
+TEST(FluidLibraryOpen, OpensOnceForEveryThread) {
+  std::vector<const FluidLibrary*> seen(4, nullptr);
+  std::vector<std::thread> threads;
+  for (auto& s : seen) threads.emplace_back([&s] { s = Fluid(); });
+  for (auto& t : threads) t.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (const FluidLibrary* s : seen) EXPECT_EQ(s, seen[0]);
+  EXPECT_EQ(Fluid(), seen[0]);
+#define ORVO_EXPECT_FOUND(name) EXPECT_NE(seen[0]->name, nullptr) << #name;
+  ORVO_FLUID_FUNCTIONS(ORVO_EXPECT_FOUND)
+#undef ORVO_EXPECT_FOUND
+  // The functions work: settings are made and set.
+  fluid_settings_t* settings = seen[0]->new_fluid_settings();
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(seen[0]->fluid_settings_setint(settings, "synth.polyphony", 48), FLUID_OK);
+  seen[0]->delete_fluid_settings(settings);
+}
+
+TEST(FluidLibraryOpen, AMissingLibraryOrFunctionIsReported) {
+  FluidLibrary f;
+  std::string error;
+  EXPECT_FALSE(OpenFluidLibrary("libno-such-orvo-library.so.0", f, error));
+  EXPECT_NE(error.find("libno-such-orvo-library.so.0"), std::string::npos) << error;
+  EXPECT_EQ(f.new_fluid_synth, nullptr);
+  // A library that opens but is not FluidSynth: the first function it lacks is named, and
+  // no function of the table is left set.
+  error.clear();
+  EXPECT_FALSE(OpenFluidLibrary("libc.so.6", f, error));
+  EXPECT_NE(error.find("fluid_set_log_function"), std::string::npos) << error;
+  EXPECT_EQ(f.fluid_synth_write_float, nullptr);
+  error.clear();
+  EXPECT_TRUE(OpenFluidLibrary(FLUID_LIBRARY_NAME, f, error)) << error;
+  EXPECT_NE(f.fluid_synth_write_float, nullptr);
 }
 
 TEST(FluidDeviceCreate, RefusesWhatIsNotASoundFont) {

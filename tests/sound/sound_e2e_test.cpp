@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/wav/wav_reader.h"
 #include "sound/fluid_device.h"
+#include "sound/fluid_library.h"
 #include "tests/sound/sound_test_support.h"
 
 namespace orvo::sound {
@@ -60,13 +63,14 @@ class SoundEndToEnd : public ::testing::Test {
 #endif
   }
 
-  Outcome Play(const std::string& script) {
+  // environment: assignments put before the command, e.g. "LD_DEBUG=files".
+  Outcome Play(const std::string& script, const std::string& environment = "") {
     Outcome r;
 #if defined(ORVO_HEADLESS)
     const fs::path data = fs::path(dir.Path()) / "data";
     dir.Write("events.txt", Bytes(script.begin(), script.end()));
-    std::string cmd = std::string(ORVO_HEADLESS) + " --data " + data.string() + " --events " +
-                      dir.Path() + "/events.txt " + game.string() + " 2>&1";
+    std::string cmd = environment + " " + std::string(ORVO_HEADLESS) + " --data " + data.string() +
+                      " --events " + dir.Path() + "/events.txt " + game.string() + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
     char buf[4096];
@@ -89,8 +93,31 @@ class SoundEndToEnd : public ::testing::Test {
     }
 #else
     (void)script;
+    (void)environment;
 #endif
     return r;
+  }
+
+  // Plays the script with the dynamic linker tracing the files it loads (into ld.PID in
+  // the temporary folder) and returns the names of every shared object it loaded.
+  std::set<std::string> LoadedLibraries(const std::string& script, Outcome& r) {
+    const fs::path trace = fs::path(dir.Path()) / "trace";
+    fs::create_directories(trace);
+    r = Play(script, "LD_DEBUG=files LD_DEBUG_OUTPUT=" + (trace / "ld").string());
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(trace)) {
+      std::ifstream in(entry.path());
+      std::string line;
+      // "  PID:\tfile=libc.so.6 [0];  needed by ..." for each object it maps.
+      while (std::getline(in, line)) {
+        const size_t at = line.find("file=");
+        if (at == std::string::npos) continue;
+        const size_t end = line.find(' ', at);
+        names.insert(
+            line.substr(at + 5, end == std::string::npos ? std::string::npos : end - at - 5));
+      }
+    }
+    return names;
   }
 
   static std::string Letters(const Outcome& r) {
@@ -144,6 +171,44 @@ TEST_F(SoundEndToEnd, ASongStartedDuringTheWaitIsNotEndedByTheOldNotice) {
   EXPECT_EQ(r.lines[3].flag, 0);
   EXPECT_GE(r.lines[2].ms - r.lines[1].ms, kSongMs + kWaitMs - 30);
   EXPECT_LE(r.lines[2].ms - r.lines[1].ms, kSongMs + kWaitMs + 1000);
+}
+
+// Start-up maps neither SDL nor FluidSynth (and all the libraries behind them): a run that
+// plays nothing never loads them.
+TEST_F(SoundEndToEnd, ARunThatPlaysNothingLoadsNeitherSdlNorFluidSynth) {
+  Outcome r;
+  const std::set<std::string> loaded = LoadedLibraries("24\nwait 300\n24\n", r);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Letters(r), "QQ") << r.log;
+  // The trace saw the libraries the program is linked to.
+  ASSERT_TRUE(loaded.count("libc.so.6")) << "no trace of the dynamic linker";
+  EXPECT_FALSE(loaded.count(platform::SDL_LIBRARY_NAME));
+  EXPECT_FALSE(loaded.count(FLUID_LIBRARY_NAME));
+}
+
+TEST_F(SoundEndToEnd, TheFirstEffectLoadsSdlButNotFluidSynth) {
+  Outcome r;
+  const std::set<std::string> loaded = LoadedLibraries("24\n22\nwait 300\n24\n", r);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Letters(r), "QFQ") << r.log;
+  ASSERT_TRUE(loaded.count("libc.so.6")) << "no trace of the dynamic linker";
+  EXPECT_TRUE(loaded.count(platform::SDL_LIBRARY_NAME));
+  EXPECT_FALSE(loaded.count(FLUID_LIBRARY_NAME));
+}
+
+// The synthesizer is loaded with the first song, which then plays its length and ends.
+TEST_F(SoundEndToEnd, TheFirstSongLoadsFluidSynthAndPlays) {
+  Outcome r;
+  const std::set<std::string> loaded = LoadedLibraries("24\n20\nuntil 10 12000\n24\n", r);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  ASSERT_EQ(Letters(r), "QPDQ") << r.log;
+  EXPECT_EQ(r.lines[1].flag, 1);
+  EXPECT_EQ(r.lines[2].flag, 0);
+  EXPECT_GE(r.lines[2].ms - r.lines[1].ms, kSongMs + kWaitMs - 30);
+  EXPECT_TRUE(loaded.count(FLUID_LIBRARY_NAME));
 }
 
 }  // namespace

@@ -1,0 +1,51 @@
+// WAV files for the sound effects, read and converted by SDL (which needs no
+// initialisation for it). The reader calls SDL through a table, so that a program can
+// take the functions from SDL linked into it or from the library opened when the first
+// effect is read.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvo::platform {
+
+// The shared library the run-time table comes from.
+inline constexpr const char* SDL_LIBRARY_NAME = "libSDL2-2.0.so.0";
+
+// Every SDL function the reader calls.
+// clang-format off
+#define ORVO_SDL_WAV_FUNCTIONS(X) \
+  X(SDL_RWFromFile) \
+  X(SDL_LoadWAV_RW) \
+  X(SDL_FreeWAV) \
+  X(SDL_BuildAudioCVT) \
+  X(SDL_ConvertAudio) \
+  X(SDL_malloc) \
+  X(SDL_free)
+// clang-format on
+
+// The functions, each under its own name.
+struct SdlWavFunctions {
+#define ORVO_SDL_WAV_POINTER(name) decltype(&::name) name = nullptr;
+  ORVO_SDL_WAV_FUNCTIONS(ORVO_SDL_WAV_POINTER)
+#undef ORVO_SDL_WAV_POINTER
+};
+
+// Reads a WAV file (any format SDL decodes) as interleaved 16-bit stereo at sampleRate.
+// False, with stereo empty, when the file cannot be read or converted.
+bool ReadWavFile(const SdlWavFunctions& sdl, const std::string& path, int sampleRate,
+                 std::vector<int16_t>& stereo);
+
+// Opens the named library and looks up every function. False, with error saying what is
+// missing, when the library does not open or lacks one of them (it is closed again then).
+// The library stays open after a success.
+bool OpenSdlWavLibrary(const char* fileName, SdlWavFunctions& out, std::string& error);
+
+// SDL opened at run time by the first call (once, also when calls race). nullptr, after
+// one line on standard error, when the library or one of its functions is missing.
+const SdlWavFunctions* SdlWavLibrary();
+
+}  // namespace orvo::platform
