@@ -2,7 +2,11 @@
 // slots and the screen's dirty rectangle.
 #include "gfx/surface.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "gfx/draw_internal.h"
@@ -10,7 +14,27 @@
 #include "vm/memory.h"
 
 namespace orvo::gfx {
+
+void PixelsDeleter::operator()(uint8_t* p) const {
+  std::free(p);
+}
+
 namespace {
+
+// A zeroed block for the screen and text surfaces. Fresh pages from the allocator are
+// zero without being written; a large block is aligned to 2 MiB and offered huge pages,
+// so that filling a full-screen surface takes a handful of page faults instead of
+// thousands (the screen is filled once at start-up).
+uint8_t* AllocatePixels(uint64_t bytes) {
+  constexpr uint64_t kHuge = uint64_t{2} << 20;
+  if (bytes < kHuge) return static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
+  const uint64_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+  void* p = std::aligned_alloc(kHuge, rounded);
+  if (!p) return nullptr;
+  madvise(p, rounded, MADV_HUGEPAGE);  // advice only: without it the pages are small
+  std::memset(p, 0, bytes);
+  return static_cast<uint8_t*>(p);
+}
 
 bool MakeOwned(OwnedSurface& s, int32_t width, int32_t height) {
   s = OwnedSurface{};
@@ -19,7 +43,7 @@ bool MakeOwned(OwnedSurface& s, int32_t width, int32_t height) {
   if (bytes > INT32_MAX * uint64_t{4}) return false;
   // Zeroed so that nothing of an earlier run or of the allocator shows through before the
   // host's first fill.
-  s.block.reset(new (std::nothrow) uint8_t[bytes ? bytes : 1]());
+  s.block.reset(AllocatePixels(bytes));
   if (!s.block) return false;
   s.bits = s.block.get();
   s.width = width;

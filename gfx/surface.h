@@ -18,8 +18,13 @@ inline constexpr int32_t SURFACE_TEXT = -2;
 inline constexpr int32_t SURFACE_NONE = -1;
 
 // Descriptor of a runtime-owned surface (the screen, the text scratch surface).
+// Frees a block that AllocatePixels handed out.
+struct PixelsDeleter {
+  void operator()(uint8_t* p) const;
+};
+
 struct OwnedSurface {
-  std::unique_ptr<uint8_t[]> block;
+  std::unique_ptr<uint8_t, PixelsDeleter> block;
   uint8_t* bits = nullptr;
   int32_t width = 0, height = 0, stride = 0;
   int32_t clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
