@@ -8,6 +8,7 @@
 
 #include "platform/sdl/sdl_folders.h"
 #include "platform/sdl/sdl_shell.h"
+#include "platform/sdl/sdl_wav.h"
 
 namespace orvo::platform {
 namespace {
@@ -235,23 +236,22 @@ void SdlPlatform::OpenWithShell(std::string_view target) {
   OpenWithDesktop(target);
 }
 
-// Audio goes through SdlAudio and LoadWavFile; until they are part of the build there is no
-// device and no effect is read.
 bool SdlPlatform::StartAudio(AudioSource* source, int sampleRate) {
-  (void)source;
-  (void)sampleRate;
-  return false;
+  return audio_.Start(source, sampleRate);
 }
 
-void SdlPlatform::StopAudio() {}
-void SdlPlatform::LockAudio() {}
-void SdlPlatform::UnlockAudio() {}
+void SdlPlatform::StopAudio() {
+  audio_.Stop();
+}
+void SdlPlatform::LockAudio() {
+  audio_.Lock();
+}
+void SdlPlatform::UnlockAudio() {
+  audio_.Unlock();
+}
 
 bool SdlPlatform::LoadWav(const std::string& path, int sampleRate, std::vector<int16_t>& stereo) {
-  (void)path;
-  (void)sampleRate;
-  stereo.clear();
-  return false;
+  return LoadWavFile(path, sampleRate, stereo);
 }
 
 }  // namespace orvo::platform

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/sdl/sdl_audio.h"
 #include "platform/sdl/sdl_events.h"
 #include "platform/sdl/sdl_input.h"
 #include "platform/sdl/sdl_instance.h"
@@ -104,6 +105,7 @@ class SdlPlatform final : public Platform {
   std::unique_ptr<CursorSet> cursors_;
   TickTimer timer_;
   InstanceLock instance_;
+  SdlAudio audio_;
 };
 
 }  // namespace orvo::platform
