@@ -1,37 +1,17 @@
 #include "sound/fluid_library.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
+
+#include "platform/function_table.h"
 
 namespace orvo::sound {
 
 bool OpenFluidLibrary(const char* fileName, FluidLibrary& out, std::string& error) {
-  out = FluidLibrary{};
-  void* handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* why = dlerror();
-    error = why ? why : std::string(fileName) + ": cannot be opened";
-    return false;
-  }
-  bool complete = true;
-  // Each pointer gets the symbol's address under the type its declaration gives it.
-#define ORVO_FLUID_LOOKUP(name)                                            \
-  if (complete) {                                                          \
-    out.name = reinterpret_cast<decltype(out.name)>(dlsym(handle, #name)); \
-    if (!out.name) {                                                       \
-      error = std::string(fileName) + " has no " #name;                    \
-      complete = false;                                                    \
-    }                                                                      \
-  }
-  ORVO_FLUID_FUNCTIONS(ORVO_FLUID_LOOKUP)
-#undef ORVO_FLUID_LOOKUP
-  if (!complete) {
-    out = FluidLibrary{};
-    dlclose(handle);
-    return false;
-  }
-  return true;
+  return platform::OpenFunctionTable(fileName, out, error, [](FluidLibrary& table, auto find) {
+#define ORVO_FIND(name) find(table.name, #name);
+    ORVO_FLUID_FUNCTIONS(ORVO_FIND)
+#undef ORVO_FIND
+  });
 }
 
 const FluidLibrary* Fluid() {

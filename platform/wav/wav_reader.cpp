@@ -1,9 +1,9 @@
 #include "platform/wav/wav_reader.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstring>
+
+#include "platform/function_table.h"
 
 namespace orvo::platform {
 
@@ -49,31 +49,11 @@ bool ReadWavFile(const SdlWavFunctions& sdl, const std::string& path, int sample
 }
 
 bool OpenSdlWavLibrary(const char* fileName, SdlWavFunctions& out, std::string& error) {
-  out = SdlWavFunctions{};
-  void* handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* why = dlerror();
-    error = why ? why : std::string(fileName) + ": cannot be opened";
-    return false;
-  }
-  bool complete = true;
-  // Each pointer gets the symbol's address under the type its declaration gives it.
-#define ORVO_SDL_WAV_LOOKUP(name)                                          \
-  if (complete) {                                                          \
-    out.name = reinterpret_cast<decltype(out.name)>(dlsym(handle, #name)); \
-    if (!out.name) {                                                       \
-      error = std::string(fileName) + " has no " #name;                    \
-      complete = false;                                                    \
-    }                                                                      \
-  }
-  ORVO_SDL_WAV_FUNCTIONS(ORVO_SDL_WAV_LOOKUP)
-#undef ORVO_SDL_WAV_LOOKUP
-  if (!complete) {
-    out = SdlWavFunctions{};
-    dlclose(handle);
-    return false;
-  }
-  return true;
+  return platform::OpenFunctionTable(fileName, out, error, [](SdlWavFunctions& table, auto find) {
+#define ORVO_FIND(name) find(table.name, #name);
+    ORVO_SDL_WAV_FUNCTIONS(ORVO_FIND)
+#undef ORVO_FIND
+  });
 }
 
 const SdlWavFunctions* SdlWavLibrary() {
