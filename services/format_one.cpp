@@ -68,8 +68,8 @@ bool StartsWith(std::string_view f, size_t i, std::string_view what) {
   return i <= f.size() && f.size() - i >= what.size() && f.compare(i, what.size(), what) == 0;
 }
 
-// Parses the conversion specification starting at the '%' at f[i]. False when the format
-// ends before a conversion character.
+// Parses the conversion (flags, width, precision, length and letter) that starts at the
+// '%' at f[i]. False when the format ends before a conversion character.
 bool ParseConversion(std::string_view f, size_t i, Conversion& s) {
   ++i;
   for (; i < f.size(); ++i) {

@@ -49,7 +49,7 @@ uint32_t Get32(const std::string& s, size_t at) {
 
 // A BMP as other programs write it: the 14-byte header, a 40-byte information header,
 // then rows bottom-up (or top-down for a negative height), each padded to rowLength.
-struct BmpSpec {
+struct BmpLayout {
   int32_t width = 3, height = 2;
   uint16_t bits = 24;
   uint32_t compression = 0;
@@ -58,7 +58,7 @@ struct BmpSpec {
   bool topDown = false;
 };
 
-std::string MakeBmp(const BmpSpec& b, const std::vector<uint32_t>& topDownPixels) {
+std::string MakeBmp(const BmpLayout& b, const std::vector<uint32_t>& topDownPixels) {
   const int32_t h = b.height;
   const size_t bpp = b.bits / 8;
   const size_t row = b.rowLength >= 0 ? size_t(b.rowLength) : (b.width * bpp + 3) / 4 * 4;
@@ -298,7 +298,7 @@ TEST_F(PictureTest, BmpLoadsThe24And32BitLayouts) {
   std::vector<uint32_t> opaque;
   for (uint32_t p : px) opaque.push_back(p | 0xFF000000u);
 
-  BmpSpec b;  // 3 × 2 at 24 bits: 9 bytes a row, padded to 12
+  BmpLayout b;  // 3 × 2 at 24 bits: 9 bytes a row, padded to 12
   WriteFile(Path("24.bmp"), MakeBmp(b, px));
   int32_t s = Load("24.bmp");
   ASSERT_GT(s, 0);
@@ -316,7 +316,7 @@ TEST_F(PictureTest, BmpLoadsThe24And32BitLayouts) {
 
   const std::vector<uint32_t> alpha = {0x80112233, 0x00445566, 0xFF778899,
                                        0x01AABBCC, 0x7FDDEEFF, 0xFE010203};
-  BmpSpec c;
+  BmpLayout c;
   c.bits = 32;  // an image size of 0: rows of width × 4 bytes
   WriteFile(Path("32.bmp"), MakeBmp(c, alpha));
   EXPECT_EQ(Pixels(Load("32.bmp")), alpha);
@@ -334,15 +334,15 @@ TEST_F(PictureTest, BmpVariantsAndLiesAreRefused) {
     WriteFile(Path("bad.bmp"), bytes);
     EXPECT_EQ(Load("bad.bmp"), 0) << what;
   };
-  BmpSpec b;
+  BmpLayout b;
   b.compression = 3;
   refused(MakeBmp(b, px), "bit fields");
-  b = BmpSpec{};
+  b = BmpLayout{};
   b.bits = 8;
   refused(MakeBmp(b, px), "8 bits");
   b.bits = 16;
   refused(MakeBmp(b, px), "16 bits");
-  b = BmpSpec{};
+  b = BmpLayout{};
   const std::string good = MakeBmp(b, px);
   refused(good.substr(0, 19), "fewer than 20 bytes");
   refused(good.substr(0, good.size() - 1), "the header's file size is more than there is");
