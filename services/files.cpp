@@ -199,8 +199,9 @@ bool OpenFile(FileService& fs, std::string_view name, uint32_t flags, OpenFileSt
       if (probe < 0) return false;
       close(probe);
     }
-    return StartReplacement(fs, path, posix & (O_ACCMODE | O_APPEND), present ? &st : nullptr,
-                            out);
+    if (StartReplacement(fs, path, posix & (O_ACCMODE | O_APPEND), present ? &st : nullptr, out))
+      return true;
+    // A folder where no new file can be made: the file is rewritten in place, as before.
   }
   if (installedOnly) {
     int source = OpenPath(installed, O_RDONLY);

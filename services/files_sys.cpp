@@ -140,9 +140,8 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
       ListClose(fs);
       return;
     case SYS_FBASE64:
-      BufferRow(fs, m, a, [](OpenFileState& f, uint8_t* b, uint32_t n) {
-        return WriteBase64(f, b, n);
-      });
+      BufferRow(fs, m, a,
+                [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteBase64(f, b, n); });
       return;
     case SYS_FRENAME:
       if (RequestString(m, a[0], name) && RequestString(m, a[1], other))

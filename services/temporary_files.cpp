@@ -41,8 +41,7 @@ bool CanNameLater() {
 // Tries fresh names beside target until attempt (which gets one) succeeds or fails for a
 // reason other than the name being taken.
 template <typename Attempt>
-bool WithFreshName(FileService& fs, const std::string& target, std::string& name,
-                   Attempt attempt) {
+bool WithFreshName(FileService& fs, const std::string& target, std::string& name, Attempt attempt) {
   const std::string folder(ParentOf(target));
   for (int i = 0; i < kNameAttempts; ++i) {
     name = folder + TemporaryLeaf(getpid(), fs.temporaryCount++);
@@ -125,16 +124,16 @@ int CreateTemporary(FileService& fs, const std::string& target, int openFlags, s
   name.clear();
   const std::string folder(ParentOf(target));
   // Nameless files must be writable; a read-only request gets read and write access.
-  const int flags = (openFlags & O_ACCMODE) == O_RDONLY ? (openFlags & ~O_ACCMODE) | O_RDWR
-                                                         : openFlags;
+  const int flags =
+      (openFlags & O_ACCMODE) == O_RDONLY ? (openFlags & ~O_ACCMODE) | O_RDWR : openFlags;
   // A file without a name leaves nothing behind when the process dies before it is
   // complete.
   if (CanNameLater()) {
-    int fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | flags | O_CLOEXEC,
-                  CREATE_MODE);
+    int fd =
+        open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | flags | O_CLOEXEC, CREATE_MODE);
     if (fd >= 0) return fd;
     // Any failure here (a file system without nameless files, among others) is retried
-    // the old way, which reports the real reason if there is one.
+    // with a named file, which reports the real reason if there is one.
   }
   int fd = -1;
   WithFreshName(fs, target, name, [&](const std::string& candidate) {
@@ -152,8 +151,8 @@ bool CommitTemporary(FileService& fs, int fd, std::string& name, const std::stri
     const std::string self = DescriptorPath(fd);
     // Named under a temporary name first: a link cannot replace an existing target.
     if (!WithFreshName(fs, target, name, [&](const std::string& candidate) {
-          return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(),
-                        AT_SYMLINK_FOLLOW) == 0;
+          return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) ==
+                 0;
         }))
       return false;
   }

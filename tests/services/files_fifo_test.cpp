@@ -108,8 +108,9 @@ TEST_F(FifoTest, SettingsPicturesStreamsAndTheLogReturn) {
   gfx::Graphics g;
   g.openFile = [&](std::string_view n, const char* mode) { return OpenForRuntime(fs, n, mode); };
   EXPECT_EQ(Returns<int32_t>("picture", [&] { return gfx::LoadPicture(g, vm.m, "pic.bmp"); }), 0);
-  EXPECT_EQ(Returns<std::FILE*>("runtime write", [&] { return OpenForRuntime(fs, "pic.bmp", "wb"); }),
-            nullptr);
+  EXPECT_EQ(
+      Returns<std::FILE*>("runtime write", [&] { return OpenForRuntime(fs, "pic.bmp", "wb"); }),
+      nullptr);
   EXPECT_EQ(Returns<int32_t>("stream", [&] { return StreamOpen(fs, "lib.dat", "rb"); }), 0);
   EXPECT_EQ(Returns<int32_t>("stream write", [&] { return StreamOpen(fs, "lib.dat", "wb"); }), 0);
   Returns<bool>("debug log", [&] {

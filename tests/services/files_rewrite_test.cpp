@@ -93,8 +93,8 @@ TEST_F(RewriteTest, AKillBeforeTheCloseLeavesThePreviousContent) {
       EXPECT_EQ(Read(fd, 8000), before);
       Close(fd);
       SweepTemporaries(vm.files());
-      EXPECT_EQ(Names(dirs.user), installed ? std::set<std::string>{}
-                                            : std::set<std::string>{"save.dat"});
+      EXPECT_EQ(Names(dirs.user),
+                installed ? std::set<std::string>{} : std::set<std::string>{"save.dat"});
     }
   }
 }
@@ -199,9 +199,9 @@ TEST_F(RewriteTest, TheSweepRemovesOnlyFilesOfWritersThatAreGone) {
   const struct timeval longAgo[2] = {{1000, 0}, {1000, 0}};
   utimes(User(".orvo-" + self + "-8.tmp").c_str(), longAgo);
   // Names of other shapes are the game's own.
-  const std::vector<std::string> others = {".orvo-" + dead + "-1.tmp.bak", "orvo-" + dead + "-1.tmp",
-                                           ".orvo-" + dead + ".tmp", ".orvo--1-2.tmp",
-                                           ".orvo-x-1.tmp"};
+  const std::vector<std::string> others = {".orvo-" + dead + "-1.tmp.bak",
+                                           "orvo-" + dead + "-1.tmp", ".orvo-" + dead + ".tmp",
+                                           ".orvo--1-2.tmp", ".orvo-x-1.tmp"};
   for (const std::string& name : others) plant(User(name));
   std::filesystem::create_directories(User(".orvo-" + dead + "-9.tmp"));
   // Links lead out of the data folder and are not followed.
@@ -209,11 +209,11 @@ TEST_F(RewriteTest, TheSweepRemovesOnlyFilesOfWritersThatAreGone) {
   ASSERT_EQ(symlink((dirs.root.path() + "outside").c_str(), User("linked").c_str()), 0);
 
   SweepTemporaries(vm.files());
-  EXPECT_EQ(Names(dirs.user),
-            (std::set<std::string>{".orvo-" + self + "-7.tmp", ".orvo-" + dead + "-1.tmp.bak",
-                                   "orvo-" + dead + "-1.tmp", ".orvo-" + dead + ".tmp",
-                                   ".orvo--1-2.tmp", ".orvo-x-1.tmp",
-                                   ".orvo-" + dead + "-9.tmp", "saves", "linked"}));
+  EXPECT_EQ(
+      Names(dirs.user),
+      (std::set<std::string>{".orvo-" + self + "-7.tmp", ".orvo-" + dead + "-1.tmp.bak",
+                             "orvo-" + dead + "-1.tmp", ".orvo-" + dead + ".tmp", ".orvo--1-2.tmp",
+                             ".orvo-x-1.tmp", ".orvo-" + dead + "-9.tmp", "saves", "linked"}));
   EXPECT_TRUE(Names(User("saves/deep")).empty());
   EXPECT_TRUE(PathExists(dirs.root.path() + "outside/.orvo-" + dead + "-5.tmp"));
 }
