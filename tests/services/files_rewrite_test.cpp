@@ -144,20 +144,6 @@ TEST_F(RewriteTest, AShortWriteKeepsThePreviousContent) {
   EXPECT_EQ(Names(dirs.user), std::set<std::string>{"save.dat"});
 }
 
-TEST_F(RewriteTest, RewritesLeftOpenAreKeptWhenTheRuntimeEndsInOrder) {
-  WriteBytes(User("a.dat"), "old a");
-  WriteBytes(User("b.dat"), "old b");
-  const uint32_t a = Open("a.dat", kRewrite);
-  Write(a, "new a");
-  const int32_t stream = StreamOpen(vm.files(), "b.dat", "wb");
-  ASSERT_GT(stream, 0);
-  StreamWrite(vm.files(), "new b", 1, 5, stream);
-  CloseAllFiles(vm.files());
-  EXPECT_EQ(ReadBytes(User("a.dat")), "new a");
-  EXPECT_EQ(ReadBytes(User("b.dat")), "new b");
-  EXPECT_EQ(Write(a, "more"), kFail) << "the descriptor is closed";
-}
-
 // A link keeps pointing at the file it names; the file is rewritten where it is.
 TEST_F(RewriteTest, ALinkedFileIsRewrittenInPlace) {
   WriteBytes(User("real.dat"), "old");
@@ -172,18 +158,6 @@ TEST_F(RewriteTest, ALinkedFileIsRewrittenInPlace) {
 }
 
 // --- Temporary files ---------------------------------------------------------------------
-
-TEST_F(RewriteTest, AKilledSaveLeavesNoNameBehindAfterStartUp) {
-  WriteBytes(User("opts.ini"), "[0x00000000=A]\r\n");
-  KillAfter([&] {
-    OpenFileState file;
-    if (!BeginReplace(vm.files(), "opts.ini", file)) _exit(3);
-    ReplaceWrite(file, "[0x", 3);
-  });
-  SweepTemporaries(vm.files());
-  EXPECT_EQ(Names(dirs.user), std::set<std::string>{"opts.ini"});
-  EXPECT_EQ(ReadBytes(User("opts.ini")), "[0x00000000=A]\r\n");
-}
 
 // The sweep decides by the writer's process: gone, or a later process with its number.
 TEST_F(RewriteTest, TheSweepRemovesOnlyFilesOfWritersThatAreGone) {
