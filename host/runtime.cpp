@@ -45,6 +45,7 @@ bool Runtime::StartUp() {
                             ? DataFolderFor(state_.folders.program, platform_.DocumentsFolder())
                             : options_.dataFolder;
   files_.folders = state_.folders;
+  services::SweepTemporaries(files_);
   graphics_.openFile = [this](std::string_view name, const char* mode) {
     return services::OpenForRuntime(files_, name, mode);
   };
@@ -82,7 +83,7 @@ bool Runtime::StartUp() {
   // Music files are looked up in the installation, names matched without regard to case.
   sound_.Open(platform_, [this](std::string_view name) {
     std::string path;
-    return services::ResolvePath(files_, name, false, path) ? path : std::string();
+    return services::ResolveInstalledFile(files_, name, path) ? path : std::string();
   });
 
   DeliverDirect(EVT_WINDOW);
@@ -165,6 +166,7 @@ void Runtime::Finish() {
     options_.dumpFile.clear();
   }
   crash::UninstallFor(machine_);
+  services::CloseAllFiles(files_);
   sound_.Close();
   gfx::TextShutdown(text_);
   gfx::DeleteScreen(graphics_);

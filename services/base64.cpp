@@ -35,7 +35,7 @@ std::string Base64(const uint8_t* buffer, size_t count) {
   return out;
 }
 
-int32_t WriteBase64(const OpenFileState& f, const uint8_t* buffer, uint32_t count) {
+int32_t WriteBase64(OpenFileState& f, const uint8_t* buffer, uint32_t count) {
   int64_t total = 0;
   for (size_t at = 0; at < count; at += kChunk) {
     size_t take = count - at < kChunk ? count - at : kChunk;

@@ -49,12 +49,12 @@ bool IsTextMode(uint32_t flags) {
   return (flags & OPEN_TEXT) != 0 || (flags & OPEN_BINARY) == 0;
 }
 
-// The private copy of an installed file: written beside the target under a temporary
-// name and renamed into place, so an interrupted copy never hides the installed file
-// behind a partial one. The copy keeps the installed file's modification time.
+// The private copy of an installed file: written beside the target and renamed into
+// place once on disk, so an interrupted copy never hides the installed file behind a
+// partial one. The copy keeps the installed file's modification time.
 void CopyInstalled(FileService& fs, int source, const std::string& target) {
   std::string temporary;
-  int fd = CreateTemporary(fs, target, temporary);
+  int fd = CreateTemporary(fs, target, O_WRONLY, temporary);
   if (fd < 0) return;
   bool ok = true;
   std::vector<uint8_t> buffer(65536);
@@ -72,8 +72,27 @@ void CopyInstalled(FileService& fs, int source, const std::string& target) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(fd, times);
   }
-  if (close(fd) != 0) ok = false;
-  if (!ok || rename(temporary.c_str(), target.c_str()) != 0) unlink(temporary.c_str());
+  if (ok) ok = CommitTemporary(fs, fd, temporary, target);
+  close(fd);
+  if (!ok && !temporary.empty()) unlink(temporary.c_str());
+}
+
+// The replacement of target opened into out, with the permissions of the file it
+// replaces (replaced, when there is one).
+bool StartReplacement(FileService& fs, const std::string& target, int openFlags,
+                      const struct stat* replaced, OpenFileState& out) {
+  out.fd = CreateTemporary(fs, target, openFlags, out.replacement.temporary);
+  if (out.fd < 0) return false;
+  out.replacement.target = target;
+  if (replaced) fchmod(out.fd, replaced->st_mode & 07777);
+  return true;
+}
+
+// Truncation rewrites the file through a replacement, except for a file that is a link or
+// has other names: rewritten in place, as before, so every name keeps seeing it.
+bool RewritesThroughReplacement(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_nlink == 1);
 }
 
 }  // namespace
@@ -85,14 +104,22 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 int OpenPath(const std::string& path, int flags) {
-  int fd = open(path.c_str(), flags | O_CLOEXEC, CREATE_MODE);
+  // Without O_NONBLOCK the open of a FIFO waits for a process at its other end.
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, CREATE_MODE);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return -1;
   }
+  // Regular files ignore the flag; it is dropped so the descriptor is an ordinary one.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
@@ -133,55 +160,80 @@ void MakeParents(const std::string& path) {
     mkdir(path.substr(0, *it).c_str(), 0777);
 }
 
-int CreateTemporary(FileService& fs, const std::string& target, std::string& name) {
-  const std::string folder(ParentOf(target));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char leaf[64];
-    std::snprintf(leaf, sizeof leaf, ".orvo-%ld-%lu.tmp", static_cast<long>(getpid()),
-                  static_cast<unsigned long>(fs.temporaryCount++));
-    name = folder + leaf;
-    int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, CREATE_MODE);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
 // --- Overlay operations -------------------------------------------------------------------
 
 bool ResolvePath(const FileService& fs, std::string_view name, bool dataFolder, std::string& out) {
   return ResolvePath(name, dataFolder ? fs.folders.data : fs.folders.program, out);
 }
 
-int OpenFile(FileService& fs, std::string_view name, uint32_t flags, bool* text) {
+bool OpenFile(FileService& fs, std::string_view name, uint32_t flags, OpenFileState& out) {
+  out = OpenFileState{};
   int posix = 0;
-  if (!PosixFlags(flags, posix)) return -1;
-  if (text) *text = IsTextMode(flags);
+  if (!PosixFlags(flags, posix)) return false;
+  out.text = IsTextMode(flags);
   std::string path;
   if (flags == OPEN_BINARY) {
     if (ResolvePath(fs, name, true, path) && Exists(path)) {
-      int fd = OpenPath(path, O_RDONLY);
-      if (fd >= 0) return fd;
+      out.fd = OpenPath(path, O_RDONLY);
+      if (out.fd >= 0) return true;
     }
-    if (!ResolvePath(fs, name, false, path)) return -1;
-    return OpenPath(path, O_RDONLY);
+    if (!ResolvePath(fs, name, false, path)) return false;
+    out.fd = OpenPath(path, O_RDONLY);
+    return out.fd >= 0;
   }
-  if (!ResolvePath(fs, name, true, path)) return -1;
-  int probe = OpenPath(path, O_RDONLY);
-  if (probe >= 0) {
-    close(probe);
-  } else {
-    MakeParents(path);
-    std::string installed;
-    if (ResolvePath(fs, name, false, installed)) {
-      int source = OpenPath(installed, O_RDONLY);
-      if (source >= 0) {
-        CopyInstalled(fs, source, path);
-        close(source);
-      }
+  if (!ResolvePath(fs, name, true, path)) return false;
+  struct stat st;
+  const bool present = stat(path.c_str(), &st) == 0;
+  // Something there that is no file (a folder, a FIFO) is not opened, nor hidden by a copy.
+  if (present && !S_ISREG(st.st_mode)) return false;
+  std::string installed;
+  const bool installedOnly =
+      !present && ResolvePath(fs, name, false, installed) && IsRegularFile(installed);
+  if (!present) MakeParents(path);
+  if ((flags & OPEN_TRUNCATE) && !(flags & OPEN_EXCLUSIVE) && (present || installedOnly) &&
+      RewritesThroughReplacement(path)) {
+    // The previous content stays until the new one is complete. The file itself is
+    // opened once without truncation, so what would refuse the open still refuses it.
+    if (present) {
+      const int probe = OpenPath(path, posix & ~(O_TRUNC | O_CREAT));
+      if (probe < 0) return false;
+      close(probe);
+    }
+    if (StartReplacement(fs, path, posix & (O_ACCMODE | O_APPEND), present ? &st : nullptr, out))
+      return true;
+    // A folder where no new file can be made: the file is rewritten in place, as before.
+  }
+  if (installedOnly) {
+    int source = OpenPath(installed, O_RDONLY);
+    if (source >= 0) {
+      CopyInstalled(fs, source, path);
+      close(source);
     }
   }
-  return OpenPath(path, posix);
+  out.fd = OpenPath(path, posix);
+  return out.fd >= 0;
+}
+
+bool CloseFile(FileService& fs, OpenFileState& f) {
+  if (f.fd < 0) return false;
+  Replacement& r = f.replacement;
+  bool ok = true;
+  if (!r.target.empty()) ok = !r.failed && CommitTemporary(fs, f.fd, r.temporary, r.target);
+  if (close(f.fd) != 0) ok = false;
+  if (!r.temporary.empty()) unlink(r.temporary.c_str());
+  f = OpenFileState{};
+  return ok;
+}
+
+void CloseAllFiles(FileService& fs) {
+  for (auto& [number, f] : fs.descriptors) CloseFile(fs, f);
+  fs.descriptors.clear();
+  for (OpenFileState& slot : fs.streams)
+    if (slot.fd >= 0) CloseFile(fs, slot);
+}
+
+bool ResolveInstalledFile(const FileService& fs, std::string_view name, std::string& out) {
+  return ResolvePath(fs, name, false, out) && IsRegularFile(out);
 }
 
 int32_t FileSize(FileService& fs, std::string_view name) {
@@ -284,7 +336,9 @@ int32_t ReadFile(const OpenFileState& f, uint8_t* buffer, uint32_t count) {
   return static_cast<int32_t>(out);
 }
 
-int32_t WriteFile(const OpenFileState& f, const uint8_t* buffer, uint32_t count) {
+namespace {
+
+int32_t WriteBytes(const OpenFileState& f, const uint8_t* buffer, uint32_t count) {
   if (count > INT32_MAX) return -1;
   if (!f.text) {
     size_t written = 0;
@@ -320,6 +374,15 @@ int32_t WriteFile(const OpenFileState& f, const uint8_t* buffer, uint32_t count)
   return static_cast<int32_t>(consumed);
 }
 
+}  // namespace
+
+int32_t WriteFile(OpenFileState& f, const uint8_t* buffer, uint32_t count) {
+  const int32_t written = WriteBytes(f, buffer, count);
+  // The program may not notice, so its rewrite must not be taken for complete.
+  if (written != static_cast<int32_t>(count)) f.replacement.failed = true;
+  return written;
+}
+
 int32_t SeekFile(const OpenFileState& f, int32_t offset, int32_t whence) {
   if (whence < SEEK_SET || whence > SEEK_END) return -1;
   off_t before = lseek(f.fd, 0, SEEK_CUR);
@@ -341,73 +404,68 @@ int32_t EndOfFile(const OpenFileState& f) {
 
 // --- Replacement and runtime streams --------------------------------------------------
 
-bool BeginReplace(FileService& fs, std::string_view name, Replacement& r) {
-  r = Replacement{};
-  if (!ResolvePath(fs, name, true, r.target)) return false;
-  MakeParents(r.target);
-  r.fd = CreateTemporary(fs, r.target, r.temporary);
-  if (r.fd < 0) return false;
+bool BeginReplace(FileService& fs, std::string_view name, OpenFileState& f) {
+  f = OpenFileState{};
+  std::string target;
+  if (!ResolvePath(fs, name, true, target)) return false;
   struct stat st;
-  if (stat(r.target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) fchmod(r.fd, st.st_mode & 07777);
-  return true;
+  const bool present = stat(target.c_str(), &st) == 0;
+  if (present && !S_ISREG(st.st_mode)) return false;
+  MakeParents(target);
+  return StartReplacement(fs, target, O_RDWR, present ? &st : nullptr, f);
 }
 
-bool ReplaceWrite(Replacement& r, const void* data, size_t length) {
-  if (r.fd < 0 || !WriteAll(r.fd, static_cast<const uint8_t*>(data), length)) r.failed = true;
-  return !r.failed;
-}
-
-bool FinishReplace(Replacement& r, bool keep) {
-  if (r.fd < 0) return false;
-  bool ok = keep && !r.failed;
-  // The data must be on disk before the name points at it, or a crash right after the
-  // rename could leave an empty file where the old one was.
-  if (ok && fsync(r.fd) != 0) ok = false;
-  if (close(r.fd) != 0) ok = false;
-  r.fd = -1;
-  if (ok && rename(r.temporary.c_str(), r.target.c_str()) != 0) ok = false;
-  if (!ok) unlink(r.temporary.c_str());
-  return ok;
+bool ReplaceWrite(OpenFileState& f, const void* data, size_t length) {
+  if (f.fd < 0 || !WriteAll(f.fd, static_cast<const uint8_t*>(data), length))
+    f.replacement.failed = true;
+  return !f.replacement.failed;
 }
 
 namespace {
 
+// A runtime stream over a replacement: the file service it commits through and the file.
+struct ReplacementCookie {
+  FileService* fs;
+  OpenFileState file;
+};
+
 ssize_t CookieRead(void* cookie, char* buffer, size_t size) {
-  auto* r = static_cast<Replacement*>(cookie);
-  return ReadAll(r->fd, reinterpret_cast<uint8_t*>(buffer), size);
+  auto* c = static_cast<ReplacementCookie*>(cookie);
+  return ReadAll(c->file.fd, reinterpret_cast<uint8_t*>(buffer), size);
 }
 
 ssize_t CookieWrite(void* cookie, const char* buffer, size_t size) {
-  auto* r = static_cast<Replacement*>(cookie);
-  return ReplaceWrite(*r, buffer, size) ? static_cast<ssize_t>(size) : 0;
+  auto* c = static_cast<ReplacementCookie*>(cookie);
+  return ReplaceWrite(c->file, buffer, size) ? static_cast<ssize_t>(size) : 0;
 }
 
 int CookieSeek(void* cookie, off64_t* offset, int whence) {
-  auto* r = static_cast<Replacement*>(cookie);
-  off_t at = lseek(r->fd, *offset, whence);
+  auto* c = static_cast<ReplacementCookie*>(cookie);
+  off_t at = lseek(c->file.fd, *offset, whence);
   if (at < 0) return -1;
   *offset = at;
   return 0;
 }
 
 int CookieClose(void* cookie) {
-  auto* r = static_cast<Replacement*>(cookie);
-  bool ok = FinishReplace(*r, true);
-  delete r;
+  auto* c = static_cast<ReplacementCookie*>(cookie);
+  bool ok = CloseFile(*c->fs, c->file);
+  delete c;
   return ok ? 0 : -1;
 }
 
 std::FILE* ReplacementStream(FileService& fs, std::string_view name, const char* mode) {
-  auto* r = new Replacement;
-  if (!BeginReplace(fs, name, *r)) {
-    delete r;
+  auto* c = new ReplacementCookie{&fs, {}};
+  if (!BeginReplace(fs, name, c->file)) {
+    delete c;
     return nullptr;
   }
   cookie_io_functions_t io{CookieRead, CookieWrite, CookieSeek, CookieClose};
-  std::FILE* f = fopencookie(r, mode, io);
+  std::FILE* f = fopencookie(c, mode, io);
   if (!f) {
-    FinishReplace(*r, false);
-    delete r;
+    c->file.replacement.failed = true;
+    CloseFile(fs, c->file);
+    delete c;
   }
   return f;
 }
@@ -434,20 +492,19 @@ std::FILE* OpenForRuntime(FileService& fs, std::string_view name, const char* mo
     default:
       return nullptr;
   }
-  int fd = OpenFile(fs, name, flags);
-  if (fd < 0) return nullptr;
-  std::FILE* f = fdopen(fd, fdMode);
-  if (!f) close(fd);
+  // Neither mode truncates, so the file is an ordinary one that fclose closes.
+  OpenFileState file;
+  if (!OpenFile(fs, name, flags, file)) return nullptr;
+  std::FILE* f = fdopen(file.fd, fdMode);
+  if (!f) CloseFile(fs, file);
   return f;
 }
 
 void AppendDebugLog(FileService& fs, std::string_view text) {
-  std::string path;
-  if (!ResolvePath(fs, "debug.log", true, path)) return;
-  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, CREATE_MODE);
-  if (fd < 0) return;
-  WriteAll(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  close(fd);
+  OpenFileState log;
+  if (!OpenFile(fs, "debug.log", OPEN_BINARY | OPEN_WRITE | OPEN_APPEND | OPEN_CREATE, log)) return;
+  WriteAll(log.fd, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  CloseFile(fs, log);
 }
 
 }  // namespace orvo::services

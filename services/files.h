@@ -71,10 +71,20 @@ inline constexpr size_t LIST_NAME_FIELD = 260;
 
 inline constexpr int STREAM_SLOTS = 8;
 
-// An open file: the POSIX descriptor and whether it translates line ends.
+// A new file that takes the place of a target only when it is closed complete: what a
+// crash, a kill or a full disk interrupts leaves the previous content whole.
+struct Replacement {
+  std::string target;     // the path it replaces; empty for an ordinary open
+  std::string temporary;  // its own name while it has one; empty while it has none
+  bool failed = false;    // a write fell short: closing keeps the previous content
+};
+
+// An open file: the POSIX descriptor, whether it translates line ends, and what it is to
+// replace when closed.
 struct OpenFileState {
   int fd = -1;
   bool text = false;
+  Replacement replacement;
 };
 
 struct ListEntry {
@@ -101,10 +111,25 @@ struct FileService {
 // The path of a relative name in one folder (case-insensitive lookup, ".." refused).
 bool ResolvePath(const FileService& fs, std::string_view name, bool dataFolder, std::string& out);
 
-// Opens a name with the program's flags under the overlay rules; a POSIX descriptor that
-// the caller owns, or -1. Folders are never opened. text reports whether the flags ask
-// for line-end translation.
-int OpenFile(FileService& fs, std::string_view name, uint32_t flags, bool* text = nullptr);
+// Opens a name with the program's flags under the overlay rules into out, which the
+// caller then owns and closes with CloseFile; false when it cannot be opened. Only
+// regular files open. Truncating an existing file (one found in either folder) writes a
+// replacement instead, which takes the name at CloseFile; until then other opens of the
+// name see the previous file.
+bool OpenFile(FileService& fs, std::string_view name, uint32_t flags, OpenFileState& out);
+// Closes f; a replacement first takes its target's name unless one of its writes fell
+// short. False when that could not be done (the target is then as it was) or the close
+// failed.
+bool CloseFile(FileService& fs, OpenFileState& f);
+// Closes every descriptor the program holds and every stream, as the runtime ends in
+// order, so the program's unclosed rewrites are kept as its closes would keep them.
+void CloseAllFiles(FileService& fs);
+// A path for the runtime's own readers of installed files: true only for a name that
+// resolves to a regular file, so nothing it opens there can block.
+bool ResolveInstalledFile(const FileService& fs, std::string_view name, std::string& out);
+// Removes the temporary files that writers which died before finishing left in the data
+// folder; files of writers still running are kept. Run at start-up.
+void SweepTemporaries(const FileService& fs);
 
 // Size in bytes of the first copy found (data folder first), or -1; a folder is -1.
 int32_t FileSize(FileService& fs, std::string_view name);
@@ -127,13 +152,14 @@ void ListClose(FileService& fs);
 // --- Descriptor calls (on a descriptor the caller holds) --------------------------------
 
 int32_t ReadFile(const OpenFileState& f, uint8_t* buffer, uint32_t count);
-int32_t WriteFile(const OpenFileState& f, const uint8_t* buffer, uint32_t count);
+// A short write marks a replacement failed.
+int32_t WriteFile(OpenFileState& f, const uint8_t* buffer, uint32_t count);
 int32_t SeekFile(const OpenFileState& f, int32_t offset, int32_t whence);
 int32_t EndOfFile(const OpenFileState& f);
 
 // Base64 (RFC 4648, with padding, no line breaks) of count bytes written to f; the bytes
 // the writes reported, or -1 when the first write failed.
-int32_t WriteBase64(const OpenFileState& f, const uint8_t* buffer, uint32_t count);
+int32_t WriteBase64(OpenFileState& f, const uint8_t* buffer, uint32_t count);
 std::string Base64(const uint8_t* buffer, size_t count);
 
 // --- Runtime helpers --------------------------------------------------------------------
@@ -145,22 +171,15 @@ std::string Base64(const uint8_t* buffer, size_t count);
 // reports the failure), so a failed save never destroys the previous content.
 std::FILE* OpenForRuntime(FileService& fs, std::string_view name, const char* mode);
 
-// Appends raw bytes to "debug.log" in the data folder.
+// Appends raw bytes to "debug.log", opened as the program's own files are: a log shipped
+// in the installation is copied to the data folder before the first line is added.
 void AppendDebugLog(FileService& fs, std::string_view text);
 
-// A whole-file replacement in the data folder: write to fd, then finish.
-struct Replacement {
-  int fd = -1;
-  std::string temporary;
-  std::string target;
-  bool failed = false;
-};
-bool BeginReplace(FileService& fs, std::string_view name, Replacement& r);
+// A whole-file replacement in the data folder, whatever the name holds now: write to
+// f.fd, then CloseFile (or mark it failed first to keep the target as it was).
+bool BeginReplace(FileService& fs, std::string_view name, OpenFileState& f);
 // Writes all bytes; a short write marks the replacement failed.
-bool ReplaceWrite(Replacement& r, const void* data, size_t length);
-// keep = false, or any earlier failure: the temporary file is removed and the target is
-// untouched. Returns true when the target now holds the new content.
-bool FinishReplace(Replacement& r, bool keep);
+bool ReplaceWrite(OpenFileState& f, const void* data, size_t length);
 
 // --- Library file streams ---------------------------------------------------------------
 

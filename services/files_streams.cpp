@@ -25,12 +25,7 @@ OpenFileState* Slot(FileService& fs, int32_t handle) {
 }
 
 bool OpenInto(FileService& fs, OpenFileState& slot, std::string_view name, std::string_view mode) {
-  bool text = false;
-  int fd = OpenFile(fs, name, StreamFlags(mode), &text);
-  if (fd < 0) return false;
-  slot.fd = fd;
-  slot.text = text;
-  return true;
+  return OpenFile(fs, name, StreamFlags(mode), slot);
 }
 
 // Bytes moved by size × count in pieces a single descriptor call can take.
@@ -64,8 +59,7 @@ int32_t StreamReopen(FileService& fs, std::string_view name, std::string_view mo
                      int32_t handle) {
   OpenFileState* slot = Slot(fs, handle);
   if (!slot) return 0;
-  close(slot->fd);
-  *slot = OpenFileState{};
+  CloseFile(fs, *slot);
   // A failed open leaves the slot free; the handle no longer names a stream.
   return OpenInto(fs, *slot, name, mode) ? handle : 0;
 }
@@ -102,9 +96,8 @@ int32_t StreamEnd(FileService& fs, int32_t handle) {
 int32_t StreamClose(FileService& fs, int32_t handle) {
   OpenFileState* slot = Slot(fs, handle);
   if (!slot) return -1;
-  close(slot->fd);
-  *slot = OpenFileState{};
-  return 0;
+  // A rewrite that could not take its name is a failed close.
+  return CloseFile(fs, *slot) ? 0 : -1;
 }
 
 int32_t StreamFlush(FileService& fs, int32_t handle) {

@@ -1,7 +1,6 @@
 // sys group 0: the program's file and folder requests.
-#include <unistd.h>
-
 #include <cstring>
+#include <utility>
 
 #include "services/files.h"
 #include "services/request.h"
@@ -16,7 +15,7 @@ constexpr uint32_t kFailure = 0xFFFFFFFF;
 // Argument words of each row.
 constexpr uint32_t kArgCount[16] = {2, 1, 3, 3, 3, 1, 1, 1, 1, 1, 1, 4, 3, 0, 3, 2};
 
-const OpenFileState* Descriptor(const FileService& fs, uint32_t word) {
+OpenFileState* Descriptor(FileService& fs, uint32_t word) {
   auto it = fs.descriptors.find(static_cast<int32_t>(word));
   return it == fs.descriptors.end() ? nullptr : &it->second;
 }
@@ -41,7 +40,7 @@ bool StoreEntry(vm::Machine& m, const ListEntry& e, uint32_t nameAddress, uint32
 // Rows 2, 3 and 14: a descriptor, a buffer and a count.
 template <typename Call>
 void BufferRow(FileService& fs, vm::Machine& m, const uint32_t* a, Call call) {
-  const OpenFileState* f = Descriptor(fs, a[0]);
+  OpenFileState* f = Descriptor(fs, a[0]);
   if (!f || a[2] > INT32_MAX) {
     vm::SetResult(m, kFailure);
     return;
@@ -64,10 +63,14 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
   switch (row) {
     case SYS_FOPEN: {
       if (!RequestString(m, a[0], name)) return;
-      bool text = false;
-      int fd = OpenFile(fs, name, a[1], &text);
-      if (fd >= 0) fs.descriptors[fd] = OpenFileState{fd, text};
-      vm::SetResult(m, static_cast<uint32_t>(fd));
+      OpenFileState f;
+      if (!OpenFile(fs, name, a[1], f)) {
+        vm::SetResult(m, kFailure);
+        return;
+      }
+      const int32_t number = f.fd;
+      fs.descriptors[number] = std::move(f);
+      vm::SetResult(m, static_cast<uint32_t>(number));
       return;
     }
     case SYS_FEOF: {
@@ -81,7 +84,7 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
       return;
     case SYS_FWRITE:
       BufferRow(fs, m, a,
-                [](const OpenFileState& f, uint8_t* b, uint32_t n) { return WriteFile(f, b, n); });
+                [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteFile(f, b, n); });
       return;
     case SYS_FSEEK: {
       const OpenFileState* f = Descriptor(fs, a[0]);
@@ -101,7 +104,7 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
     case SYS_FCLOSE: {
       auto it = fs.descriptors.find(static_cast<int32_t>(a[0]));
       if (it == fs.descriptors.end()) return;
-      close(it->second.fd);
+      CloseFile(fs, it->second);
       fs.descriptors.erase(it);
       return;
     }
@@ -137,9 +140,8 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
       ListClose(fs);
       return;
     case SYS_FBASE64:
-      BufferRow(fs, m, a, [](const OpenFileState& f, uint8_t* b, uint32_t n) {
-        return WriteBase64(f, b, n);
-      });
+      BufferRow(fs, m, a,
+                [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteBase64(f, b, n); });
       return;
     case SYS_FRENAME:
       if (RequestString(m, a[0], name) && RequestString(m, a[1], other))

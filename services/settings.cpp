@@ -306,28 +306,28 @@ std::string SettingsFileImage(SettingsStore& s) {
 
 bool LoadSettings(SettingsStore& s, FileService& fs, std::string_view name) {
   std::string bytes;
-  int fd = OpenFile(fs, name, OPEN_BINARY);
-  if (fd >= 0) {
+  OpenFileState file;
+  if (OpenFile(fs, name, OPEN_BINARY, file)) {
     struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(kShortestFile) &&
+    if (fstat(file.fd, &st) == 0 && st.st_size > static_cast<off_t>(kShortestFile) &&
         st.st_size < static_cast<off_t>(kLargestStore)) {
       bytes.resize(static_cast<size_t>(st.st_size));
-      ssize_t n = ReadAll(fd, reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
+      ssize_t n = ReadAll(file.fd, reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
       bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
     }
-    close(fd);
+    CloseFile(fs, file);
   }
   return LoadSettingsBytes(s, bytes);
 }
 
 bool SaveSettings(SettingsStore& s, FileService& fs, std::string_view name) {
   if (!s.buffer) return false;
-  Replacement r;
-  if (!BeginReplace(fs, name, r)) return false;
+  OpenFileState file;
+  if (!BeginReplace(fs, name, file)) return false;
   // A short write fails the save, and the previous file is then kept as it was.
   const std::string image = SettingsFileImage(s);
-  ReplaceWrite(r, image.data(), image.size());
-  return FinishReplace(r, true);
+  ReplaceWrite(file, image.data(), image.size());
+  return CloseFile(fs, file);
 }
 
 namespace {

@@ -50,6 +50,28 @@ Image RecorderImage(uint32_t* illegalAt = nullptr) {
   return image;
 }
 
+// An image that on its first event opens "save.dat" with truncation, writes "new save" and
+// ends itself without closing the file.
+Image RewriterImage() {
+  Image image;
+  const uint32_t openRequest = 0x400, writeRequest = 0x410, name = 0x430, text = 0x440;
+  image.Code(Sfvr(0, 0), Two(OP2_MOV, D, 17, 1, 12), Two(OP2_CMP, D, 22, 1, 0), 1);
+  const uint32_t skip = image.Code(Lj(1, 0));
+  image.Code(Two(OP2_MOV, D, 22, 15, 0), openRequest, SYS, Two(OP2_MOV, D, 25, 14, 0),
+             writeRequest + 4, Two(OP2_MOV, D, 22, 15, 0), writeRequest, SYS, TERM);
+  image.Patch(skip, Lj(1, image.Here()));
+  image.Code(Efr(0));
+  image.bytes.resize(openRequest, 0);
+  image.Code(0, name, 0x8302);  // binary, create, truncate, read-write
+  image.bytes.resize(writeRequest, 0);
+  image.Code(3, 0, text, 8);
+  image.bytes.resize(name, 0);
+  image.Text("save.dat");
+  image.bytes.resize(text, 0);
+  image.Text("new save");
+  return image;
+}
+
 struct Result {
   int exitCode = -1;
   std::string out;
@@ -156,6 +178,47 @@ TEST_F(Headless, DebugLogIsWrittenInTheDataFolder) {
   log << in.rdbuf();
   EXPECT_EQ(log.str(), "line one\nline one\n");
   EXPECT_FALSE(fs::exists(dir / "game" / "debug.log"));
+}
+
+// A log shipped with the game is the start of the user's log, as for any file written.
+TEST_F(Headless, DebugLinesFollowAShippedLog) {
+  WriteImage(RecorderImage(), dir / "game");
+  std::ofstream(dir / "game" / "debug.log", std::ios::binary) << "shipped header\n";
+  Run("21\n");
+  std::ifstream in(dir / "data" / "debug.log", std::ios::binary);
+  std::stringstream log;
+  log << in.rdbuf();
+  EXPECT_EQ(log.str(), "shipped header\nline one\n");
+}
+
+TEST_F(Headless, StartUpRemovesTemporaryFilesOfWritersThatAreGone) {
+  WriteImage(RecorderImage(), dir / "game");
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const fs::path stale = dir / "data" / "saves" / (".orvo-" + std::to_string(gone) + "-4.tmp");
+  const fs::path live = dir / "data" / (".orvo-" + std::to_string(getpid()) + "-0.tmp");
+  fs::create_directories(stale.parent_path());
+  std::ofstream(stale) << "partial";
+  std::ofstream(live) << "partial";
+  Run("");
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(live));
+}
+
+// What the program rewrote and never closed is kept when the runtime ends in order.
+TEST_F(Headless, ARewriteLeftOpenIsKeptAtTheEnd) {
+  WriteImage(RewriterImage(), dir / "game");
+  std::ofstream(dir / "data" / "save.dat") << "the previous save";
+  Result r = Run("");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  std::ifstream in(dir / "data" / "save.dat", std::ios::binary);
+  std::stringstream saved;
+  saved << in.rdbuf();
+  EXPECT_EQ(saved.str(), "new save");
+  for (const auto& e : fs::directory_iterator(dir / "data"))
+    EXPECT_NE(e.path().extension(), ".tmp") << e.path();
 }
 
 TEST_F(Headless, StartOptionAndTimerTicks) {
