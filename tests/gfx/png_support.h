@@ -21,10 +21,9 @@ struct RgbPicture {
   std::vector<uint8_t> rgb;
 };
 
-inline std::string SourceFolder() {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/') + 1);
-}
+// The stored reference pictures lie beside this file. The folder comes from the build,
+// since __FILE__ is relative when a compiler cache or -ffile-prefix-map rewrites it.
+inline std::string SourceFolder() { return ORVO_GFX_TEST_SOURCES "/"; }
 
 inline bool WritePng(const std::string& path, const RgbPicture& p) {
   spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
