@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace orvo::host {
@@ -32,6 +34,27 @@ std::string DataFolderFor(const std::string& programFolder, const std::string& d
     mkdir(folder.c_str(), 0777);
   }
   return folder;
+}
+
+std::string AbsoluteFolder(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::path path = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), error);
+  if (error) path = folder;
+  // The part that exists is resolved through the file system, the rest only by its text.
+  const fs::path resolved = fs::weakly_canonical(path, error);
+  std::string text = (error ? path.lexically_normal() : resolved).string();
+  while (!text.empty() && text.back() == '/') text.pop_back();
+  return text + '/';
+}
+
+bool CreateFolders(const std::string& folder, std::string& problem) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (!error && fs::is_directory(folder, error)) return true;
+  problem = error ? error.message() : std::make_error_code(std::errc::not_a_directory).message();
+  return false;
 }
 
 }  // namespace orvo::host

@@ -15,4 +15,14 @@ std::string ProgramFolderOf(const std::string& executablePath);
 // its own name (or the documents folder when it has none either).
 std::string DataFolderFor(const std::string& programFolder, const std::string& documents);
 
+// folder as an absolute path ending in exactly one '/': a relative one is taken from the
+// current folder, and links, "." and ".." are resolved as far as the folder exists. The
+// folders are fixed once at start-up, so nothing the program or a library does with the
+// current folder later can move them.
+std::string AbsoluteFolder(const std::string& folder);
+
+// Creates folder with every missing parent. False, with the system's reason in problem,
+// when it does not exist as a folder afterwards.
+bool CreateFolders(const std::string& folder, std::string& problem);
+
 }  // namespace orvo::host

@@ -5,24 +5,40 @@
 #include <sstream>
 #include <string>
 
+#include "host/folders.h"
 #include "host/runtime.h"
 #include "platform/headless/headless_platform.h"
 
 namespace {
 
+// What orvo-headless returns, for the scripts and CI jobs that run games with it. The
+// orvo-headless section of README.md lists the same codes.
+enum ExitStatus : int {
+  EXIT_ENDED = 0,          // the game ended: by itself, with the script or its window
+  EXIT_FATAL_ERROR = 1,    // the runtime could not go on: no loadable main.ove, no heap...
+  EXIT_USAGE = 2,          // the command line or the event script cannot be used
+  EXIT_PROGRAM_FAULT = 3,  // the game was stopped by a fault: bad address, illegal opcode...
+};
+
+ExitStatus StatusOf(orvo::host::RunOutcome outcome) {
+  switch (outcome) {
+    case orvo::host::RunOutcome::Ended:
+      return EXIT_ENDED;
+    case orvo::host::RunOutcome::FatalError:
+      return EXIT_FATAL_ERROR;
+    case orvo::host::RunOutcome::ProgramFault:
+      return EXIT_PROGRAM_FAULT;
+  }
+  return EXIT_FATAL_ERROR;
+}
+
 constexpr const char* kUsage =
     "usage: orvo-headless [--data DIR] [--events FILE] [--dump-memory FILE] [--screenshot FILE]\n"
     "                     [--desktop WxH] [--eh] GAMEDIR\n";
 
-std::string AsFolder(std::string path) {
-  if (path.empty()) path = ".";
-  if (path.back() != '/') path += '/';
-  return path;
-}
-
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "orvo-headless: %s\n%s", problem.c_str(), kUsage);
-  return 2;
+  return EXIT_USAGE;
 }
 
 bool ParseSize(const std::string& text, orvo::platform::Size& out) {
@@ -71,8 +87,7 @@ int main(int argc, char** argv) {
   if (gameDir.empty()) return Usage("no GAMEDIR given");
   // The game folder is the program folder, as if the runtime were linked into it. Without
   // --data the game keeps its files beside itself, as with no documents folder.
-  config.executablePath = AsFolder(gameDir) + "orvo";
-  if (!options.dataFolder.empty()) options.dataFolder = AsFolder(options.dataFolder);
+  config.executablePath = orvo::host::AbsoluteFolder(gameDir) + "orvo";
 
   if (!eventsFile.empty()) {
     std::ifstream in(eventsFile, std::ios::binary);
@@ -85,5 +100,6 @@ int main(int argc, char** argv) {
   }
   orvo::platform::HeadlessPlatform platform(std::move(config));
   orvo::host::Runtime runtime(platform, std::move(options));
-  return runtime.Run();
+  runtime.Run();
+  return StatusOf(runtime.Outcome());
 }

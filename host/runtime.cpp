@@ -4,6 +4,7 @@
 
 #include "host/crash_report.h"
 #include "host/folders.h"
+#include "host/image_file.h"
 #include "host/screenshot.h"
 #include "vm/interpreter.h"
 #include "vm/loader.h"
@@ -31,6 +32,11 @@ int Runtime::Run() {
   return exitCode_;
 }
 
+RunOutcome Runtime::Outcome() const {
+  if (exitCode_ != 0) return RunOutcome::FatalError;
+  return machine_.programFault ? RunOutcome::ProgramFault : RunOutcome::Ended;
+}
+
 void Runtime::Quit(int code) {
   if (over_) return;
   over_ = true;
@@ -38,21 +44,43 @@ void Runtime::Quit(int code) {
   platform_.PostQuit();
 }
 
-bool Runtime::StartUp() {
-  state_.folders.program = ProgramFolderOf(platform_.ExecutablePath());
-  if (!platform_.ClaimInstance(state_.folders.program)) return false;
-  state_.folders.data = options_.dataFolder.empty()
-                            ? DataFolderFor(state_.folders.program, platform_.DocumentsFolder())
-                            : options_.dataFolder;
+// Absolute like the program folder, and there to write in: the debug log and the
+// settings file are only ever written into it.
+void Runtime::SetUpDataFolder() {
+  state_.folders.data = AbsoluteFolder(
+      options_.dataFolder.empty() ? DataFolderFor(state_.folders.program, platform_.DocumentsFolder())
+                                  : options_.dataFolder);
   files_.folders = state_.folders;
+  std::string problem;
+  if (!CreateFolders(state_.folders.data, problem)) {
+    std::fprintf(stderr, "orvo: cannot create the data folder %s: %s\n",
+                 state_.folders.data.c_str(), problem.c_str());
+  }
   services::SweepTemporaries(files_);
+}
+
+// The installed image is read unless the user's folder holds its own copy.
+bool Runtime::LoadProgram() {
+  ImageFile image = OpenImageFile(files_);
+  std::string unshown;
+  if (vm::LoadImage(machine_, image.file, &unshown)) return true;
+  // The loader shows a message for every failure but one; that one still deserves a word.
+  if (!unshown.empty()) std::fprintf(stderr, "orvo: %s: %s\n", image.path.c_str(), unshown.c_str());
+  return false;
+}
+
+bool Runtime::StartUp() {
+  // Absolute before anything is named after it or resolved against it: the current
+  // folder is no part of where the game lives.
+  state_.folders.program = AbsoluteFolder(ProgramFolderOf(platform_.ExecutablePath()));
+  if (!platform_.ClaimInstance(state_.folders.program)) return false;
+  SetUpDataFolder();
   graphics_.openFile = [this](std::string_view name, const char* mode) {
     return services::OpenForRuntime(files_, name, mode);
   };
   state_.controlKeyName = "Ctrl";
 
-  // The installed image is read unless the user's folder holds its own copy.
-  if (!vm::LoadImage(machine_, services::OpenForRuntime(files_, "main.ove", "rb"))) {
+  if (!LoadProgram()) {
     exitCode_ = 1;
     over_ = true;
     return false;

@@ -25,6 +25,13 @@ struct RuntimeOptions {
   std::string screenshotFile;  // client area written here as PNG when the run ends
 };
 
+// How a run ended, beyond the exit code orvo returns (0 also after a program fault).
+enum class RunOutcome {
+  Ended,         // the program ended itself, the window closed or the screen changed
+  FatalError,    // the runtime could not go on: no loadable image, heap or stack exhausted...
+  ProgramFault,  // the program was ended in order after a fault of its own
+};
+
 class Runtime : public vm::Hooks {
  public:
   Runtime(platform::Platform& platform, RuntimeOptions options);
@@ -34,6 +41,8 @@ class Runtime : public vm::Hooks {
 
   // Start-up, message loop and ending; returns the process exit code.
   int Run();
+  // Once Run has returned.
+  RunOutcome Outcome() const;
 
   // The queue and deliveries.
   void PostEvent(const Event& e) { host::PostEvent(queue_, e); }
@@ -70,6 +79,8 @@ class Runtime : public vm::Hooks {
  private:
   friend struct WindowProcTable;
   bool StartUp();
+  void SetUpDataFolder();
+  bool LoadProgram();
   void MessageLoop();
   void Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3);
   void DestroyWindow();

@@ -32,7 +32,7 @@ size_t ReadFully(std::FILE* file, uint8_t* dest, size_t n) {
 
 }  // namespace
 
-bool LoadImage(Machine& m, std::FILE* file) {
+bool LoadImage(Machine& m, std::FILE* file, std::string* unshown) {
   if (!file) return Fail(m, nullptr, "MAIN.OVE file not found");
   uint8_t header[HEADER_SIZE];
   if (ReadFully(file, header, HEADER_SIZE) != HEADER_SIZE)
@@ -70,9 +70,15 @@ bool LoadImage(Machine& m, std::FILE* file) {
 
   size_t body = s - HEADER_SIZE;
   size_t got = ReadFully(file, block + HEADER_SIZE, body);
+  const bool readError = std::ferror(file) != 0;
   std::fclose(file);
   if (got != body) {
     ReleaseImage(m);
+    if (unshown) {
+      *unshown = Format(readError ? "reading failed after %zu of the %lu bytes its header gives"
+                                  : "the file ends after %zu of the %lu bytes its header gives",
+                        got + HEADER_SIZE, static_cast<unsigned long>(s));
+    }
     return false;
   }
 

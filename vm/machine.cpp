@@ -47,6 +47,7 @@ void AddressFault(Machine& m, uint32_t address, uint32_t instruction) {
                      static_cast<unsigned long>(address), static_cast<unsigned long>(instruction)));
   m.hostFlags |= HOST_END_PROGRAM;
   m.stopRequested = true;
+  m.programFault = true;
 }
 
 bool ReadString(const Machine& m, uint32_t addr, std::string_view& out) {

@@ -69,6 +69,9 @@ struct Machine {
   // Set by a service that stopped the program (bad address, fatal error): the interpreter
   // leaves at the end of the current instruction.
   bool stopRequested = false;
+  // Set when the program was ended in order by a fault of its own (bad memory address,
+  // illegal opcode, ...), for a host that reports how the run ended.
+  bool programFault = false;
   // A bounded run (fuzzing) executes at most budget more instructions, over all deliveries.
   bool bounded = false;
   uint64_t budget = 0;

@@ -317,5 +317,29 @@ TEST(Folders, ProgramAndDataFolders) {
   fs::remove_all(docs);
 }
 
+// Whatever form a folder is typed in, it comes out absolute, with one '/' at the end and
+// no "." or empty components, and unchanged when normalised again.
+TEST(Folders, AbsoluteFolderNormalisesEveryForm) {
+  const fs::path here = fs::canonical(fs::current_path());
+  for (const std::string& typed :
+       {std::string(""), std::string("."), std::string("./"), std::string("sub//deeper/."),
+        std::string("sub/../other/"), std::string("/"), std::string("//tmp//"),
+        here.string() + "/./missing//"}) {
+    SCOPED_TRACE(typed);
+    const std::string folder = AbsoluteFolder(typed);
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.front(), '/');
+    EXPECT_EQ(folder.back(), '/');
+    EXPECT_TRUE(folder.size() == 1 || folder[folder.size() - 2] != '/');
+    EXPECT_EQ(folder.find("//"), std::string::npos);
+    EXPECT_EQ(folder.find("/./"), std::string::npos);
+    EXPECT_EQ(folder.find("/../"), std::string::npos);
+    EXPECT_EQ(AbsoluteFolder(folder), folder);
+    if (typed.empty() || typed[0] != '/') {
+      EXPECT_EQ(folder.rfind(here.string(), 0), 0u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orvo::host

@@ -67,6 +67,23 @@ TEST(Loader, ShortBodyFailsSilently) {
   EXPECT_TRUE(vm.hooks.messages.empty());
 }
 
+// No message, but the caller learns how far the file got.
+TEST(Loader, ShortBodyIsToldToTheCaller) {
+  Image image;
+  image.Code(TERM, NOP, NOP);
+  const std::vector<uint8_t> whole = image.Build();
+  for (size_t length : {size_t{512}, whole.size() - 1}) {
+    std::vector<uint8_t> bytes(whole.begin(), whole.begin() + length);
+    Vm vm;
+    std::string unshown;
+    std::FILE* f = fmemopen(bytes.data(), bytes.size(), "rb");
+    EXPECT_FALSE(LoadImage(vm.m, f, &unshown));
+    EXPECT_TRUE(vm.hooks.messages.empty());
+    EXPECT_NE(unshown.find(std::to_string(length)), std::string::npos) << unshown;
+    EXPECT_NE(unshown.find(std::to_string(whole.size())), std::string::npos) << unshown;
+  }
+}
+
 TEST(Loader, LaysOutMemoryAroundTheImage) {
   Image image;
   image.Code(TERM);

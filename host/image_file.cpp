@@ -1,0 +1,45 @@
+#include "host/image_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvo::host {
+
+namespace {
+
+constexpr const char* kImageName = "main.ove";
+
+std::FILE* OpenRegularFile(const std::string& path) {
+  struct stat st;
+  // Checked before opening, so that no device is opened at all.
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  // Non-blocking and checked again: a FIFO put in its place meanwhile must not make the
+  // open wait for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (!file) close(fd);
+  return file;
+}
+
+}  // namespace
+
+ImageFile OpenImageFile(const services::FileService& files) {
+  ImageFile image;
+  for (const bool dataFolder : {true, false}) {
+    if (!services::ResolvePath(files, kImageName, dataFolder, image.path)) continue;
+    image.file = OpenRegularFile(image.path);
+    if (image.file) return image;
+  }
+  image.path.clear();
+  return image;
+}
+
+}  // namespace orvo::host
