@@ -105,19 +105,48 @@ TEST_F(SdlTest, EndOfSessionWakesABlockedWait) {
   EXPECT_EQ(m.id, MSG_ENDSESSION);
 }
 
-// Disabled: SDL 2.26 shows its X11 box from a forked child, which under Xvfb dies on its
-// X connection once the video subsystem runs here; SDL then tries zenity, and the
-// platform falls back to standard error. Enable it where the box can be shown.
-TEST_F(SdlTest, DISABLED_MessageBoxWaitsUntilClosed) {
+// Polls until flag is set; false after ms.
+bool WaitForFlag(const std::atomic<bool>& flag, int ms) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (!flag) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// The box is a window titled "!" that holds the caller until its button is pressed.
+TEST_F(SdlTest, MessageBoxWaitsUntilClosed) {
   std::atomic<bool> returned{false};
+  bool shown = false, heldWhileShown = false, closedByKey = false;
   std::thread closer([&] {
-    // The box is a window titled "!"; Return presses its one button.
-    EXPECT_EQ(Shell("xdotool search --sync --name '^!$' windowfocus --sync key Return"), 0);
+    XConnection x;
+    if (!x.display) return;
+    const Window box = FindWindowTitled(x.display, "!", 30000);
+    if (box == 0) return;
+    shown = true;
+    // Shown and nobody answers: the call stays where it is, and so does the box.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    heldWhileShown = !returned && FindWindowTitled(x.display, "!", 0) == box;
+    // Return presses its one button.
+    Shell("xdotool key --window " + std::to_string(box) + " Return");
+    closedByKey = WaitForFlag(returned, 20000);
+    if (!closedByKey) {
+      // A box that does not close is taken away, so that the call returns and the test
+      // fails rather than hangs.
+      XKillClient(x.display, box);
+      XFlush(x.display);
+    }
   });
   platform->MessageBox("Failed creating screen BITMAP. Terminating. So sorry!");
   returned = true;
   closer.join();
-  EXPECT_TRUE(returned);
+  EXPECT_TRUE(shown) << "no box titled \"!\" appeared";
+  EXPECT_TRUE(heldWhileShown);
+  EXPECT_TRUE(closedByKey);
+  XConnection x;
+  ASSERT_NE(x.display, nullptr);
+  EXPECT_EQ(FindWindowTitled(x.display, "!", 0), 0u);
 }
 
 TEST_F(SdlTest, CursorShapes) {
