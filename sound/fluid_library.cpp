@@ -17,8 +17,8 @@ bool OpenFluidLibrary(const char* fileName, FluidLibrary& out, std::string& erro
 
 namespace {
 
-// The first error FluidSynth reported since it was last taken, for the one line that says why music is off. The
-// render may report too: it never waits for the lock and never allocates.
+// The first error FluidSynth reported since it was last taken, for the one line that says why music
+// is off. The render may report too: it never waits for the lock and never allocates.
 std::mutex lastErrorMutex;
 char lastError[256] = "";
 

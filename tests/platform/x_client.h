@@ -107,8 +107,8 @@ inline std::string WindowTitle(Display* d, Window w) {
     if (XGetWindowProperty(d, w, name, 0, 1024, False, AnyPropertyType, &type, &format, &count,
                            &after, &bytes) != Success)
       continue;
-    std::string title = bytes && format == 8 ? std::string(reinterpret_cast<char*>(bytes), count)
-                                             : std::string();
+    std::string title =
+        bytes && format == 8 ? std::string(reinterpret_cast<char*>(bytes), count) : std::string();
     if (bytes) XFree(bytes);
     if (!title.empty()) return title;
   }

@@ -1,8 +1,8 @@
 // The real orvo on a private X server: a recorder game logs every event it gets to
 // debug.log, and the test drives it from outside with xdotool and xclip, reads the
 // window back through Xlib and compares it with the headless runtime's screenshot.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,8 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -84,7 +84,8 @@ class Process {
   }
 
   // environment: variables set for the runtime; errors: a file its standard error goes to.
-  void Start(const GameFolder& g, const std::vector<std::pair<std::string, std::string>>& environment = {},
+  void Start(const GameFolder& g,
+             const std::vector<std::pair<std::string, std::string>>& environment = {},
              const fs::path& errors = {}) {
     pid_ = fork();
     if (pid_ != 0) return;
@@ -146,9 +147,10 @@ class OrvoWindow : public ::testing::Test {
     return w;
   }
   // The same, with the pointer resting in the window so that keys go to it.
-  Window OpenUnderThePointer(Process& p, const GameFolder& g,
-                             const std::vector<std::pair<std::string, std::string>>& environment = {},
-                             const fs::path& errors = {}) {
+  Window OpenUnderThePointer(
+      Process& p, const GameFolder& g,
+      const std::vector<std::pair<std::string, std::string>>& environment = {},
+      const fs::path& errors = {}) {
     const Window w = Open(p, g, environment, errors);
     if (w == 0) return 0;
     EXPECT_EQ(Shell("xdotool mousemove --window " + std::to_string(w) + " 30 30"), 0);
@@ -343,7 +345,8 @@ class OrvoMessageBox : public OrvoWindow {
     EXPECT_EQ(platform::test::FindWindowTitled(x.display, "!", 0), box);
 
     ASSERT_EQ(Shell("xdotool key --window " + std::to_string(box) + " Return"), 0);
-    const bool closed = WaitFor([&] { return platform::test::FindWindowTitled(x.display, "!", 0) == 0; });
+    const bool closed =
+        WaitFor([&] { return platform::test::FindWindowTitled(x.display, "!", 0) == 0; });
     if (!closed) {
       XKillClient(x.display, box);
       XFlush(x.display);
