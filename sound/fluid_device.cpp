@@ -55,17 +55,28 @@ std::string FindSoundFont() {
   return found;
 }
 
-std::unique_ptr<FluidDevice> FluidDevice::Create(const std::string& soundFont, int sampleRate) {
-  if (soundFont.empty()) return nullptr;
+std::unique_ptr<FluidDevice> FluidDevice::Create(const std::string& soundFont, int sampleRate,
+                                                 std::string* why) {
+  auto fail = [why](std::string reason) -> std::unique_ptr<FluidDevice> {
+    if (why) *why = std::move(reason);
+    return nullptr;
+  };
+  // FluidSynth's own words for the failure, when it had any.
+  auto itsWords = [] {
+    std::string message = TakeFluidError();
+    return message.empty() ? message : " (" + message + ")";
+  };
+  if (soundFont.empty()) return fail("no General MIDI SoundFont in a sounds/sf2 folder");
   // The library is opened here, at the first song; without it the music is silent, as
   // without a SoundFont.
-  const FluidLibrary* fl = Fluid();
-  if (!fl) return nullptr;
+  std::string missing;
+  const FluidLibrary* fl = Fluid(&missing);
+  if (!fl) return fail(missing);
   std::unique_ptr<FluidDevice> d(new FluidDevice);
   d->fl_ = fl;
   d->sampleRate_ = sampleRate;
   d->settings_ = fl->new_fluid_settings();
-  if (!d->settings_) return nullptr;
+  if (!d->settings_) return fail("the synthesizer's settings could not be made");
   fl->fluid_settings_setnum(d->settings_, "synth.sample-rate", sampleRate);
   // Every call into the synthesizer is made under the audio lock (or on the audio thread
   // that holds it), so its own API lock is not needed.
@@ -76,9 +87,11 @@ std::unique_ptr<FluidDevice> FluidDevice::Create(const std::string& soundFont, i
   // what the General MIDI synthesizers of the day offered, and the voices given up first
   // are the quietest releasing ones.
   fl->fluid_settings_setint(d->settings_, "synth.polyphony", POLYPHONY);
+  TakeFluidError();  // only what this attempt reports explains it
   d->synth_ = fl->new_fluid_synth(d->settings_);
-  if (!d->synth_) return nullptr;
-  if (fl->fluid_synth_sfload(d->synth_, soundFont.c_str(), 1) == FLUID_FAILED) return nullptr;
+  if (!d->synth_) return fail("the synthesizer could not be made" + itsWords());
+  if (fl->fluid_synth_sfload(d->synth_, soundFont.c_str(), 1) == FLUID_FAILED)
+    return fail("the SoundFont " + soundFont + " did not load" + itsWords());
   return d;
 }
 

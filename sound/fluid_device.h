@@ -21,8 +21,10 @@ std::string FindSoundFontIn(const std::string& dataDirs);
 
 class FluidDevice : public MidiDevice {
  public:
-  // nullptr when the synthesizer cannot be made or the SoundFont does not load.
-  static std::unique_ptr<FluidDevice> Create(const std::string& soundFont, int sampleRate);
+  // nullptr, with the reason in why (when given), when there is no SoundFont, the
+  // synthesizer cannot be made or the SoundFont does not load.
+  static std::unique_ptr<FluidDevice> Create(const std::string& soundFont, int sampleRate,
+                                             std::string* why = nullptr);
   ~FluidDevice() override;
 
   void ShortMessage(uint32_t message) override;

@@ -50,8 +50,12 @@ struct FluidLibrary {
 bool OpenFluidLibrary(const char* fileName, FluidLibrary& out, std::string& error);
 
 // The process's FluidSynth, opened by the first call (once, also when calls race) with its
-// warnings and notices silenced. nullptr, after one line on standard error, when the
-// library or one of its functions is missing.
-const FluidLibrary* Fluid();
+// own messages kept from standard error. nullptr, with what is missing in error (when
+// given), when the library or one of its functions is missing.
+const FluidLibrary* Fluid(std::string* error = nullptr);
+
+// FluidSynth's first error message since the last call ("" when none), e.g. why a SoundFont
+// did not load.
+std::string TakeFluidError();
 
 }  // namespace orvo::sound

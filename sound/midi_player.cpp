@@ -95,7 +95,9 @@ int MidiPlayer::Play(const std::string& path) {
   division_ = song_->division;
   state_ = PLAYER_OPENED;
 
-  int r = Preroll(0, songLength_);
+  // The end tick lies one past the song's last tick: the events on that tick (usually the
+  // last notes' offs) are part of the song.
+  int r = Preroll(0, songLength_ + 1);
   if (r == 0 && state_ == PLAYER_PREROLLED) {
     state_ = PLAYER_PLAYING;
     if (stream_.Restart() != MMSYSERR_NOERROR) r = ERR_DEVICE;

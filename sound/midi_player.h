@@ -116,7 +116,7 @@ class MidiPlayer : public MidiStreamClient {
   MidiHeader setup_;
   std::vector<uint8_t> setupMemory_;
   int queued_ = 0;
-  uint64_t startTick_ = 0, endTick_ = 0;
+  uint64_t startTick_ = 0, endTick_ = 0;  // the part played: from startTick_, before endTick_
   uint32_t flags_ = 0;
   bool destroyed_ = false;
 

@@ -342,9 +342,9 @@ FillResult FillBuffer(Song& song, uint64_t endTick, std::span<uint8_t> buffer, u
     ReadResult r = ReadEvent(song, endTick, ev);
     if (r == ReadResult::MALFORMED) return FillResult::MALFORMED;
     if (r != ReadResult::EVENT) {
-      // The events left at the end (end-of-track, the notes off at the last tick) are not
-      // sent; a no-op carries their time, so that the last buffer comes back at the end
-      // of the song rather than at its last sounding event.
+      // The events left unsent at the end (end-of-track, anything at or past the end tick)
+      // still take their time: a no-op carries it, so that the last buffer comes back at
+      // the end of the song rather than at its last sounding event.
       uint64_t target = std::min(endTick, song.length);
       uint64_t sent = song.currentTick - song.pendingDelta;
       if (target > sent) {

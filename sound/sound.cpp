@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "sound/fluid_device.h"
 
@@ -81,8 +82,14 @@ bool Sound::EnsureDevice() {
   if (deviceTried_) return false;
   deviceTried_ = true;
   // Loading the SoundFont takes a while: done without the lock, then handed over.
-  std::unique_ptr<MidiDevice> d = FluidDevice::Create(FindSoundFont(), SAMPLE_RATE);
-  if (!d) return false;
+  std::string why;
+  std::unique_ptr<MidiDevice> d = FluidDevice::Create(FindSoundFont(), SAMPLE_RATE, &why);
+  if (!d) {
+    // Said once; the game goes on, its songs silent and the playing flag clear.
+    std::fprintf(stderr, "orvo: music is off: %s\n", why.c_str());
+    std::fflush(stderr);
+    return false;
+  }
   platform_->LockAudio();
   device_ = std::move(d);
   stream_.SetDevice(device_.get());

@@ -2,7 +2,22 @@
 
 #include <SDL.h>
 
+#include <cstdio>
+
+#include "platform/sdl/alsa_messages.h"
+
 namespace orvo::platform {
+namespace {
+
+// The one line a start without sound prints; the game goes on silently.
+void ReportNoSound() {
+  const char* why = SDL_GetError();
+  std::fprintf(stderr, "orvo: sound is off: no audio device could be opened (%s)\n",
+               why && *why ? why : "no reason given");
+  std::fflush(stderr);
+}
+
+}  // namespace
 
 SdlAudio::~SdlAudio() {
   Stop();
@@ -15,7 +30,11 @@ void SdlAudio::Callback(void* user, uint8_t* stream, int length) {
 
 bool SdlAudio::Start(AudioSource* source, int sampleRate) {
   if (device_ || !source) return false;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  SilenceAlsaMessages();
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    ReportNoSound();
+    return false;
+  }
   subsystem_ = true;
   source_ = source;
   SDL_AudioSpec want{};
@@ -29,6 +48,7 @@ bool SdlAudio::Start(AudioSource* source, int sampleRate) {
   // No changes allowed: SDL converts from our format to the device's.
   device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (device_ == 0) {
+    ReportNoSound();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     subsystem_ = false;
     source_ = nullptr;

@@ -15,7 +15,8 @@ class SdlAudio {
   SdlAudio& operator=(const SdlAudio&) = delete;
 
   // Opens the default output as 16-bit stereo at sampleRate (SDL converts to whatever
-  // the device takes) and starts pulling. False when there is no device.
+  // the device takes) and starts pulling. False, after one line on standard error saying
+  // why, when there is no device.
   bool Start(AudioSource* source, int sampleRate);
   void Stop();
   // SDL's device lock: the callback does not run while it is held.

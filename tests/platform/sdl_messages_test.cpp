@@ -4,6 +4,10 @@
 #include <signal.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "tests/platform/sdl_test_support.h"
@@ -105,19 +109,75 @@ TEST_F(SdlTest, EndOfSessionWakesABlockedWait) {
   EXPECT_EQ(m.id, MSG_ENDSESSION);
 }
 
-// Disabled: SDL 2.26 shows its X11 box from a forked child, which under Xvfb dies on its
-// X connection once the video subsystem runs here; SDL then tries zenity, and the
-// platform falls back to standard error. Enable it where the box can be shown.
-TEST_F(SdlTest, DISABLED_MessageBoxWaitsUntilClosed) {
+// Polls until flag is set; false after ms.
+bool WaitForFlag(const std::atomic<bool>& flag, int ms) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (!flag) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// A child process of this one, waiting up to ms for it; 0 when none came.
+pid_t WaitForChild(int ms) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  const std::string self = std::to_string(getpid());
+  for (;;) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc", ec), last; !ec && it != last;
+         it.increment(ec)) {
+      const std::filesystem::path& entry = it->path();
+      std::ifstream in(entry / "stat");
+      std::string stat;
+      std::getline(in, stat);
+      // "pid (name) state ppid ...": the name may hold spaces, the last ')' ends it.
+      const size_t close = stat.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream fields(stat.substr(close + 1));
+      std::string state, parent;
+      if (fields >> state >> parent && parent == self)
+        return static_cast<pid_t>(std::strtol(entry.filename().c_str(), nullptr, 10));
+    }
+    if (Clock::now() > end) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// The box is a window titled "!" that holds the caller until its button is pressed.
+TEST_F(SdlTest, MessageBoxWaitsUntilClosed) {
   std::atomic<bool> returned{false};
+  bool shown = false, heldWhileShown = false, closedByKey = false;
   std::thread closer([&] {
-    // The box is a window titled "!"; Return presses its one button.
-    EXPECT_EQ(Shell("xdotool search --sync --name '^!$' windowfocus --sync key Return"), 0);
+    // SDL shows the box from a child it forks. This thread opens no X connection before
+    // that child exists: a child forked while another thread holds Xlib's lock would
+    // wait for it forever.
+    const pid_t child = WaitForChild(30000);
+    if (child == 0) return;
+    XConnection x;
+    const Window box = x.display ? FindWindowTitled(x.display, "!", 20000) : 0;
+    if (box != 0) {
+      shown = true;
+      // Shown and nobody answers: the call stays where it is, and so does the box.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      heldWhileShown = !returned && FindWindowTitled(x.display, "!", 0) == box;
+      // Return presses its one button.
+      Shell("xdotool key --window " + std::to_string(box) + " Return");
+      closedByKey = WaitForFlag(returned, 20000);
+    }
+    // A box that did not show or does not close is taken away, so that the call returns
+    // and the test fails rather than hangs.
+    if (!closedByKey) kill(child, SIGKILL);
   });
   platform->MessageBox("Failed creating screen BITMAP. Terminating. So sorry!");
   returned = true;
   closer.join();
-  EXPECT_TRUE(returned);
+  EXPECT_TRUE(shown) << "no box titled \"!\" appeared";
+  EXPECT_TRUE(heldWhileShown);
+  EXPECT_TRUE(closedByKey);
+  XConnection x;
+  ASSERT_NE(x.display, nullptr);
+  EXPECT_EQ(FindWindowTitled(x.display, "!", 0), 0u);
 }
 
 TEST_F(SdlTest, CursorShapes) {

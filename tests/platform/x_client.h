@@ -94,4 +94,51 @@ inline Window FindWindow(const std::string& titleRegex, int seconds = 10) {
   return 0;
 }
 
+// A window's title as its owner stored it: _NET_WM_NAME, else WM_NAME, read as raw bytes
+// whatever their declared encoding. (xdotool cannot match a WM_NAME that SDL's message
+// box stores in an encoding Xlib does not know.)
+inline std::string WindowTitle(Display* d, Window w) {
+  for (const char* property : {"_NET_WM_NAME", "WM_NAME"}) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* bytes = nullptr;
+    const Atom name = XInternAtom(d, property, False);
+    if (XGetWindowProperty(d, w, name, 0, 1024, False, AnyPropertyType, &type, &format, &count,
+                           &after, &bytes) != Success)
+      continue;
+    std::string title =
+        bytes && format == 8 ? std::string(reinterpret_cast<char*>(bytes), count) : std::string();
+    if (bytes) XFree(bytes);
+    if (!title.empty()) return title;
+  }
+  return "";
+}
+
+// The first mapped top-level window titled exactly title, waiting up to ms for it; 0 when
+// none came.
+inline Window FindWindowTitled(Display* d, const std::string& title, int ms = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    Window root = 0, parent = 0, *children = nullptr, found = 0;
+    unsigned count = 0;
+    // A window may go between the listing and the look at it: its error is no failure.
+    XSync(d, False);
+    auto* previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) {
+      for (unsigned i = 0; i < count && !found; ++i) {
+        XWindowAttributes a{};
+        if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable &&
+            WindowTitle(d, children[i]) == title)
+          found = children[i];
+      }
+      if (children) XFree(children);
+    }
+    XSync(d, False);
+    XSetErrorHandler(previous);
+    if (found || std::chrono::steady_clock::now() > end) return found;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 }  // namespace orvo::platform::test

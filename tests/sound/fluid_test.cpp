@@ -116,6 +116,26 @@ class StandardErrorCapture {
   int saved_ = -1;
 };
 
+// Whatever keeps the synthesizer from being made is said in one reason for the caller's
+// line; FluidSynth's own messages stay off standard error.
+TEST(FluidDeviceCreate, SaysWhyInsteadOfWritingToStandardError) {
+  test::TempDir dir;
+  const std::string fake = dir.Write("fake.sf2", Bytes(512, 'R'));
+  const std::string missing = dir.Path() + "/none.sf2";
+  StandardErrorCapture captured(dir.Path() + "/stderr.txt");
+  std::string noFont, notAFont, notThere;
+  EXPECT_EQ(FluidDevice::Create("", 44100, &noFont), nullptr);
+  EXPECT_EQ(FluidDevice::Create(fake, 44100, &notAFont), nullptr);
+  EXPECT_EQ(FluidDevice::Create(missing, 44100, &notThere), nullptr);
+  EXPECT_EQ(captured.Restore(), "");
+  EXPECT_NE(noFont.find("SoundFont"), std::string::npos) << noFont;
+  // The font is named, with FluidSynth's explanation after it.
+  EXPECT_NE(notAFont.find(fake + " did not load ("), std::string::npos) << notAFont;
+  EXPECT_GT(notAFont.size(), (fake + " did not load ()").size()) << notAFont;
+  EXPECT_NE(notThere.find(missing + " did not load"), std::string::npos) << notThere;
+  EXPECT_EQ(TakeFluidError(), "");  // each explanation was taken with its failure
+}
+
 class FluidDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {

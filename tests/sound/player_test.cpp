@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "sound/fluid_device.h"
 #include "sound/midi_player.h"
 #include "sound/sound.h"
 #include "tests/sound/sound_test_support.h"
@@ -131,8 +132,8 @@ TEST_F(PlayerTest, ASecondPlayStopsTheFirstSong) {
 }
 
 TEST_F(PlayerTest, EndOfSongWaitsThenStopsAndPostsTheFinishedMessage) {
-  // The last note's off lies at the song's last tick: it is never sent, and the stream
-  // stop after the wait releases it.
+  // The last notes' offs lie on the song's last tick, with the end of the track: they
+  // are sent at the end of the song, not left sounding through the wait.
   TrackBuilder t;
   t.On(0, 0, 60).On(0, 1, 64).Off(96, 0, 60).Raw(0, {0x81, 64, 0}).End(0);
   std::string song = dir.Write("end.mid", Smf(0, 96, {t}));
@@ -140,7 +141,17 @@ TEST_F(PlayerTest, EndOfSongWaitsThenStopsAndPostsTheFinishedMessage) {
   ASSERT_EQ(player->Play(song), 0);
   ASSERT_TRUE(WaitState(PLAYER_OPENED, 5s));
   auto ended = Clock::now();
-  EXPECT_TRUE(Locked([&] { return device->Holding(); }));
+  EXPECT_FALSE(Locked([&] { return device->Holding(); }));
+  EXPECT_TRUE(platform.PostedMessages().empty());  // still in the wait
+  {
+    std::vector<RecordingDevice::Entry> e = Locked([&] { return device->Shorts(); });
+    ASSERT_EQ(e.size(), 4u);
+    EXPECT_EQ(e[2].message, 0x80u | 60 << 8);
+    EXPECT_EQ(e[3].message, 0x81u | 64 << 8);
+    // A quarter note at 500000 microseconds: half a second after the note-ons.
+    EXPECT_EQ(e[2].sample - e[0].sample, 22050u);
+    EXPECT_EQ(e[3].sample, e[2].sample);
+  }
   ASSERT_TRUE(platform.WaitPosted(1, 5s));
   std::vector<test::FakePlatform::Posted> posted = platform.PostedMessages();
   ASSERT_EQ(posted.size(), 1u);
@@ -150,14 +161,71 @@ TEST_F(PlayerTest, EndOfSongWaitsThenStopsAndPostsTheFinishedMessage) {
   EXPECT_LT(posted[0].at - ended, 3500ms);
   EXPECT_FALSE(Locked([&] { return device->Holding(); }));
   EXPECT_EQ(player->State(), PLAYER_OPENED);
-  // Only one note-on pair was sent: the note-offs stood at the end tick.
-  EXPECT_EQ(Locked([&] { return device->Shorts().size(); }), 2u);
+  EXPECT_EQ(Locked([&] { return device->Shorts().size(); }), 4u);
 
   // The host's stop on the finished message closes the song; a second notice is stale.
   EXPECT_TRUE(player->Finished());
   EXPECT_EQ(player->State(), PLAYER_CLOSED);
   EXPECT_FALSE(player->Finished());
   EXPECT_FALSE(platform.WaitPosted(2, 200ms));
+}
+
+// FluidSynth behind the stream, watched from the render: the sample position of the last
+// message and the first block after it in which no voice sounds, unless the stream's stop
+// silenced the synthesizer first.
+class WatchedSynth : public MidiDevice {
+ public:
+  explicit WatchedSynth(std::unique_ptr<FluidDevice> synth) : synth_(std::move(synth)) {}
+  void ShortMessage(uint32_t message) override {
+    synth_->ShortMessage(message);
+    lastMessageAt = position;
+    silentAt = 0;
+  }
+  void SysEx(const uint8_t* data, uint32_t length) override { synth_->SysEx(data, length); }
+  void NotesOff() override {
+    synth_->NotesOff();
+    stopped = true;
+  }
+  void Reset() override {
+    synth_->Reset();
+    stopped = true;
+  }
+  void Render(float* stereo, int frames) override {
+    synth_->Render(stereo, frames);
+    position += static_cast<uint64_t>(frames);
+    if (!stopped && silentAt == 0 && lastMessageAt > 0 && synth_->ActiveVoices() == 0)
+      silentAt = position;
+  }
+
+  uint64_t position = 0, lastMessageAt = 0, silentAt = 0;
+  bool stopped = false;
+
+ private:
+  std::unique_ptr<FluidDevice> synth_;
+};
+
+TEST_F(PlayerTest, TheLastNotesEndWithTheSongOnTheSynthesizer) {
+  const std::string font = FindSoundFont();
+  if (font.empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+  std::unique_ptr<FluidDevice> fluid = FluidDevice::Create(font, Sound::SAMPLE_RATE);
+  ASSERT_NE(fluid, nullptr);
+  auto watched = std::make_unique<WatchedSynth>(std::move(fluid));
+  WatchedSynth* synth = watched.get();
+  sound.UseMidiDevice(std::move(watched));
+  // A chord on the church organ, which sounds for as long as its keys are held; the offs
+  // and the end of the track share the song's last tick, as most songs end.
+  TrackBuilder t;
+  t.Program(0, 0, 19).On(0, 0, 60).On(0, 0, 64).On(0, 0, 67);
+  t.Off(192, 0, 60).Off(0, 0, 64).Off(0, 0, 67).End(0);
+  ASSERT_EQ(player->Play(dir.Write("chord.mid", Smf(0, 96, {t}))), 0);
+  ASSERT_TRUE(platform.WaitPosted(1, 10s));
+  platform.LockAudio();
+  const uint64_t lastAt = synth->lastMessageAt, silentAt = synth->silentAt;
+  platform.UnlockAudio();
+  // The offs came at the song's end (one second in), and the organ fell silent after them,
+  // before the stream was stopped.
+  EXPECT_EQ(lastAt, uint64_t{Sound::SAMPLE_RATE});
+  EXPECT_GT(silentAt, lastAt);
 }
 
 TEST_F(PlayerTest, APlayOrStopDuringTheWaitCancelsTheNotice) {

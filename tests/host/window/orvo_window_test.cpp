@@ -1,15 +1,18 @@
 // The real orvo on a private X server: a recorder game logs every event it gets to
 // debug.log, and the test drives it from outside with xdotool and xclip, reads the
 // window back through Xlib and compares it with the headless runtime's screenshot.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -80,12 +83,20 @@ class Process {
     }
   }
 
-  void Start(const GameFolder& g) {
+  // environment: variables set for the runtime; errors: a file its standard error goes to.
+  void Start(const GameFolder& g,
+             const std::vector<std::pair<std::string, std::string>>& environment = {},
+             const fs::path& errors = {}) {
     pid_ = fork();
     if (pid_ != 0) return;
     setenv("HOME", g.home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (g.home / ".config").c_str(), 1);
     setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+    if (!errors.empty()) {
+      const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd < 0 || dup2(fd, 2) < 0) _exit(126);
+    }
     const std::string program = (g.folder / "orvo").string();
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
@@ -126,16 +137,21 @@ class OrvoWindow : public ::testing::Test {
   }
 
   // Starts the game and waits for its window and its window event.
-  Window Open(Process& p, const GameFolder& g) {
-    p.Start(g);
+  Window Open(Process& p, const GameFolder& g,
+              const std::vector<std::pair<std::string, std::string>>& environment = {},
+              const fs::path& errors = {}) {
+    p.Start(g, environment, errors);
     const Window w = FindWindow("^recorder$");
     EXPECT_NE(w, 0u);
     EXPECT_TRUE(Logged(g, "E2 0 0 0\n"));
     return w;
   }
   // The same, with the pointer resting in the window so that keys go to it.
-  Window OpenUnderThePointer(Process& p, const GameFolder& g) {
-    const Window w = Open(p, g);
+  Window OpenUnderThePointer(
+      Process& p, const GameFolder& g,
+      const std::vector<std::pair<std::string, std::string>>& environment = {},
+      const fs::path& errors = {}) {
+    const Window w = Open(p, g, environment, errors);
     if (w == 0) return 0;
     EXPECT_EQ(Shell("xdotool mousemove --window " + std::to_string(w) + " 30 30"), 0);
     return Logged(g, "E15 30 30 0\n") ? w : 0;
@@ -282,6 +298,86 @@ TEST_F(OrvoWindow, TimerTicksUntilStoppedAndTheCloseButtonEnds) {
   const std::string log = Log(g);
   EXPECT_NE(log.find("E3 0 0 0\n"), std::string::npos);
   EXPECT_EQ(log.substr(log.size() - 9), "E4 0 0 0\n");
+}
+
+// Without a sound device the runtime says so in one line, and the game plays on in silence.
+TEST_F(OrvoWindow, WithoutASoundDeviceOneLineSaysSoAndTheGamePlaysOn) {
+  GameFolder g(base, "games");
+  Process orvo;
+  // ALSA sent to a device that does not exist: no sound on any machine, and the library's
+  // complaints about it, which are not to reach the user.
+  const fs::path errors = base / "stderr.txt";
+  const Window w = OpenUnderThePointer(
+      orvo, g, {{"SDL_AUDIODRIVER", "alsa"}, {"AUDIODEV", "orvo-no-such-device"}}, errors);
+  ASSERT_NE(w, 0u);
+
+  // An effect and a song: both silent, and the music-playing flag stays clear.
+  ASSERT_EQ(Shell("xdotool key p"), 0);
+  EXPECT_TRUE(Logged(g, "E12 80 1 ")) << Log(g);
+  EXPECT_TRUE(Logged(g, "music 0\n")) << Log(g);
+  ASSERT_EQ(Shell("xdotool key d"), 0);
+  EXPECT_TRUE(Logged(g, "E13 68 ")) << Log(g);
+  ASSERT_EQ(Shell("xdotool key q"), 0);
+  ASSERT_TRUE(orvo.Ended(10000));
+  EXPECT_EQ(orvo.ExitCode(), 0);
+  const std::string log = Log(g);
+  EXPECT_EQ(log.substr(log.size() - 9), "E4 0 0 0\n");
+
+  const std::string said = ReadFile(errors);
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  EXPECT_EQ(said.rfind("orvo: sound is off: ", 0), 0u) << said;
+}
+
+// The message box holds the runtime, at start-up as in the running game, until it is
+// closed: nothing further happens before.
+class OrvoMessageBox : public OrvoWindow {
+ protected:
+  // Finds the box, checks that it holds the game, and closes it with Return. A box that
+  // does not close is taken away, so that the test fails instead of hanging.
+  void HoldsUntilClosed(Process& orvo, const std::function<bool()>& progressed) {
+    platform::test::XConnection x;
+    ASSERT_NE(x.display, nullptr);
+    const Window box = platform::test::FindWindowTitled(x.display, "!", 20000);
+    ASSERT_NE(box, 0u) << "no box titled \"!\" appeared";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(progressed());
+    EXPECT_FALSE(orvo.Ended(0));
+    EXPECT_EQ(platform::test::FindWindowTitled(x.display, "!", 0), box);
+
+    ASSERT_EQ(Shell("xdotool key --window " + std::to_string(box) + " Return"), 0);
+    const bool closed =
+        WaitFor([&] { return platform::test::FindWindowTitled(x.display, "!", 0) == 0; });
+    if (!closed) {
+      XKillClient(x.display, box);
+      XFlush(x.display);
+    }
+    EXPECT_TRUE(closed);
+  }
+};
+
+TEST_F(OrvoMessageBox, InTheRunningGame) {
+  GameFolder g(base, "games");
+  Process orvo;
+  ASSERT_NE(OpenUnderThePointer(orvo, g), 0u);
+  ASSERT_EQ(Shell("xdotool key b"), 0);
+  ASSERT_TRUE(Logged(g, "E12 66 1 ")) << Log(g);
+  HoldsUntilClosed(orvo, [&] { return Log(g).find("after the box\n") != std::string::npos; });
+  EXPECT_TRUE(Logged(g, "after the box\n")) << Log(g);
+  // The game goes on as before.
+  ASSERT_EQ(Shell("xdotool key q"), 0);
+  ASSERT_TRUE(orvo.Ended(10000));
+  EXPECT_EQ(orvo.ExitCode(), 0);
+}
+
+TEST_F(OrvoMessageBox, AtStartUp) {
+  GameFolder g(base, "games");
+  fs::remove(g.folder / "main.ove");  // the program cannot be loaded: the box says so
+  Process orvo;
+  orvo.Start(g);
+  HoldsUntilClosed(orvo, [&] { return orvo.Ended(0); });
+  // Then the runtime ends, with a failure's exit code.
+  ASSERT_TRUE(orvo.Ended(10000));
+  EXPECT_GT(orvo.ExitCode(), 0);
 }
 
 // Where a window lies in the stacking order of the root's children (bottom first).
