@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/vm/vm_test_support.h"
@@ -18,6 +19,7 @@ namespace orvo::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
+using NamedImages = std::vector<std::pair<std::string, std::vector<uint8_t>>>;
 
 std::vector<uint8_t> ReadImage(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -25,8 +27,8 @@ std::vector<uint8_t> ReadImage(const fs::path& path) {
 }
 
 // name -> main.ove, for every program assembled for these tests.
-std::vector<std::pair<std::string, std::vector<uint8_t>>> AllImages() {
-  std::vector<std::pair<std::string, std::vector<uint8_t>>> images;
+NamedImages AllImages() {
+  NamedImages images;
   for (const auto& entry : fs::directory_iterator(ORVO_SESSION_IMAGES))
     images.emplace_back(entry.path().filename().string(), ReadImage(entry.path() / "main.ove"));
   std::sort(images.begin(), images.end());
@@ -34,7 +36,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> AllImages() {
 }
 
 // Inputs whose runs leave the machine in states that no program of the project leaves.
-std::vector<std::pair<std::string, std::vector<uint8_t>>> LeftoverImages() {
+NamedImages LeftoverImages() {
   using namespace vm::test;
   // Every delivery suspends itself: ModalDepth climbs with each event.
   Image suspends;
