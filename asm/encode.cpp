@@ -34,8 +34,9 @@ void AssembleInstruction(Assembler& a, int row) {
   }
 }
 
-bool CheckFrameOffset(Assembler& a, int64_t offset) {
-  if (offset >= -32768 && offset <= 32767) return true;
+bool FrameOffsetFits(Assembler& a, const Operand& frame) {
+  if (frame.value >= -32768 && frame.value <= 32767) return true;
+  if (a.pass == 1 && frame.hasLabel) return true;
   ReportError(a, "stack offset overflow");
   return false;
 }

@@ -43,7 +43,6 @@ void EncodeTestJump(Assembler& a, int row) {
     format = 8;
   } else if (op.mode == MODE_FRAME) {
     format = 24;
-    CheckFrameOffset(a, op.value);
   } else {
     ReportError(a, "invalid addressing mode");
     return;
@@ -62,6 +61,7 @@ void EncodeTestJump(Assembler& a, int row) {
     return;
   }
   CheckJumpTarget(a, target.value, text);
+  if (op.mode == MODE_FRAME && !FrameOffsetFits(a, op)) return;
   if (EmitWord(a, format | a.sizeCode << 5 | Index(row) << 7 | JumpField(target.value)))
     EmitWord(a, extension);
 }

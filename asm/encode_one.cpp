@@ -58,8 +58,7 @@ void EncodeOneOperand(Assembler& a, int row) {
       EmitWord(a, static_cast<uint32_t>(op.value));
   } else if (op.mode == MODE_ABS) {
     if (EmitWord(a, kFormAbsolute | base)) EmitWord(a, static_cast<uint32_t>(op.value));
-  } else {
-    CheckFrameOffset(a, op.value);
+  } else if (FrameOffsetFits(a, op)) {
     EmitWord(a, kFormFrame | base | (static_cast<uint32_t>(op.value) & 0xFFFF) << 16);
   }
 }

@@ -81,7 +81,7 @@ Src SrcKind(const Operand& op, unsigned size) {
   return kF;
 }
 
-uint32_t FieldValue(Assembler& a, Field f, const Operand& dst, const Operand& src) {
+uint32_t FieldValue(Field f, const Operand& dst, const Operand& src) {
   switch (f) {
     case Field::kNone:
       return 0;
@@ -92,10 +92,8 @@ uint32_t FieldValue(Assembler& a, Field f, const Operand& dst, const Operand& sr
     case Field::kShort:
       return static_cast<uint32_t>(src.value) & 0xF;
     case Field::kDstFrame:
-      CheckFrameOffset(a, dst.value);
       return static_cast<uint32_t>(dst.value) & 0xFFFF;
     case Field::kSrcFrame:
-      CheckFrameOffset(a, src.value);
       return static_cast<uint32_t>(src.value) & 0xFFFF;
   }
   return 0;
@@ -127,9 +125,13 @@ void EncodeTwoOperand(Assembler& a, int row) {
   Dst d = DstKind(dst);
   Src s = SrcKind(src, size);
   const Format2& f = kFormat2[d][s];
-  uint32_t word = f.format | FieldValue(a, f.a, dst, src) << 5 | size << 9 |
+  const Operand* frame = f.upper == Field::kDstFrame   ? &dst
+                         : f.upper == Field::kSrcFrame ? &src
+                                                       : nullptr;
+  if (frame && !FrameOffsetFits(a, *frame)) return;  // the reserved word stays 0
+  uint32_t word = f.format | FieldValue(f.a, dst, src) << 5 | size << 9 |
                   uint32_t{kMnemonics[static_cast<size_t>(row)].index} << 11 |
-                  FieldValue(a, f.upper, dst, src) << 16;
+                  FieldValue(f.upper, dst, src) << 16;
   a.image.Put(at, word, 4);
 
   if (d == kDI || d == kDA) EmitWord(a, static_cast<uint32_t>(dst.value));

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "assembler.h"
+#include "operand.h"
 
 namespace orvo::velda {
 
@@ -23,10 +24,12 @@ void EncodeNoOperand(Assembler& a, int row);
 void EncodePushs(Assembler& a, int row);
 
 // Shared by the encoders.
-// A frame offset for a 16-bit field; reports "stack offset overflow" when it
-// does not fit. The instruction is still written at its full length, so that
-// its length never depends on a label's value.
-bool CheckFrameOffset(Assembler& a, int64_t offset);
+// Whether a frame operand's offset fits its 16-bit field; reports "stack
+// offset overflow" when it does not, and the encoder then writes no more of
+// the instruction (a word it already reserved stays). In pass 1 an offset
+// with a label term lacks the label's value and is taken to fit: a pass 2
+// without errors must find the length that pass 1 gave the labels after it.
+bool FrameOffsetFits(Assembler& a, const Operand& frame);
 // T(x): bits 2-23 of a jump target, for bits 10-31 of the word.
 inline uint32_t JumpField(int64_t target) {
   return static_cast<uint32_t>((static_cast<uint64_t>(target) >> 2) & 0x3FFFFF) << 10;

@@ -63,6 +63,7 @@ bool ParseBracketed(Assembler& a, Operand& op) {
       if (!EvalExpression(a, e) || !CloseBracket(a)) return false;
       op.mode = MODE_FRAME;
       op.value = e.value;
+      op.hasLabel = e.hasLabel;
       return true;
     }
     a.cursor = afterBracket;  // [FP+4]: an address with a label named FP

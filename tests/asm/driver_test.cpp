@@ -89,6 +89,38 @@ TEST(Listing, ErrorLinesPartialWordsAndNames) {
   EXPECT_EQ(r.console, "verylongname(2): 'value too large: b 300\n[1 errors]\n");
 }
 
+TEST(Listing, StackOffsetOverflowEndsTheInstruction) {
+  // The encoder stops at the error: the two-operand word reserved before its
+  // operands stays as zeros, the other forms write nothing, and the labels
+  // after them are placed where the listing shows them.
+  TempDir dir;
+  const std::string good = "@code\n@align 4\n:_mid\nnop\n";
+  ASSERT_EQ(RunSource(dir, good).code, 0);
+  const std::string mapBefore = dir.Read("main.map");
+  auto r = RunSource(dir,
+                     "@code\nnop\nd mov [FP][40000], =100\n:mid\nneg [FP][-40000]\n"
+                     "tljeq [FP][32768], =mid\n@align 4\n:_after\n& mid\n& _after\n");
+  EXPECT_EQ(r.code, 6);
+  const std::string pad(18, ' ');
+  const std::string overflow = ": stack offset overflow\r\n";
+  EXPECT_EQ(r.listing,
+            "       t:00001 c        " + kNoWords + "@code\r\n" +
+                "       t:00002 c 000000 00000294 " + pad + "nop\r\n" + " ***** t(3)" + overflow +
+                "       t:00003 c 000004 00000000 " + pad + "d mov [FP][40000], =100\r\n" +
+                "       t:00004 c 000008 " + kNoWords + ":mid\r\n" + " ***** t(5)" + overflow +
+                "       t:00005 c 000008 " + kNoWords + "neg [FP][-40000]\r\n" + " ***** t(6)" +
+                overflow + "       t:00006 c 000008 " + kNoWords + "tljeq [FP][32768], =mid\r\n" +
+                "       t:00007 c 000008 " + kNoWords + "@align 4\r\n" +
+                "       t:00008 c 000008 " + kNoWords + ":_after\r\n" +
+                "       t:00009 c 000008 00000008 " + pad + "& mid\r\n" +
+                "       t:00010 c 00000C 00000008 " + pad + "& _after\r\n");
+  EXPECT_EQ(r.console, "t(3): stack offset overflow\nt(5): stack offset overflow\n"
+                       "t(6): stack offset overflow\n[3 errors]\n");
+  // a failed run writes no map: the one from the last good run stays
+  EXPECT_EQ(dir.Read("main.map"), mapBefore);
+  EXPECT_EQ(mapBefore, "000000 _mid\r\n");
+}
+
 TEST(Outputs, MapListsMarkedLabelsCodeFirst) {
   auto r = RunSource(
       "@zero\n@align 4\n:_buf\nd [1]\n@seg_end\n"
