@@ -1,6 +1,7 @@
 // The window procedure: one table from window messages to what the program sees.
 #include <array>
 
+#include "base/utf8.h"
 #include "host/runtime.h"
 
 namespace orvo::host {
@@ -43,26 +44,6 @@ void Press(HostState& s, uint32_t vk) {
 }
 void Release(HostState& s, uint32_t vk) {
   s.keys[vk & 0xFF] &= 0x7FFF;
-}
-
-// UTF-8 of one code point into the 8-byte conversion buffer the character event carries.
-void EncodeUtf8(uint32_t cp, uint8_t out[8]) {
-  for (int i = 0; i < 8; ++i) out[i] = 0;
-  if (cp < 0x80) {
-    out[0] = static_cast<uint8_t>(cp);
-  } else if (cp < 0x800) {
-    out[0] = static_cast<uint8_t>(0xC0 | (cp >> 6));
-    out[1] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out[0] = static_cast<uint8_t>(0xE0 | (cp >> 12));
-    out[1] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-    out[2] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x110000) {
-    out[0] = static_cast<uint8_t>(0xF0 | (cp >> 18));
-    out[1] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
-    out[2] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-    out[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-  }
 }
 
 }  // namespace
@@ -143,8 +124,9 @@ struct WindowProcTable {
 
   static void Char(Runtime& r, const Message& m) {
     if (m.wParam <= 31) return;
-    uint8_t buffer[8];
-    EncodeUtf8(m.wParam, buffer);
+    // The UTF-8 of the character in the 8-byte conversion buffer the event carries.
+    uint8_t buffer[8] = {};
+    utf8::Encode(m.wParam, reinterpret_cast<char*>(buffer));
     r.PostEvent(
         {EVT_CHAR, AsArg(vm::Load32(buffer)), AsArg(vm::Load32(buffer + 4)), Low16(m.lParam)});
   }
