@@ -70,7 +70,7 @@ struct WindowProcTable {
       r.PostEvent({EVT_MINIMIZE, 0, 0, 0});
       r.ResumeMusic();
     }
-    const platform::Size client = r.platform_.ClientSize();
+    const platform::Size client = r.platform_.window.ClientSize();
     s.clientWidth = client.width;
     s.clientHeight = client.height;
     if (!s.placementInProgress) {
@@ -138,7 +138,7 @@ struct WindowProcTable {
   static void MouseMove(Runtime& r, const Message& m) {
     HostState& s = r.state_;
     if (!s.arrowSet) {
-      r.platform_.SetCursor(platform::CURSOR_ARROW);
+      r.platform_.window.SetCursor(platform::CURSOR_ARROW);
       s.arrowSet = true;
     }
     s.cursorShape = -1;
@@ -153,7 +153,7 @@ struct WindowProcTable {
     r.PostEvent({code, button, AsArg(m.wParam), AsArg(m.lParam)});
   }
   static void LeftDown(Runtime& r, const Message& m) {
-    if (!r.platform_.IsActive()) r.platform_.Activate();
+    if (!r.platform_.window.IsActive()) r.platform_.window.Activate();
     Button(r, m, EVT_DOWN, BUTTON_LEFT, VK_LBUTTON);
   }
   static void LeftUp(Runtime& r, const Message& m) {

@@ -1,12 +1,18 @@
 #include "platform/sdl/sdl_shell.h"
 
+#include <SDL2/SDL_events.h>
+#include <SDL2/SDL_messagebox.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <thread>
+
+#include "platform/sdl/sdl_folders.h"
+#include "platform/sdl/sdl_input.h"
 
 extern char** environ;
 
@@ -39,6 +45,41 @@ bool OpenWithDesktop(std::string_view target) {
     }
   }).detach();
   return true;
+}
+
+std::string SdlShell::DocumentsFolder() {
+  return UserDocumentsFolder();
+}
+
+bool SdlShell::ClaimInstance(const std::string& programFolder) {
+  const uint32_t raise = raiseEvent_;
+  return instance_.Claim(programFolder, [raise] {
+    // On the lock's thread: the window is raised by the main thread when it gets this.
+    SDL_Event e{};
+    e.type = raise;
+    SDL_PushEvent(&e);
+  });
+}
+
+void SdlShell::MessageBox(std::string_view text) {
+  const std::string t(text);
+  // No parent window: the box is the runtime's own and waits until it is closed.
+  if (SDL_ShowSimpleMessageBox(0, "!", t.c_str(), nullptr) != 0) {
+    std::fprintf(stderr, "%s\n", t.c_str());
+    std::fflush(stderr);
+  }
+}
+
+bool SdlShell::HasClipboardText() {
+  return video_ && HasClipboardUtf8();
+}
+
+std::string SdlShell::GetClipboardText() {
+  return video_ ? GetClipboardUtf8() : "";
+}
+
+void SdlShell::SetClipboardText(std::string_view utf8) {
+  if (video_) SetClipboardUtf8(utf8);
 }
 
 }  // namespace orvo::platform

@@ -1,0 +1,22 @@
+// The clock and the one periodic timer, whose ticks arrive among the window's messages
+// as MSG_TIMER, never piling up.
+#pragma once
+
+#include <cstdint>
+
+namespace orvo::platform {
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual uint32_t TickCount() = 0;  // milliseconds, wrapping
+  virtual LocalTime Now() = 0;
+  virtual bool StartTimer(uint32_t intervalMs) = 0;
+  virtual void StopTimer() = 0;
+};
+
+}  // namespace orvo::platform
