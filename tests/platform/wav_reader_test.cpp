@@ -1,7 +1,5 @@
 // The WAV reader through both tables of SDL functions: the linked SDL's, and the library
 // the headless platform opens at its first effect.
-#include "platform/wav/wav_reader.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 
 #include "platform/headless/headless_platform.h"
 #include "platform/sdl/sdl_wav.h"
+#include "platform/wav/sdl_wav_functions.h"
 #include "tests/sound/sound_test_support.h"
 
 namespace orvo::platform {
