@@ -3,12 +3,21 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace orvo::platform {
 
 struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
+
+// The wall clock in the local time zone, as every clock reports it.
+inline LocalTime LocalTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm t{};
+  localtime_r(&now, &t);
+  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
 
 class Clock {
  public:

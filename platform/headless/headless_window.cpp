@@ -1,7 +1,6 @@
 #include "platform/headless/headless_window.h"
 
 #include <algorithm>
-#include <ctime>
 
 namespace orvo::platform {
 
@@ -11,13 +10,6 @@ HeadlessWindow::HeadlessWindow(HeadlessConfig config)
 uint32_t HeadlessWindow::TickCount() {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start_);
   return static_cast<uint32_t>(ms.count());
-}
-
-LocalTime HeadlessWindow::Now() {
-  std::time_t now = std::time(nullptr);
-  std::tm t{};
-  localtime_r(&now, &t);
-  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
 }
 
 bool HeadlessWindow::CreateWindow(std::string_view title, int32_t x, int32_t y, int32_t width,

@@ -20,7 +20,7 @@ class HeadlessWindow : public WindowSystem, public Clock {
   explicit HeadlessWindow(HeadlessConfig config);
 
   uint32_t TickCount() override;
-  LocalTime Now() override;
+  LocalTime Now() override { return LocalTimeNow(); }
   bool StartTimer(uint32_t intervalMs) override;
   void StopTimer() override { timerMs_ = 0; }
 

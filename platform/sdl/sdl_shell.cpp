@@ -1,5 +1,6 @@
 #include "platform/sdl/sdl_shell.h"
 
+#include <SDL2/SDL_clipboard.h>
 #include <SDL2/SDL_events.h>
 #include <SDL2/SDL_messagebox.h>
 #include <signal.h>
@@ -10,9 +11,6 @@
 #include <cstdio>
 #include <string>
 #include <thread>
-
-#include "platform/sdl/sdl_folders.h"
-#include "platform/sdl/sdl_input.h"
 
 extern char** environ;
 
@@ -47,10 +45,6 @@ bool OpenWithDesktop(std::string_view target) {
   return true;
 }
 
-std::string SdlShell::DocumentsFolder() {
-  return UserDocumentsFolder();
-}
-
 bool SdlShell::ClaimInstance(const std::string& programFolder) {
   const uint32_t raise = raiseEvent_;
   return instance_.Claim(programFolder, [raise] {
@@ -71,15 +65,19 @@ void SdlShell::MessageBox(std::string_view text) {
 }
 
 bool SdlShell::HasClipboardText() {
-  return video_ && HasClipboardUtf8();
+  return video_ && SDL_HasClipboardText() == SDL_TRUE;
 }
 
 std::string SdlShell::GetClipboardText() {
-  return video_ ? GetClipboardUtf8() : "";
+  char* text = video_ ? SDL_GetClipboardText() : nullptr;  // "" rather than null when empty
+  if (!text) return {};
+  std::string result(text);
+  SDL_free(text);
+  return result;
 }
 
 void SdlShell::SetClipboardText(std::string_view utf8) {
-  if (video_) SetClipboardUtf8(utf8);
+  if (video_) SDL_SetClipboardText(std::string(utf8).c_str());
 }
 
 }  // namespace orvo::platform

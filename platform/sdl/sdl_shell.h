@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/sdl/sdl_folders.h"
 #include "platform/sdl/sdl_instance.h"
 #include "platform/shell.h"
 
@@ -24,7 +25,7 @@ class SdlShell final : public Shell {
       : video_(video), executablePath_(std::move(executablePath)), raiseEvent_(raiseEvent) {}
 
   std::string ExecutablePath() override { return executablePath_; }
-  std::string DocumentsFolder() override;
+  std::string DocumentsFolder() override { return UserDocumentsFolder(); }
   bool ClaimInstance(const std::string& programFolder) override;
   void MessageBox(std::string_view text) override;
   bool HasClipboardText() override;

@@ -14,13 +14,6 @@ uint32_t SdlClock::TickCount() {
   return static_cast<uint32_t>(ms);  // wraps like the system's millisecond counter
 }
 
-LocalTime SdlClock::Now() {
-  const time_t now = time(nullptr);
-  tm t{};
-  localtime_r(&now, &t);
-  return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-}
-
 bool SdlClock::StartTimer(uint32_t intervalMs) {
   StopTimer();
   if (intervalMs == 0) return false;

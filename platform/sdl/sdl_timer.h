@@ -20,7 +20,7 @@ class SdlClock final : public Clock {
   ~SdlClock() override { StopTimer(); }
 
   uint32_t TickCount() override;
-  LocalTime Now() override;
+  LocalTime Now() override { return LocalTimeNow(); }
   // A running timer is replaced, as a second SetTimer of the same timer does.
   bool StartTimer(uint32_t intervalMs) override;
   void StopTimer() override;
