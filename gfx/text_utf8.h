@@ -4,21 +4,26 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string_view>
+
+#include "base/utf8.h"
 
 namespace orvo::gfx {
 
-inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
-
-// Decodes the character at byte i and returns the index after it. A lead byte takes as
-// many of the following bytes as are continuation bytes, up to what it announces. Bytes
-// that begin no character, cut-short sequences, overlong forms, surrogates and values
-// beyond U+10FFFF each decode as one U+FFFD, so every byte belongs to exactly one
-// character and the walk always moves on.
-size_t Utf8Next(std::string_view text, size_t i, char32_t& c);
+// Decodes the character at byte i and returns the index after it. A malformed sequence
+// (as far as it reaches) is one U+FFFD, so every byte belongs to exactly one character
+// and the walk always moves on.
+inline size_t Utf8Next(std::string_view text, size_t i, char32_t& c) {
+  const utf8::Decoded d = utf8::Decode(text, i);
+  c = d.codePoint;
+  return d.end;
+}
 
 // Byte offset after the first count characters (the text's length if it has fewer).
-size_t Utf8Offset(std::string_view text, size_t count);
+inline size_t Utf8Offset(std::string_view text, size_t count) {
+  size_t i = 0;
+  for (size_t n = 0; n < count && i < text.size(); ++n) i = utf8::Decode(text, i).end;
+  return i;
+}
 
 }  // namespace orvo::gfx

@@ -123,7 +123,7 @@ uintptr_t FaultAddress(const void* context) {
 
 struct CrashState {
   vm::Machine* machine = nullptr;
-  platform::Platform* platform = nullptr;
+  platform::Shell* shell = nullptr;
   char path[kPathCapacity] = {};
   bool hasPath = false;
   char summary[SUMMARY_CAPACITY] = {};
@@ -179,8 +179,8 @@ void OnCrash(int sig, siginfo_t* info, void* context) {
                 FaultAddress(context), m);
   // The platform calls are the one part that is not async-signal-safe; they come last,
   // after the report is on disk.
-  st->platform->SetClipboardText(st->summary);
-  st->platform->MessageBox(st->summary);
+  st->shell->SetClipboardText(st->summary);
+  st->shell->MessageBox(st->summary);
 
   errno = savedErrno;
   Reraise(sig);
@@ -283,11 +283,11 @@ size_t FormatSummary(char* out, size_t capacity, uint32_t code, uint32_t flags, 
   return s.size();
 }
 
-bool Install(vm::Machine& m, const std::string& dataFolder, platform::Platform& platform) {
+bool Install(vm::Machine& m, const std::string& dataFolder, platform::Shell& shell) {
   Uninstall();
   auto st = std::make_unique<CrashState>();
   st->machine = &m;
-  st->platform = &platform;
+  st->shell = &shell;
   // A path that does not fit, or holds a NUL, cannot be opened: the report is skipped
   // and only the summary is shown, as when the file cannot be created.
   const std::string path = dataFolder + REPORT_FILE;

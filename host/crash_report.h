@@ -38,7 +38,7 @@ size_t FormatSummary(char* out, size_t capacity, uint32_t code, uint32_t flags, 
 // Installs the handlers on an alternate stack for the calling thread, which must be the
 // one that runs the interpreter. m and platform must outlive the installation. A second
 // call replaces the first. False when the handlers could not be installed.
-bool Install(vm::Machine& m, const std::string& dataFolder, platform::Platform& platform);
+bool Install(vm::Machine& m, const std::string& dataFolder, platform::Shell& shell);
 
 // Puts back the actions and the alternate stack that were there before Install. Call it
 // on the thread that installed.

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
       return Usage(eventsFile + ": " + error);
   }
   orvo::platform::HeadlessPlatform platform(std::move(config));
-  orvo::host::Runtime runtime(platform, std::move(options));
+  orvo::host::Runtime runtime(platform.Parts(), std::move(options));
   runtime.Run();
   return StatusOf(runtime.Outcome());
 }

@@ -12,6 +12,6 @@ int main(int argc, char** argv) {
     options.commandLine += argv[i];
   }
   orvo::platform::SdlPlatform platform(argc, argv);
-  orvo::host::Runtime runtime(platform, std::move(options));
+  orvo::host::Runtime runtime(platform.Parts(), std::move(options));
   return runtime.Run();
 }

@@ -18,7 +18,7 @@ constexpr const char* kWindowTitle = "ORVO 6.0";
 
 }  // namespace
 
-Runtime::Runtime(platform::Platform& platform, RuntimeOptions options)
+Runtime::Runtime(platform::Platform platform, RuntimeOptions options)
     : platform_(platform), options_(std::move(options)), machine_(*this) {}
 
 Runtime::~Runtime() {
@@ -41,15 +41,16 @@ void Runtime::Quit(int code) {
   if (over_) return;
   over_ = true;
   exitCode_ = code;
-  platform_.PostQuit();
+  platform_.window.PostQuit();
 }
 
 // Absolute like the program folder, and there to write in: the debug log and the
 // settings file are only ever written into it.
 void Runtime::SetUpDataFolder() {
-  state_.folders.data = AbsoluteFolder(
-      options_.dataFolder.empty() ? DataFolderFor(state_.folders.program, platform_.DocumentsFolder())
-                                  : options_.dataFolder);
+  state_.folders.data =
+      AbsoluteFolder(options_.dataFolder.empty()
+                         ? DataFolderFor(state_.folders.program, platform_.shell.DocumentsFolder())
+                         : options_.dataFolder);
   files_.folders = state_.folders;
   std::string problem;
   if (!CreateFolders(state_.folders.data, problem)) {
@@ -72,8 +73,8 @@ bool Runtime::LoadProgram() {
 bool Runtime::StartUp() {
   // Absolute before anything is named after it or resolved against it: the current
   // folder is no part of where the game lives.
-  state_.folders.program = AbsoluteFolder(ProgramFolderOf(platform_.ExecutablePath()));
-  if (!platform_.ClaimInstance(state_.folders.program)) return false;
+  state_.folders.program = AbsoluteFolder(ProgramFolderOf(platform_.shell.ExecutablePath()));
+  if (!platform_.shell.ClaimInstance(state_.folders.program)) return false;
   SetUpDataFolder();
   graphics_.openFile = [this](std::string_view name, const char* mode) {
     return services::OpenForRuntime(files_, name, mode);
@@ -85,9 +86,9 @@ bool Runtime::StartUp() {
     over_ = true;
     return false;
   }
-  state_.startTick = platform_.TickCount();
+  state_.startTick = platform_.clock.TickCount();
   // From here a fault of the runtime leaves a report of the program's registers and stack.
-  crash::Install(machine_, state_.folders.data, platform_);
+  crash::Install(machine_, state_.folders.data, platform_.shell);
 
   ScreenSetup();
   if (over_) return false;
@@ -97,26 +98,28 @@ bool Runtime::StartUp() {
   if (over_) return false;
 
   const uint8_t* h = machine_.mem;
-  if (!platform_.CreateWindow(kWindowTitle, vm::Load16(h + vm::HDR_WINDOW_X),
-                              vm::Load16(h + vm::HDR_WINDOW_Y), vm::Load16(h + vm::HDR_WINDOW_W),
-                              vm::Load16(h + vm::HDR_WINDOW_H))) {
-    platform_.MessageBox("Failed creating the window. Terminating. So sorry!");
+  if (!platform_.window.CreateWindow(
+          kWindowTitle, vm::Load16(h + vm::HDR_WINDOW_X), vm::Load16(h + vm::HDR_WINDOW_Y),
+          vm::Load16(h + vm::HDR_WINDOW_W), vm::Load16(h + vm::HDR_WINDOW_H))) {
+    platform_.shell.MessageBox("Failed creating the window. Terminating. So sorry!");
     exitCode_ = 1;
     over_ = true;
     return false;
   }
-  const platform::Size client = platform_.ClientSize();
+  const platform::Size client = platform_.window.ClientSize();
   state_.clientWidth = client.width;
   state_.clientHeight = client.height;
   // Music files are looked up in the installation, names matched without regard to case.
-  sound_.Open(platform_, [this](std::string_view name) {
-    std::string path;
-    return services::ResolveInstalledFile(files_, name, path) ? path : std::string();
-  });
+  sound_.Open(
+      platform_.audio, [this] { platform_.window.PostFromAnyThread(platform::MSG_MUSIC_DONE); },
+      [this](std::string_view name) {
+        std::string path;
+        return services::ResolveInstalledFile(files_, name, path) ? path : std::string();
+      });
 
   DeliverDirect(EVT_WINDOW);
   if (over_) return false;
-  platform_.ShowWindow();
+  platform_.window.ShowWindow();
   state_.mainLoopStarted = true;
   return true;
 }
@@ -125,7 +128,7 @@ bool Runtime::StartUp() {
 // screen is painted whenever the platform has nothing waiting.
 void Runtime::MessageLoop() {
   while (!over_) {
-    if (!platform_.PeekMessage()) {
+    if (!platform_.window.PeekMessage()) {
       PaintDirty();
       if (!queue_.Empty()) {
         DispatchOneEvent();
@@ -133,7 +136,7 @@ void Runtime::MessageLoop() {
       }
     }
     platform::Message msg;
-    if (!platform_.GetMessage(msg)) break;
+    if (!platform_.window.GetMessage(msg)) break;
     WindowProc(msg);
   }
 }
@@ -142,7 +145,7 @@ void Runtime::Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3) {
   if (machine_.fatal || windowDestroyed_ || !machine_.mem) return;
   vm::CallProgram(machine_, static_cast<uint32_t>(code), static_cast<uint32_t>(a1),
                   static_cast<uint32_t>(a2), static_cast<uint32_t>(a3));
-  platform_.Delivered(code);
+  platform_.window.Delivered(code);
   if (machine_.fatal) Quit(machine_.exitCode);
 }
 
@@ -175,8 +178,8 @@ void Runtime::DestroyWindow() {
   windowDestroyed_ = true;
   StopMusic();
   Finish();
-  platform_.DestroyWindow();
-  platform_.PostQuit();
+  platform_.window.DestroyWindow();
+  platform_.window.PostQuit();
 }
 
 // What the run leaves behind for whoever started it, then the release of VM memory and
@@ -202,7 +205,7 @@ void Runtime::Finish() {
 }
 
 void Runtime::ScreenSetup() {
-  const platform::Size desktop = platform_.DesktopSize();
+  const platform::Size desktop = platform_.window.DesktopSize();
   if (graphics_.screen.bits &&
       (desktop.width > state_.desktopWidth || desktop.height > state_.desktopHeight)) {
     // The surfaces go with the window, after the program has had its last events: it may
@@ -217,11 +220,11 @@ void Runtime::ScreenSetup() {
   }
   state_.desktopWidth = desktop.width;
   state_.desktopHeight = desktop.height;
-  const platform::Size display = platform_.DisplaySize();
+  const platform::Size display = platform_.window.DisplaySize();
   state_.displayWidth = display.width;
   state_.displayHeight = display.height;
-  if (platform_.HasWindow()) {
-    const platform::Size client = platform_.ClientSize();
+  if (platform_.window.HasWindow()) {
+    const platform::Size client = platform_.window.ClientSize();
     state_.clientWidth = client.width;
     state_.clientHeight = client.height;
   }
@@ -238,15 +241,16 @@ void Runtime::ScreenSetup() {
 
 void Runtime::PaintDirty() {
   int32_t x, y, w, h;
-  if (!gfx::TakeDirty(graphics_, x, y, w, h) || !platform_.HasWindow()) return;
-  platform_.Present(graphics_.screen.bits, graphics_.screen.width, graphics_.screen.height,
-                    graphics_.screen.stride, {x, y, w, h});
+  if (!gfx::TakeDirty(graphics_, x, y, w, h) || !platform_.window.HasWindow()) return;
+  platform_.window.Present(graphics_.screen.bits, graphics_.screen.width, graphics_.screen.height,
+                           graphics_.screen.stride, {x, y, w, h});
 }
 
 void Runtime::PaintAll() {
-  if (!graphics_.screen.bits || !platform_.HasWindow()) return;
-  platform_.Present(graphics_.screen.bits, graphics_.screen.width, graphics_.screen.height,
-                    graphics_.screen.stride, {0, 0, state_.clientWidth, state_.clientHeight});
+  if (!graphics_.screen.bits || !platform_.window.HasWindow()) return;
+  platform_.window.Present(graphics_.screen.bits, graphics_.screen.width, graphics_.screen.height,
+                           graphics_.screen.stride,
+                           {0, 0, state_.clientWidth, state_.clientHeight});
 }
 
 void Runtime::Screenshot(const std::string& file) {
@@ -268,7 +272,7 @@ void Runtime::StartText() {
 }
 
 void Runtime::MessageBox(std::string_view text) {
-  platform_.MessageBox(text);
+  platform_.shell.MessageBox(text);
 }
 
 void Runtime::AppendDebugLog(std::string_view text) {
@@ -278,20 +282,20 @@ void Runtime::AppendDebugLog(std::string_view text) {
 // A running timer keeps its interval; the program stops it first to change it.
 void Runtime::SetTimer(uint32_t periodMs) {
   if (periodMs == 0) {
-    if (state_.timerId != 0) platform_.StopTimer();
+    if (state_.timerId != 0) platform_.clock.StopTimer();
     state_.timerId = 0;
     return;
   }
   if (state_.timerId != 0) return;
-  state_.timerId = platform_.StartTimer(periodMs) ? 1 : 0;
+  state_.timerId = platform_.clock.StartTimer(periodMs) ? 1 : 0;
 }
 
 uint32_t Runtime::ElapsedMs() {
-  return platform_.TickCount() - state_.startTick;
+  return platform_.clock.TickCount() - state_.startTick;
 }
 
 vm::LocalTime Runtime::Now() {
-  const platform::LocalTime t = platform_.Now();
+  const platform::LocalTime t = platform_.clock.Now();
   return {t.year, t.month, t.day, t.hour, t.minute, t.second};
 }
 

@@ -34,7 +34,7 @@ enum class RunOutcome {
 
 class Runtime : public vm::Hooks {
  public:
-  Runtime(platform::Platform& platform, RuntimeOptions options);
+  Runtime(platform::Platform platform, RuntimeOptions options);
   ~Runtime() override;
   Runtime(const Runtime&) = delete;
   Runtime& operator=(const Runtime&) = delete;
@@ -100,7 +100,7 @@ class Runtime : public vm::Hooks {
   // Ends the process with code once control is back in the loop.
   void Quit(int code);
 
-  platform::Platform& platform_;
+  platform::Platform platform_;
   RuntimeOptions options_;
   vm::Machine machine_;
   HostState state_;

@@ -1,6 +1,7 @@
 // The window procedure: one table from window messages to what the program sees.
 #include <array>
 
+#include "base/utf8.h"
 #include "host/runtime.h"
 
 namespace orvo::host {
@@ -45,26 +46,6 @@ void Release(HostState& s, uint32_t vk) {
   s.keys[vk & 0xFF] &= 0x7FFF;
 }
 
-// UTF-8 of one code point into the 8-byte conversion buffer the character event carries.
-void EncodeUtf8(uint32_t cp, uint8_t out[8]) {
-  for (int i = 0; i < 8; ++i) out[i] = 0;
-  if (cp < 0x80) {
-    out[0] = static_cast<uint8_t>(cp);
-  } else if (cp < 0x800) {
-    out[0] = static_cast<uint8_t>(0xC0 | (cp >> 6));
-    out[1] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out[0] = static_cast<uint8_t>(0xE0 | (cp >> 12));
-    out[1] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-    out[2] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x110000) {
-    out[0] = static_cast<uint8_t>(0xF0 | (cp >> 18));
-    out[1] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
-    out[2] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-    out[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-  }
-}
-
 }  // namespace
 
 struct WindowProcTable {
@@ -89,7 +70,7 @@ struct WindowProcTable {
       r.PostEvent({EVT_MINIMIZE, 0, 0, 0});
       r.ResumeMusic();
     }
-    const platform::Size client = r.platform_.ClientSize();
+    const platform::Size client = r.platform_.window.ClientSize();
     s.clientWidth = client.width;
     s.clientHeight = client.height;
     if (!s.placementInProgress) {
@@ -143,8 +124,9 @@ struct WindowProcTable {
 
   static void Char(Runtime& r, const Message& m) {
     if (m.wParam <= 31) return;
-    uint8_t buffer[8];
-    EncodeUtf8(m.wParam, buffer);
+    // The UTF-8 of the character in the 8-byte conversion buffer the event carries.
+    uint8_t buffer[8] = {};
+    utf8::Encode(m.wParam, reinterpret_cast<char*>(buffer));
     r.PostEvent(
         {EVT_CHAR, AsArg(vm::Load32(buffer)), AsArg(vm::Load32(buffer + 4)), Low16(m.lParam)});
   }
@@ -156,7 +138,7 @@ struct WindowProcTable {
   static void MouseMove(Runtime& r, const Message& m) {
     HostState& s = r.state_;
     if (!s.arrowSet) {
-      r.platform_.SetCursor(platform::CURSOR_ARROW);
+      r.platform_.window.SetCursor(platform::CURSOR_ARROW);
       s.arrowSet = true;
     }
     s.cursorShape = -1;
@@ -171,7 +153,7 @@ struct WindowProcTable {
     r.PostEvent({code, button, AsArg(m.wParam), AsArg(m.lParam)});
   }
   static void LeftDown(Runtime& r, const Message& m) {
-    if (!r.platform_.IsActive()) r.platform_.Activate();
+    if (!r.platform_.window.IsActive()) r.platform_.window.Activate();
     Button(r, m, EVT_DOWN, BUTTON_LEFT, VK_LBUTTON);
   }
   static void LeftUp(Runtime& r, const Message& m) {

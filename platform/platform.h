@@ -1,185 +1,20 @@
-// The one boundary between the runtime and the operating system. The host, the services
-// and the sound player reach windows, input, the clipboard, the clock, timers and audio
-// only through a Platform; the SDL implementation drives a real window, the headless one
-// plays a script and keeps everything in memory.
+// The boundary between the runtime and the operating system, assembled from its parts.
+// The host, the services and the sound player reach windows, input, the clock, timers,
+// audio and the desktop only through these; each takes the parts it uses.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
+#include "platform/audio.h"
+#include "platform/clock.h"
+#include "platform/shell.h"
+#include "platform/window.h"
 
 namespace orvo::platform {
 
-// Window messages, as the host's window procedure receives them. wParam and lParam carry
-// the values the procedure's table expects, packed as the original window messages pack
-// them (positions x | y << 16, key-state flags in wParam).
-enum MessageId : uint32_t {
-  MSG_NONE = 0,
-  MSG_MOVE,  // lParam: client left | top << 16 in screen coordinates
-  MSG_SIZE,  // wParam: SIZE_*; lParam: client width | height << 16
-  MSG_SETFOCUS,
-  MSG_KILLFOCUS,
-  MSG_PAINT,          // the window needs repainting from the screen surface
-  MSG_CLOSE,          // the user asked to close the window
-  MSG_ENDSESSION,     // log-off or shut-down (SIGTERM, the terminating event)
-  MSG_ACTIVATEAPP,    // wParam 1 activated, 0 deactivated
-  MSG_DISPLAYCHANGE,  // displays were added, removed or resized
-  MSG_NCMOUSEMOVE,    // the pointer left the client area
-  MSG_KEYDOWN,        // wParam: virtual-key code; lParam: repeat count in the low half
-  MSG_KEYUP,
-  MSG_SYSKEYDOWN,
-  MSG_SYSKEYUP,
-  MSG_CHAR,         // wParam: one Unicode code point (not a UTF-16 unit); lParam: repeat
-  MSG_TIMER,        // the periodic timer ticked (never more than one pending)
-  MSG_MOUSEMOVE,    // wParam: MK_* flags; lParam: client x | y << 16 (signed halves)
-  MSG_LBUTTONDOWN,  // wParam: MK_* flags; lParam: client x | y << 16
-  MSG_LBUTTONUP,
-  MSG_RBUTTONDOWN,
-  MSG_RBUTTONUP,
-  MSG_MBUTTONDOWN,
-  MSG_MBUTTONUP,
-  MSG_MOUSEWHEEL,   // wParam: MK_* flags | delta << 16 (120 per notch); lParam: client pos
-  MSG_XBUTTONDOWN,  // wParam: MK_* flags | XBUTTON1 (1) or XBUTTON2 (2) << 16
-  MSG_XBUTTONUP,
-  MSG_MOUSEHWHEEL,
-  MSG_MUSIC_DONE,  // the music player's end-of-song notification
-  // Headless only: a scripted event (code, a1, a2, a3 in event) handed to the host as is;
-  // a screenshot request (text = file name); the end of the script.
-  MSG_SCRIPT_EVENT,
-  MSG_SCRIPT_SHOT,
-  MSG_SCRIPT_END,
-};
-
-inline constexpr uint32_t SIZE_RESTORED = 0, SIZE_MINIMIZED = 1, SIZE_MAXIMIZED = 2;
-
-inline constexpr uint32_t MK_LBUTTON = 0x1, MK_RBUTTON = 0x2, MK_SHIFT = 0x4, MK_CONTROL = 0x8,
-                          MK_MBUTTON = 0x10, MK_XBUTTON1 = 0x20, MK_XBUTTON2 = 0x40;
-
-struct Message {
-  uint32_t id = MSG_NONE;
-  uint32_t wParam = 0;
-  uint32_t lParam = 0;
-  int32_t event[4] = {};  // MSG_SCRIPT_EVENT
-  std::string text;       // MSG_SCRIPT_SHOT
-};
-
-struct Size {
-  int32_t width = 0, height = 0;
-};
-
-struct Rect {
-  int32_t x = 0, y = 0, width = 0, height = 0;
-};
-
-// Show states as the window placement reports them.
-inline constexpr int32_t SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW_SHOWMAXIMIZED = 3,
-                         SW_MINIMIZE = 6, SW_RESTORE = 9;
-
-// The window's normal (restored) outer rectangle in screen coordinates and its show state.
-struct Placement {
-  Rect normal;
-  int32_t showState = SW_SHOWNORMAL;
-};
-
-struct LocalTime {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
-
-inline constexpr int CURSOR_ARROW = 0, CURSOR_WAIT = 1, CURSOR_UPARROW = 2;
-
-// Lock-key toggles as the keyboard reports them.
-inline constexpr uint32_t TOGGLE_CAPS = 1, TOGGLE_NUM = 2, TOGGLE_SCROLL = 4;
-
-// Pulled on the audio thread for interleaved 16-bit stereo frames. It must not block,
-// sleep or allocate.
-class AudioSource {
- public:
-  virtual ~AudioSource() = default;
-  virtual void Render(int16_t* stereo, int frames) = 0;
-};
-
-class Platform {
- public:
-  virtual ~Platform() = default;
-
-  // --- process, folders, instance
-  // Absolute path the runtime was started through (its last component not resolved).
-  virtual std::string ExecutablePath() = 0;
-  // The user's documents folder ending in '/', or "" when there is none.
-  virtual std::string DocumentsFolder() = 0;
-  // True when this is the only instance for programFolder. Otherwise the running instance
-  // has been asked to raise and restore its window, and the caller ends with 0.
-  virtual bool ClaimInstance(const std::string& programFolder) = 0;
-
-  // --- the runtime's message box: UTF-8 text, caption "!", waits until closed
-  virtual void MessageBox(std::string_view text) = 0;
-
-  // --- clock
-  virtual uint32_t TickCount() = 0;  // milliseconds, wrapping
-  virtual LocalTime Now() = 0;
-
-  // --- displays: the primary display and the union of all of them
-  virtual Size DisplaySize() = 0;
-  virtual Size DesktopSize() = 0;
-
-  // --- the one main window
-  // Outer rectangle as the image header gives it. False when no window could be made.
-  virtual bool CreateWindow(std::string_view title, int32_t x, int32_t y, int32_t width,
-                            int32_t height) = 0;
-  virtual void ShowWindow() = 0;
-  virtual void DestroyWindow() = 0;
-  virtual bool HasWindow() = 0;
-  virtual Size ClientSize() = 0;
-  virtual void SetTitle(std::string_view utf8) = 0;
-  virtual Placement GetPlacement() = 0;
-  virtual void SetPlacement(const Placement& p) = 0;
-  virtual bool IsActive() = 0;
-  virtual void Activate() = 0;
-  // Raise and restore the window (a second instance asked for it).
-  virtual void Raise() = 0;
-  // Copies area of a top-down BGRA block (stride bytes per row) to the window at the same
-  // coordinates, ignoring alpha, and shows it.
-  virtual void Present(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
-                       const Rect& area) = 0;
-
-  // --- messages
-  // True when a message is waiting (does not remove it).
-  virtual bool PeekMessage() = 0;
-  // Waits for and removes the next message; false once the loop must end (quit).
-  virtual bool GetMessage(Message& out) = 0;
-  virtual void PostQuit() = 0;
-  // Safe from any thread: queues a message without wParam/lParam (music done).
-  virtual void PostFromAnyThread(uint32_t id) = 0;
-  // The host tells the platform which event it has just delivered (scripts wait for them).
-  virtual void Delivered(int32_t code) { (void)code; }
-
-  // --- timer: one periodic timer whose ticks arrive as MSG_TIMER, never piling up
-  virtual bool StartTimer(uint32_t intervalMs) = 0;
-  virtual void StopTimer() = 0;
-
-  // --- input
-  virtual void CaptureMouse(bool on) = 0;
-  virtual void SetCursor(int shape) = 0;
-  virtual uint32_t LockToggles() = 0;
-
-  // --- clipboard (UTF-8 text)
-  virtual bool HasClipboardText() = 0;
-  virtual std::string GetClipboardText() = 0;
-  virtual void SetClipboardText(std::string_view utf8) = 0;
-
-  // --- shell: open a document, folder or address without waiting
-  virtual void OpenWithShell(std::string_view target) = 0;
-
-  // --- audio: one output device pulling source on its own thread
-  // False when there is no device; music and effects then stay silent.
-  virtual bool StartAudio(AudioSource* source, int sampleRate) = 0;
-  virtual void StopAudio() = 0;
-  // While locked the audio thread does not run the source.
-  virtual void LockAudio() = 0;
-  virtual void UnlockAudio() = 0;
-  // Reads a WAV file and converts it to interleaved 16-bit stereo at sampleRate.
-  virtual bool LoadWav(const std::string& path, int sampleRate, std::vector<int16_t>& stereo) = 0;
+struct Platform {
+  WindowSystem& window;
+  Clock& clock;
+  Audio& audio;
+  Shell& shell;
 };
 
 }  // namespace orvo::platform

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include "base/utf8.h"
+
 namespace orvo::services {
 
 namespace {
@@ -16,10 +18,6 @@ bool IsSeparator(char c) {
 
 char Lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsContinuation(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
 struct DirCloser {
@@ -49,7 +47,7 @@ bool MatchFrom(std::string_view p, std::string_view n) {
   size_t starP = std::string_view::npos, starN = 0;
   auto stepChar = [&](size_t at) {  // one UTF-8 character starting at n[at]
     size_t next = at + 1;
-    while (next < n.size() && IsContinuation(n[next])) ++next;
+    while (next < n.size() && utf8::IsContinuation(n[next])) ++next;
     return next;
   };
   while (ni < n.size()) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/utf8.h"
 #include "services/format_one.h"
 #include "vm/machine.h"
 #include "vm/sys.h"
@@ -119,53 +120,13 @@ void CompareStrings(Machine& m, uint32_t args) {
 
 // Decodes well-formed UTF-8; false for anything else.
 bool DecodeUtf8(std::string_view s, std::u32string& out) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const uint8_t b = static_cast<uint8_t>(s[i]);
-    uint32_t cp;
-    size_t n;
-    if (b < 0x80) {
-      cp = b, n = 1;
-    } else if (b >= 0xC2 && b < 0xE0) {
-      cp = b & 0x1F, n = 2;
-    } else if (b >= 0xE0 && b < 0xF0) {
-      cp = b & 0x0F, n = 3;
-    } else if (b >= 0xF0 && b < 0xF5) {
-      cp = b & 0x07, n = 4;
-    } else {
-      return false;
-    }
-    if (i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      const uint8_t c = static_cast<uint8_t>(s[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    static constexpr uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kSmallest[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
-    out.push_back(static_cast<char32_t>(cp));
-    i += n;
+  for (size_t i = 0; i < s.size();) {
+    const utf8::Decoded d = utf8::Decode(s, i);
+    if (!d.valid) return false;
+    out.push_back(d.codePoint);
+    i = d.end;
   }
   return true;
-}
-
-void EncodeUtf8(char32_t c, std::string& out) {
-  const uint32_t cp = c;
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 // The Unicode case mapping of the C.UTF-8 locale, held for one request.
@@ -202,7 +163,10 @@ void UpperCase(Machine& m, uint32_t args) {
   if (units > kUnitsIn) return;
   const CaseMapping mapping;
   std::string upper;
-  for (char32_t c : chars) EncodeUtf8(mapping.Upper(c), upper);
+  for (char32_t c : chars) {
+    char bytes[4];
+    upper.append(bytes, utf8::Encode(mapping.Upper(c), bytes));
+  }
   if (upper.size() + 1 > kBytesOut) return;
   // The upper case may be longer than the original (U+0250 has a three-byte capital).
   uint8_t* out = Area(m, a, static_cast<uint32_t>(upper.size() + 1));

@@ -102,11 +102,11 @@ uint32_t LatestMove(EventQueue& q, uint8_t* record) {
 }
 
 void ReadClipboard(WindowContext& w, vm::Machine& m, uint32_t buffer, uint32_t size) {
-  if (!w.platform.HasClipboardText()) return;
+  if (!w.platform.shell.HasClipboardText()) return;
   uint8_t* b = Need(m, buffer, 1);
   if (!b) return;
   *b = 0;
-  const std::string text = w.platform.GetClipboardText();
+  const std::string text = w.platform.shell.GetClipboardText();
   // Text that does not fit is not cut: the buffer stays empty.
   if (text.size() + 1 >= size) return;
   uint8_t* out = Need(m, buffer, static_cast<uint32_t>(text.size() + 1));
@@ -114,11 +114,11 @@ void ReadClipboard(WindowContext& w, vm::Machine& m, uint32_t buffer, uint32_t s
 }
 
 void ReadPlacement(WindowContext& w, uint8_t* record) {
-  if (!w.platform.HasWindow()) {
+  if (!w.platform.window.HasWindow()) {
     vm::Store32(record + 16, platform::SW_SHOWNORMAL);
     return;
   }
-  platform::Placement p = w.platform.GetPlacement();
+  platform::Placement p = w.platform.window.GetPlacement();
   w.host.lastPlacementRead = p;
   // A saved placement never brings the window back minimized.
   int32_t show = p.showState;
@@ -139,10 +139,10 @@ void WritePlacement(WindowContext& w, const uint8_t* record) {
     p.showState = v[4];
     w.host.showMode = v[4];
   } else {
-    p = w.platform.GetPlacement();
+    p = w.platform.window.GetPlacement();
     p.showState = platform::SW_SHOWNORMAL;
   }
-  w.platform.SetPlacement(p);
+  w.platform.window.SetPlacement(p);
   w.host.placementInProgress = previous;
 }
 
@@ -153,13 +153,13 @@ void SetTitle(WindowContext& w, std::string_view text) {
     ++end;
     while (end < text.size() && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) ++end;
   }
-  w.platform.SetTitle(text.substr(0, end));
+  w.platform.window.SetTitle(text.substr(0, end));
 }
 
 int32_t KeyState(WindowContext& w, uint32_t vk) {
   uint16_t state = w.host.keys[vk & 0xFF];
   if (vk > 0xFF) state = 0;
-  const uint32_t toggles = w.platform.LockToggles();
+  const uint32_t toggles = w.platform.window.LockToggles();
   const uint32_t lock = vk == VK_CAPITAL   ? platform::TOGGLE_CAPS
                         : vk == VK_NUMLOCK ? platform::TOGGLE_NUM
                         : vk == VK_SCROLL  ? platform::TOGGLE_SCROLL
@@ -225,11 +225,11 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
       break;
     }
     case 6:
-      if (Text(m, a[0], text)) w.platform.SetClipboardText(text);
+      if (Text(m, a[0], text)) w.platform.shell.SetClipboardText(text);
       break;
     case 7: {
       const uint32_t flag = a[0];
-      if (a.ok) w.platform.CaptureMouse(flag != 0);
+      if (a.ok) w.platform.window.CaptureMouse(flag != 0);
       break;
     }
     case 8:
@@ -277,12 +277,13 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
       const int32_t shape = static_cast<int32_t>(word & 0xFFFF);
       if (shape != w.host.cursorShape) {
         w.host.cursorShape = shape;
-        w.platform.SetCursor(shape <= platform::CURSOR_UPARROW ? shape : platform::CURSOR_ARROW);
+        w.platform.window.SetCursor(shape <= platform::CURSOR_UPARROW ? shape
+                                                                      : platform::CURSOR_ARROW);
       }
       break;
     }
     case 17:
-      if (Text(m, a[0], text)) w.platform.OpenWithShell(text);
+      if (Text(m, a[0], text)) w.platform.shell.OpenWithShell(text);
       break;
     case 18:
       vm::SetResultPair(m, static_cast<uint32_t>(w.host.desktopWidth),

@@ -12,7 +12,7 @@
 namespace orvo::services {
 
 struct WindowContext {
-  platform::Platform& platform;
+  platform::Platform platform;
   host::HostState& host;
   host::EventQueue& queue;
 };

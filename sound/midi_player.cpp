@@ -33,8 +33,9 @@ int LoadSong(const std::string& path, Song& song) {
   return ParseSong(std::vector<uint8_t>(data.begin(), data.end()), song);
 }
 
-MidiPlayer::MidiPlayer(platform::Platform& platform, MidiStream& stream)
-    : platform_(platform),
+MidiPlayer::MidiPlayer(platform::Audio& audio, SongEnded songEnded, MidiStream& stream)
+    : audio_(audio),
+      songEnded_(std::move(songEnded)),
       stream_(stream),
       bufferMemory_(BUFFER_COUNT * BUFFER_SIZE),
       setupMemory_(SETUP_BLOCK - HEADER_BYTES) {
@@ -61,9 +62,9 @@ void MidiPlayer::PushFree(MidiHeader& h) {
 
 bool MidiPlayer::WaitQueuedEmpty() {
   for (int i = 0; i < WAIT_POLLS && queued_ != 0; ++i) {
-    platform_.UnlockAudio();
+    audio_.UnlockAudio();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    platform_.LockAudio();
+    audio_.LockAudio();
   }
   return queued_ == 0;
 }
@@ -83,7 +84,7 @@ int MidiPlayer::Play(const std::string& path) {
   auto song = std::make_unique<Song>();
   int loaded = LoadSong(path, *song);
 
-  Lock lock(platform_);
+  Lock lock(audio_);
   if (destroyed_) return ERR_NOT_ALLOWED;
   if (state_ == PLAYER_PLAYING || state_ == PLAYER_PAUSED) StopLocked();
   fileName_ = path;
@@ -253,26 +254,26 @@ void MidiPlayer::CloseSong() {
 }
 
 void MidiPlayer::Stop() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   StopLocked();
 }
 
 void MidiPlayer::Pause() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   if (state_ != PLAYER_PLAYING) return;
   state_ = PLAYER_PAUSED;
   stream_.Pause();
 }
 
 void MidiPlayer::Resume() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   if (state_ != PLAYER_PAUSED) return;
   state_ = PLAYER_PLAYING;
   stream_.Restart();
 }
 
 bool MidiPlayer::Finished() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   if (finishedPosted_ == 0) return false;
   --finishedPosted_;
   StopLocked();
@@ -281,7 +282,7 @@ bool MidiPlayer::Finished() {
 
 void MidiPlayer::Destroy() {
   {
-    Lock lock(platform_);
+    Lock lock(audio_);
     if (destroyed_) return;
     StopLocked();
     if (stream_.IsOpen()) stream_.Close();  // hands back whatever is still queued
@@ -310,7 +311,7 @@ void MidiPlayer::FinishThread() {
     }
     if (quit_) return;
     bool post = false;
-    platform_.LockAudio();
+    audio_.LockAudio();
     if (generation_.load() == gen && state_ == PLAYER_OPENED && song_ && !destroyed_) {
       stream_.Stop();
       ++finishedPosted_;
@@ -318,38 +319,38 @@ void MidiPlayer::FinishThread() {
       generation_.fetch_add(1);
       post = true;
     }
-    platform_.UnlockAudio();
-    if (post) platform_.PostFromAnyThread(platform::MSG_MUSIC_DONE);
+    audio_.UnlockAudio();
+    if (post) songEnded_();
   }
 }
 
 int MidiPlayer::State() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   return state_;
 }
 
 int MidiPlayer::QueuedCount() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   return queued_;
 }
 
 uint32_t MidiPlayer::Flags() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   return flags_;
 }
 
 int MidiPlayer::LastError() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   return lastError_;
 }
 
 uint64_t MidiPlayer::SongLength() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   return songLength_;
 }
 
 std::vector<TempoEntry> MidiPlayer::TempoMap() {
-  Lock lock(platform_);
+  Lock lock(audio_);
   return song_ ? song_->tempoMap : std::vector<TempoEntry>{};
 }
 

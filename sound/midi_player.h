@@ -1,8 +1,8 @@
 // The music player: one Standard MIDI File (plain or in a RIFF "RMID" wrapper) at a time,
 // parsed whole and fed to the MIDI stream from a ring of four event buffers that the
 // stream hands back from the audio thread. When a song has played out, a worker thread
-// waits 2500 ms, stops the stream (releasing the notes still held) and posts
-// MSG_MUSIC_DONE to the host.
+// waits 2500 ms, stops the stream (releasing the notes still held) and tells the host
+// (which posts MSG_MUSIC_DONE to itself).
 //
 // The public calls are made on the host's thread; each takes the platform's audio lock,
 // under which all of the player's state lives (the audio thread holds it while it runs
@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <semaphore>
@@ -19,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/audio.h"
 #include "sound/midi_stream.h"
 #include "sound/song.h"
 
@@ -53,7 +54,9 @@ class MidiPlayer : public MidiStreamClient {
   static constexpr uint32_t FINISH_WAIT_MS = 2500;
   static constexpr int WAIT_POLLS = 100;  // waits for buffers: 100 times 2 ms
 
-  MidiPlayer(platform::Platform& platform, MidiStream& stream);
+  // songEnded is called on the player's own thread, once for each song that played out.
+  using SongEnded = std::function<void()>;
+  MidiPlayer(platform::Audio& audio, SongEnded songEnded, MidiStream& stream);
   ~MidiPlayer() override;
   MidiPlayer(const MidiPlayer&) = delete;
   MidiPlayer& operator=(const MidiPlayer&) = delete;
@@ -82,9 +85,9 @@ class MidiPlayer : public MidiStreamClient {
 
  private:
   struct Lock {
-    explicit Lock(platform::Platform& p) : p_(p) { p_.LockAudio(); }
-    ~Lock() { p_.UnlockAudio(); }
-    platform::Platform& p_;
+    explicit Lock(platform::Audio& a) : a_(a) { a_.LockAudio(); }
+    ~Lock() { a_.UnlockAudio(); }
+    platform::Audio& a_;
   };
 
   void StopLocked();
@@ -99,7 +102,8 @@ class MidiPlayer : public MidiStreamClient {
   void CancelFinish();
   void FinishThread();
 
-  platform::Platform& platform_;
+  platform::Audio& audio_;
+  const SongEnded songEnded_;
   MidiStream& stream_;
 
   // The player record.

@@ -14,22 +14,23 @@ Sound::~Sound() {
   Close();
 }
 
-bool Sound::Open(platform::Platform& platform, Resolver resolveProgramFile) {
+bool Sound::Open(platform::Audio& output, MidiPlayer::SongEnded songEnded,
+                 Resolver resolveProgramFile) {
   Close();
-  platform_ = &platform;
+  output_ = &output;
   resolve_ = std::move(resolveProgramFile);
   musicPlaying_ = false;
-  player_ = std::make_unique<MidiPlayer>(platform, stream_);
-  audio_ = platform.StartAudio(this, SAMPLE_RATE);
+  player_ = std::make_unique<MidiPlayer>(output, std::move(songEnded), stream_);
+  audio_ = output.StartAudio(this, SAMPLE_RATE);
   return audio_;
 }
 
 void Sound::Close() {
-  if (!platform_) return;
+  if (!output_) return;
   StopMusic();
   if (player_) player_->Destroy();
   player_.reset();
-  if (audio_) platform_->StopAudio();
+  if (audio_) output_->StopAudio();
   audio_ = false;
   // The output has stopped: nothing renders any more, so the rest goes without the lock.
   stream_.SetDevice(nullptr);
@@ -38,7 +39,7 @@ void Sound::Close() {
   effect_.clear();
   effect_.shrink_to_fit();
   effectPos_ = 0;
-  platform_ = nullptr;
+  output_ = nullptr;
 }
 
 void Sound::PlayEffect(vm::Machine& m, uint32_t nameAddress) {
@@ -47,7 +48,7 @@ void Sound::PlayEffect(vm::Machine& m, uint32_t nameAddress) {
     vm::AddressFault(m, nameAddress, m.Word(vm::HDR_VPC));
     return;
   }
-  if (!platform_) return;
+  if (!output_) return;
   PlayEffectFile(resolve_ ? resolve_(name) : std::string());
 }
 
@@ -55,26 +56,26 @@ void Sound::PlayEffectFile(const std::string& path) {
   if (!audio_) return;
   // Decoded here, on the caller's thread; the render only ever sees a finished buffer.
   std::vector<int16_t> pcm;
-  if (path.empty() || !platform_->LoadWav(path, SAMPLE_RATE, pcm)) pcm.clear();
+  if (path.empty() || !output_->LoadWav(path, SAMPLE_RATE, pcm)) pcm.clear();
   pcm.resize(pcm.size() & ~size_t{1});
-  platform_->LockAudio();
+  output_->LockAudio();
   // A new effect ends the one playing, also when the new one cannot be played.
   effect_.swap(pcm);
   effectPos_ = 0;
-  platform_->UnlockAudio();
+  output_->UnlockAudio();
 }  // the old effect is freed here, outside the lock
 
 void Sound::UseMidiDevice(std::unique_ptr<MidiDevice> device) {
-  if (platform_) platform_->LockAudio();
+  if (output_) output_->LockAudio();
   if (player_ && stream_.IsOpen()) {
     // The device of an open stream changes only between songs.
-    if (platform_) platform_->UnlockAudio();
+    if (output_) output_->UnlockAudio();
     return;
   }
   stream_.SetDevice(device.get());
   device_.swap(device);
   deviceTried_ = true;
-  if (platform_) platform_->UnlockAudio();
+  if (output_) output_->UnlockAudio();
 }
 
 bool Sound::EnsureDevice() {
@@ -90,10 +91,10 @@ bool Sound::EnsureDevice() {
     std::fflush(stderr);
     return false;
   }
-  platform_->LockAudio();
+  output_->LockAudio();
   device_ = std::move(d);
   stream_.SetDevice(device_.get());
-  platform_->UnlockAudio();
+  output_->UnlockAudio();
   return true;
 }
 
@@ -121,7 +122,7 @@ void Sound::MusicCommand(vm::Machine& m, uint32_t arg) {
     if (player_) player_->Stop();
     musicPlaying_ = false;
   }
-  if (!platform_) return;
+  if (!output_) return;
   std::string path = resolve_ ? resolve_(name) : std::string();
   // A path too long for the player's name buffer would be cut to another name: refused.
   if (path.size() > MAX_MUSIC_PATH) path.clear();

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/audio.h"
 #include "sound/midi_player.h"
 #include "sound/midi_stream.h"
 #include "vm/machine.h"
@@ -36,7 +36,7 @@ class Sound : public platform::AudioSource {
   // Starts the audio output and creates the player. resolveProgramFile gives the path of
   // a file in the program folder, or "" when there is none. False when there is no audio
   // device: effects and music then stay silent and the playing flag stays clear.
-  bool Open(platform::Platform& platform, Resolver resolveProgramFile);
+  bool Open(platform::Audio& output, MidiPlayer::SongEnded songEnded, Resolver resolveProgramFile);
   // The window is being destroyed: the music stops, the player and the output close.
   void Close();
 
@@ -72,7 +72,7 @@ class Sound : public platform::AudioSource {
 
   static constexpr int CHUNK_FRAMES = 256;
 
-  platform::Platform* platform_ = nullptr;
+  platform::Audio* output_ = nullptr;
   Resolver resolve_;
   bool audio_ = false;
   bool musicPlaying_ = false;

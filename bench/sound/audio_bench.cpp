@@ -23,41 +23,8 @@ namespace {
 using namespace orvo;
 
 // Audio "starts" without a thread: the benchmark pulls the source itself.
-class BenchPlatform : public platform::Platform {
+class BenchPlatform : public platform::Audio {
  public:
-  std::string ExecutablePath() override { return ""; }
-  std::string DocumentsFolder() override { return ""; }
-  bool ClaimInstance(const std::string&) override { return true; }
-  void MessageBox(std::string_view) override {}
-  uint32_t TickCount() override { return 0; }
-  platform::LocalTime Now() override { return {}; }
-  platform::Size DisplaySize() override { return {}; }
-  platform::Size DesktopSize() override { return {}; }
-  bool CreateWindow(std::string_view, int32_t, int32_t, int32_t, int32_t) override { return true; }
-  void ShowWindow() override {}
-  void DestroyWindow() override {}
-  bool HasWindow() override { return true; }
-  platform::Size ClientSize() override { return {}; }
-  void SetTitle(std::string_view) override {}
-  platform::Placement GetPlacement() override { return {}; }
-  void SetPlacement(const platform::Placement&) override {}
-  bool IsActive() override { return true; }
-  void Activate() override {}
-  void Raise() override {}
-  void Present(const uint8_t*, int32_t, int32_t, int32_t, const platform::Rect&) override {}
-  bool PeekMessage() override { return false; }
-  bool GetMessage(platform::Message&) override { return false; }
-  void PostQuit() override {}
-  void PostFromAnyThread(uint32_t) override {}
-  bool StartTimer(uint32_t) override { return true; }
-  void StopTimer() override {}
-  void CaptureMouse(bool) override {}
-  void SetCursor(int) override {}
-  uint32_t LockToggles() override { return 0; }
-  bool HasClipboardText() override { return false; }
-  std::string GetClipboardText() override { return ""; }
-  void SetClipboardText(std::string_view) override {}
-  void OpenWithShell(std::string_view) override {}
   bool StartAudio(platform::AudioSource*, int) override { return true; }
   void StopAudio() override {}
   void LockAudio() override { lock_.lock(); }
@@ -186,7 +153,8 @@ int main(int argc, char** argv) {
 
   BenchPlatform platform;
   sound::Sound snd;
-  snd.Open(platform, [&](std::string_view name) { return dir + "/" + std::string(name); });
+  snd.Open(
+      platform, [] {}, [&](std::string_view name) { return dir + "/" + std::string(name); });
   double loadStart = ThreadSeconds();
   int r = snd.PlayMusicFile(dir + "/song.mid");
   double load = ThreadSeconds() - loadStart;

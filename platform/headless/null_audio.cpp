@@ -2,16 +2,18 @@
 
 #include <cstdlib>
 
+#include "platform/wav/wav_reader.h"
+
 namespace orvo::platform {
 
 NullAudio::NullAudio(Pace pace, int blockFrames)
     : pace_(pace), blockFrames_(blockFrames > 0 ? blockFrames : 1024) {}
 
 NullAudio::~NullAudio() {
-  Stop();
+  StopAudio();
 }
 
-bool NullAudio::Start(AudioSource* source, int sampleRate) {
+bool NullAudio::StartAudio(AudioSource* source, int sampleRate) {
   if (!source || sampleRate <= 0 || thread_.joinable()) return false;
   source_ = source;
   rate_ = sampleRate;
@@ -20,7 +22,7 @@ bool NullAudio::Start(AudioSource* source, int sampleRate) {
   return true;
 }
 
-void NullAudio::Stop() {
+void NullAudio::StopAudio() {
   if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lk(stopMutex_);
@@ -29,6 +31,12 @@ void NullAudio::Stop() {
   stopCv_.notify_all();
   thread_.join();
   source_ = nullptr;
+}
+
+bool NullAudio::LoadWav(const std::string& path, int sampleRate, std::vector<int16_t>& stereo) {
+  stereo.clear();
+  const SdlWavFunctions* sdl = SdlWavLibrary();
+  return sdl && ReadWavFile(*sdl, path, sampleRate, stereo);
 }
 
 void NullAudio::SetCapture(bool on) {

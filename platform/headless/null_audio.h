@@ -1,5 +1,6 @@
 // The headless platform's audio device: a thread that pulls the audio source as a sound
-// card would, block by block, and keeps what it pulled for tests to inspect.
+// card would, block by block, and keeps what it pulled for tests to inspect. WAV files
+// are read with SDL's reader, opened at the first effect.
 #pragma once
 
 #include <atomic>
@@ -10,26 +11,28 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/audio.h"
 
 namespace orvo::platform {
 
-class NullAudio {
+class NullAudio : public Audio {
  public:
   // Real time: one block per block's worth of time, as a device plays. Fast: blocks as
   // quickly as the source renders them, for tests that only look at sample positions.
   enum class Pace { REAL_TIME, FAST };
 
   explicit NullAudio(Pace pace = Pace::REAL_TIME, int blockFrames = 1024);
-  ~NullAudio();
+  ~NullAudio() override;
   NullAudio(const NullAudio&) = delete;
   NullAudio& operator=(const NullAudio&) = delete;
 
-  bool Start(AudioSource* source, int sampleRate);
-  void Stop();
+  bool StartAudio(AudioSource* source, int sampleRate) override;
+  void StopAudio() override;
   // While locked the source is not rendered. The lock may be taken again by its holder.
-  void Lock() { lock_.lock(); }
-  void Unlock() { lock_.unlock(); }
+  void LockAudio() override { lock_.lock(); }
+  void UnlockAudio() override { lock_.unlock(); }
+  // Without SDL every effect is silent, as one whose file is missing.
+  bool LoadWav(const std::string& path, int sampleRate, std::vector<int16_t>& stereo) override;
 
   bool Running() const { return thread_.joinable(); }
   int SampleRate() const { return rate_; }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/sdl/alsa_messages.h"
+#include "platform/sdl/sdl_wav.h"
 
 namespace orvo::platform {
 namespace {
@@ -20,7 +21,7 @@ void ReportNoSound() {
 }  // namespace
 
 SdlAudio::~SdlAudio() {
-  Stop();
+  StopAudio();
 }
 
 void SdlAudio::Callback(void* user, uint8_t* stream, int length) {
@@ -28,7 +29,7 @@ void SdlAudio::Callback(void* user, uint8_t* stream, int length) {
   self->source_->Render(reinterpret_cast<int16_t*>(stream), length / 4);
 }
 
-bool SdlAudio::Start(AudioSource* source, int sampleRate) {
+bool SdlAudio::StartAudio(AudioSource* source, int sampleRate) {
   if (device_ || !source) return false;
   SilenceAlsaMessages();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
@@ -58,7 +59,7 @@ bool SdlAudio::Start(AudioSource* source, int sampleRate) {
   return true;
 }
 
-void SdlAudio::Stop() {
+void SdlAudio::StopAudio() {
   if (device_) {
     SDL_CloseAudioDevice(device_);
     device_ = 0;
@@ -70,12 +71,16 @@ void SdlAudio::Stop() {
   source_ = nullptr;
 }
 
-void SdlAudio::Lock() {
+void SdlAudio::LockAudio() {
   if (device_) SDL_LockAudioDevice(device_);
 }
 
-void SdlAudio::Unlock() {
+void SdlAudio::UnlockAudio() {
   if (device_) SDL_UnlockAudioDevice(device_);
+}
+
+bool SdlAudio::LoadWav(const std::string& path, int sampleRate, std::vector<int16_t>& stereo) {
+  return LoadWavFile(path, sampleRate, stereo);
 }
 
 }  // namespace orvo::platform

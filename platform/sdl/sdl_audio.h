@@ -1,27 +1,29 @@
-// The SDL platform's audio device: one output stream whose callback pulls the source.
+// The SDL platform's audio: one output stream whose callback pulls the source, and the
+// WAV reader of the linked SDL.
 #pragma once
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/audio.h"
 
 namespace orvo::platform {
 
-class SdlAudio {
+class SdlAudio final : public Audio {
  public:
   SdlAudio() = default;
-  ~SdlAudio();
+  ~SdlAudio() override;
   SdlAudio(const SdlAudio&) = delete;
   SdlAudio& operator=(const SdlAudio&) = delete;
 
   // Opens the default output as 16-bit stereo at sampleRate (SDL converts to whatever
   // the device takes) and starts pulling. False, after one line on standard error saying
   // why, when there is no device.
-  bool Start(AudioSource* source, int sampleRate);
-  void Stop();
+  bool StartAudio(AudioSource* source, int sampleRate) override;
+  void StopAudio() override;
   // SDL's device lock: the callback does not run while it is held.
-  void Lock();
-  void Unlock();
+  void LockAudio() override;
+  void UnlockAudio() override;
+  bool LoadWav(const std::string& path, int sampleRate, std::vector<int16_t>& stereo) override;
   bool Running() const { return device_ != 0; }
 
  private:

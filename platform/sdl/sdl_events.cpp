@@ -4,7 +4,10 @@
 #include <SDL2/SDL_mouse.h>
 
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
+#include "base/utf8.h"
 #include "platform/sdl/sdl_keymap.h"
 
 namespace orvo::platform {
@@ -19,30 +22,11 @@ Message Make(uint32_t id, uint32_t wParam = 0, uint32_t lParam = 0) {
 }
 
 // Decodes one UTF-8 sequence at text[i], moving i past it. Returns 0 for a malformed
-// sequence (overlong, surrogate, beyond U+10FFFF, cut short), of which one byte is skipped.
-uint32_t NextCodePoint(const char* text, size_t& i) {
-  const auto lead = static_cast<unsigned char>(text[i++]);
-  if (lead < 0x80) return lead;
-  int extra = 0;
-  uint32_t cp = 0, min = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    extra = 1, cp = lead & 0x1Fu, min = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2, cp = lead & 0x0Fu, min = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3, cp = lead & 0x07u, min = 0x10000;
-  } else {
-    return 0;
-  }
-  size_t j = i;
-  for (int k = 0; k < extra; ++k, ++j) {
-    const auto c = static_cast<unsigned char>(text[j]);
-    if ((c & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (c & 0x3Fu);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  i = j;
-  return cp;
+// sequence, of which one byte is skipped.
+uint32_t NextCodePoint(std::string_view text, size_t& i) {
+  const utf8::Decoded d = utf8::Decode(text, i);
+  i = d.valid ? d.end : i + 1;
+  return d.valid ? d.codePoint : 0;
 }
 
 uint32_t ButtonFlag(uint8_t button) {
@@ -122,8 +106,8 @@ void EventTranslator::Translate(const SDL_Event& e, const WindowView& now,
       // Left Alt with a key is a system character on Windows, which the window procedure
       // does not take. Right Alt is AltGr on many layouts and must still type.
       if ((mods_ & KMOD_LALT) && !(mods_ & KMOD_CTRL)) break;
-      for (size_t i = 0; i < sizeof e.text.text && e.text.text[i] != 0;) {
-        const uint32_t cp = NextCodePoint(e.text.text, i);
+      for (size_t i = 0, n = strnlen(e.text.text, sizeof e.text.text); i < n;) {
+        const uint32_t cp = NextCodePoint({e.text.text, n}, i);
         // Control characters come as key events only, as on Windows.
         if (cp > 31) out.push_back(Make(MSG_CHAR, cp, 1));
       }

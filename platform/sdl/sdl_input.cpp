@@ -1,6 +1,5 @@
 #include "platform/sdl/sdl_input.h"
 
-#include <SDL2/SDL_clipboard.h>
 #include <SDL2/SDL_keyboard.h>
 #include <SDL2/SDL_stdinc.h>
 
@@ -9,22 +8,6 @@
 #include "platform/platform.h"
 
 namespace orvo::platform {
-
-bool HasClipboardUtf8() {
-  return SDL_HasClipboardText() == SDL_TRUE;
-}
-
-std::string GetClipboardUtf8() {
-  char* text = SDL_GetClipboardText();  // "" rather than null when there is none
-  if (!text) return {};
-  std::string result(text);
-  SDL_free(text);
-  return result;
-}
-
-void SetClipboardUtf8(std::string_view utf8) {
-  SDL_SetClipboardText(std::string(utf8).c_str());
-}
 
 void CaptureMouseInput(bool on) {
   SDL_CaptureMouse(on ? SDL_TRUE : SDL_FALSE);

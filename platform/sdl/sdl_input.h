@@ -1,4 +1,4 @@
-// Clipboard, mouse capture, cursor shapes and the lock-key toggles.
+// Mouse capture, cursor shapes and the lock-key toggles.
 #pragma once
 
 #include <SDL2/SDL_mouse.h>
@@ -9,9 +9,6 @@
 
 namespace orvo::platform {
 
-bool HasClipboardUtf8();
-std::string GetClipboardUtf8();
-void SetClipboardUtf8(std::string_view utf8);
 void CaptureMouseInput(bool on);
 uint32_t LockKeyToggles();
 

@@ -1,10 +1,14 @@
 #include "platform/sdl/sdl_shell.h"
 
+#include <SDL2/SDL_clipboard.h>
+#include <SDL2/SDL_events.h>
+#include <SDL2/SDL_messagebox.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -39,6 +43,41 @@ bool OpenWithDesktop(std::string_view target) {
     }
   }).detach();
   return true;
+}
+
+bool SdlShell::ClaimInstance(const std::string& programFolder) {
+  const uint32_t raise = raiseEvent_;
+  return instance_.Claim(programFolder, [raise] {
+    // On the lock's thread: the window is raised by the main thread when it gets this.
+    SDL_Event e{};
+    e.type = raise;
+    SDL_PushEvent(&e);
+  });
+}
+
+void SdlShell::MessageBox(std::string_view text) {
+  const std::string t(text);
+  // No parent window: the box is the runtime's own and waits until it is closed.
+  if (SDL_ShowSimpleMessageBox(0, "!", t.c_str(), nullptr) != 0) {
+    std::fprintf(stderr, "%s\n", t.c_str());
+    std::fflush(stderr);
+  }
+}
+
+bool SdlShell::HasClipboardText() {
+  return video_ && SDL_HasClipboardText() == SDL_TRUE;
+}
+
+std::string SdlShell::GetClipboardText() {
+  char* text = video_ ? SDL_GetClipboardText() : nullptr;  // "" rather than null when empty
+  if (!text) return {};
+  std::string result(text);
+  SDL_free(text);
+  return result;
+}
+
+void SdlShell::SetClipboardText(std::string_view utf8) {
+  if (video_) SDL_SetClipboardText(std::string(utf8).c_str());
 }
 
 }  // namespace orvo::platform

@@ -1,6 +1,6 @@
 #include "platform/sdl/sdl_wav.h"
 
-#include <SDL.h>
+#include "platform/wav/sdl_wav_functions.h"
 
 namespace orvo::platform {
 

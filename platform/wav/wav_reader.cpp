@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/function_table.h"
+#include "platform/wav/sdl_wav_functions.h"
 
 namespace orvo::platform {
 

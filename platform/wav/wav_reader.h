@@ -4,8 +4,6 @@
 // effect is read.
 #pragma once
 
-#include <SDL.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,24 +13,9 @@ namespace orvo::platform {
 // The shared library the run-time table comes from.
 inline constexpr const char* SDL_LIBRARY_NAME = "libSDL2-2.0.so.0";
 
-// Every SDL function the reader calls.
-// clang-format off
-#define ORVO_SDL_WAV_FUNCTIONS(X) \
-  X(SDL_RWFromFile) \
-  X(SDL_LoadWAV_RW) \
-  X(SDL_FreeWAV) \
-  X(SDL_BuildAudioCVT) \
-  X(SDL_ConvertAudio) \
-  X(SDL_malloc) \
-  X(SDL_free)
-// clang-format on
-
-// The functions, each under its own name.
-struct SdlWavFunctions {
-#define ORVO_SDL_WAV_POINTER(name) decltype(&::name) name = nullptr;
-  ORVO_SDL_WAV_FUNCTIONS(ORVO_SDL_WAV_POINTER)
-#undef ORVO_SDL_WAV_POINTER
-};
+// SDL's functions the reader calls (sdl_wav_functions.h): the reader's callers need not
+// see SDL's headers.
+struct SdlWavFunctions;
 
 // Reads a WAV file (any format SDL decodes) as interleaved 16-bit stereo at sampleRate.
 // False, with stereo empty, when the file cannot be read or converted.

@@ -39,7 +39,7 @@ TEST(Utf8Walk, DecodesEveryLengthAndCountsWholeCharacters) {
 }
 
 TEST(Utf8Walk, MalformedBytesAreOneReplacementCharacterEach) {
-  const char32_t R = REPLACEMENT_CHARACTER;
+  const char32_t R = utf8::REPLACEMENT_CHARACTER;
   // Stray continuation byte, byte that begins nothing, lead cut short by an ASCII byte,
   // lead at the end.
   Walked w = Walk(

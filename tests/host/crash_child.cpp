@@ -57,13 +57,13 @@ namespace {
 using namespace orvo;
 
 // Shows what the clipboard holds while the box is up, and can fault inside the handler.
-class ChildPlatform : public platform::HeadlessPlatform {
+class ChildShell : public platform::HeadlessShell {
  public:
-  ChildPlatform(bool boxFaults) : HeadlessPlatform({}), boxFaults_(boxFaults) {}
+  ChildShell(bool boxFaults) : HeadlessShell({}), boxFaults_(boxFaults) {}
   void MessageBox(std::string_view text) override {
     std::string line = "clipboard: " + platform::EscapeMessage(GetClipboardText()) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
-    HeadlessPlatform::MessageBox(text);
+    HeadlessShell::MessageBox(text);
     if (boxFaults_) Segv();
   }
   static void Segv() {
@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
   m.pcPreJsr = Hex(argv[6]);
   m.SetWord(vm::HDR_DEBUG_CRASH, Hex(argv[7]));
 
-  ChildPlatform platform(trigger == "box-faults");
-  if (!host::crash::Install(m, argv[3], platform)) {
+  ChildShell shell(trigger == "box-faults");
+  if (!host::crash::Install(m, argv[3], shell)) {
     std::printf("not installed\n");
     return 4;
   }

@@ -254,7 +254,7 @@ TEST(CrashInstall, UninstallPutsBackWhatWasThere) {
   stack_t stackBefore{}, stackNow{};
   ASSERT_EQ(sigaltstack(nullptr, &stackBefore), 0);
 
-  ASSERT_TRUE(Install(m, tmp.path().string() + "/", platform));
+  ASSERT_TRUE(Install(m, tmp.path().string() + "/", platform.shell));
   for (int s : signals) {
     sigaction(s, nullptr, &now);
     EXPECT_TRUE(now.sa_flags & SA_SIGINFO) << s;
@@ -267,7 +267,7 @@ TEST(CrashInstall, UninstallPutsBackWhatWasThere) {
 
   // A second installation replaces the first, and one Uninstall undoes it to the start.
   // Another machine going away leaves the installation alone.
-  ASSERT_TRUE(Install(m, tmp.path().string() + "/", platform));
+  ASSERT_TRUE(Install(m, tmp.path().string() + "/", platform.shell));
   vm::Machine other(hooks);
   UninstallFor(other);
   sigaction(SIGSEGV, nullptr, &now);

@@ -34,9 +34,12 @@ uint32_t LogAddress() {
 }
 
 // Feeds window messages before the script and keeps a trace of what the host did.
-class TracingPlatform : public platform::HeadlessPlatform {
+class TracingPlatform : public platform::HeadlessWindow {
  public:
-  using HeadlessPlatform::HeadlessPlatform;
+  explicit TracingPlatform(platform::HeadlessConfig config)
+      : HeadlessWindow(config), shell(*this, config) {}
+  platform::Platform Parts() { return {*this, *this, audio, shell}; }
+
   std::vector<std::string> trace;
   std::deque<Message> messages;
   std::vector<Recorded> events;  // the game's log after the last delivery
@@ -50,22 +53,29 @@ class TracingPlatform : public platform::HeadlessPlatform {
   bool CreateWindow(std::string_view title, int32_t x, int32_t y, int32_t w, int32_t h) override {
     trace.push_back("create " + std::to_string(x) + "," + std::to_string(y) + " " +
                     std::to_string(w) + "x" + std::to_string(h));
-    return HeadlessPlatform::CreateWindow(title, x, y, w, h);
+    return HeadlessWindow::CreateWindow(title, x, y, w, h);
   }
   bool growAfterShow = false;
   void ShowWindow() override {
     trace.push_back("show");
     if (growAfterShow) desktop = {2560, 1440};
-    HeadlessPlatform::ShowWindow();
+    HeadlessWindow::ShowWindow();
   }
-  void MessageBox(std::string_view text) override {
-    trace.push_back("box " + std::string(text));
-    for (const Message& m : arriveDuringBox) messages.push_back(m);
-    arriveDuringBox.clear();
-  }
+  // The message box is traced, and input may arrive while it is up.
+  struct BoxShell : platform::HeadlessShell {
+    BoxShell(TracingPlatform& p, const platform::HeadlessConfig& config)
+        : HeadlessShell(config), p(p) {}
+    void MessageBox(std::string_view text) override {
+      p.trace.push_back("box " + std::string(text));
+      for (const Message& m : p.arriveDuringBox) p.messages.push_back(m);
+      p.arriveDuringBox.clear();
+    }
+    TracingPlatform& p;
+  } shell;
+  platform::NullAudio audio;
   bool StartTimer(uint32_t ms) override {
     timerStarts.push_back(ms);
-    return HeadlessPlatform::StartTimer(ms);
+    return HeadlessWindow::StartTimer(ms);
   }
   platform::Size DesktopSize() override { return desktop; }
   // The SIGSEGV action at each delivery.
@@ -88,16 +98,16 @@ class TracingPlatform : public platform::HeadlessPlatform {
              static_cast<int32_t>(vm::Load32(e + 8)), static_cast<int32_t>(vm::Load32(e + 12))});
       }
     }
-    HeadlessPlatform::Delivered(code);
+    HeadlessWindow::Delivered(code);
   }
-  bool PeekMessage() override { return !messages.empty() || HeadlessPlatform::PeekMessage(); }
+  bool PeekMessage() override { return !messages.empty() || HeadlessWindow::PeekMessage(); }
   bool GetMessage(Message& out) override {
     if (!messages.empty()) {
       out = messages.front();
       messages.pop_front();
       return true;
     }
-    return HeadlessPlatform::GetMessage(out);
+    return HeadlessWindow::GetMessage(out);
   }
 };
 
@@ -123,7 +133,7 @@ class RuntimeTest : public ::testing::Test {
     platform = std::make_unique<TracingPlatform>(std::move(config));
   }
   int Run(RuntimeOptions options = {}) {
-    Runtime runtime(*platform, std::move(options));
+    Runtime runtime(platform->Parts(), std::move(options));
     platform->runtime = &runtime;
     exitCode = runtime.Run();
     return exitCode;

@@ -32,18 +32,18 @@ TEST(SdlAudioOutput, TheDevicePullsTheSourceUntilStoppedAndEffectsAreRead) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   auto platform = test::MakePlatform();
   CountingSource source;
-  ASSERT_TRUE(platform->StartAudio(&source, 44100)) << SDL_GetError();
+  ASSERT_TRUE(platform->audio.StartAudio(&source, 44100)) << SDL_GetError();
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (source.frames_ < 4096 && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_GE(source.frames_, 4096);
   // While the lock is held the callback does not run.
-  platform->LockAudio();
+  platform->audio.LockAudio();
   const long held = source.frames_;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(source.frames_, held);
-  platform->UnlockAudio();
-  platform->StopAudio();
+  platform->audio.UnlockAudio();
+  platform->audio.StopAudio();
   const long stopped = source.frames_;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(source.frames_, stopped);
@@ -52,9 +52,9 @@ TEST(SdlAudioOutput, TheDevicePullsTheSourceUntilStoppedAndEffectsAreRead) {
   std::vector<int16_t> ramp;
   for (int i = 0; i < 1000; ++i) ramp.push_back(static_cast<int16_t>(i * 30 - 15000));
   std::vector<int16_t> read;
-  ASSERT_TRUE(platform->LoadWav(dir.Write("e.wav", Wav(44100, 2, 16, ramp)), 44100, read));
+  ASSERT_TRUE(platform->audio.LoadWav(dir.Write("e.wav", Wav(44100, 2, 16, ramp)), 44100, read));
   EXPECT_EQ(read, ramp);
-  EXPECT_FALSE(platform->LoadWav(dir.Path() + "/none.wav", 44100, read));
+  EXPECT_FALSE(platform->audio.LoadWav(dir.Path() + "/none.wav", 44100, read));
   EXPECT_TRUE(read.empty());
 }
 

@@ -26,15 +26,15 @@ class SdlInput : public SdlTest {
     // The pointer rests over the window, as it would when someone types into it.
     ASSERT_EQ(Shell("xdotool mousemove 150 100"), 0);
     std::vector<Message> got;
-    CollectUntil(*platform, got, MSG_MOUSEMOVE, -1, 2000);
-    Drain(*platform, 50);
+    CollectUntil(platform->window, got, MSG_MOUSEMOVE, -1, 2000);
+    Drain(platform->window, 50);
   }
 
   // Runs xdotool and collects until the key-up of sentinel arrives.
   std::vector<Message> Type(const std::string& args, uint32_t sentinel) {
     EXPECT_EQ(Shell("xdotool " + args), 0);
     std::vector<Message> got;
-    EXPECT_TRUE(Collect(*platform, got, [&](const std::vector<Message>& g) {
+    EXPECT_TRUE(Collect(platform->window, got, [&](const std::vector<Message>& g) {
       for (const Message& m : g) {
         if ((m.id == MSG_KEYUP || m.id == MSG_SYSKEYUP) && m.wParam == sentinel) return true;
       }
@@ -121,7 +121,7 @@ TEST_F(SdlInput, AltMakesSystemKeys) {
 TEST_F(SdlInput, MouseMovesAndButtonsCarryPositionAndKeyState) {
   ASSERT_EQ(Shell("xdotool mousemove 10 20"), 0);
   std::vector<Message> got;
-  ASSERT_TRUE(Collect(*platform, got, [](const std::vector<Message>& g) {
+  ASSERT_TRUE(Collect(platform->window, got, [](const std::vector<Message>& g) {
     return !g.empty() && g.back().id == MSG_MOUSEMOVE && g.back().lParam == (10u | 20u << 16);
   }));
   EXPECT_EQ(got.back().wParam, 0u);
@@ -130,7 +130,7 @@ TEST_F(SdlInput, MouseMovesAndButtonsCarryPositionAndKeyState) {
   ASSERT_EQ(Shell("xdotool click 1 keydown shift click 3 keyup shift keydown ctrl click 2 "
                   "keyup ctrl"),
             0);
-  ASSERT_TRUE(CollectUntil(*platform, got, MSG_MBUTTONUP));
+  ASSERT_TRUE(CollectUntil(platform->window, got, MSG_MBUTTONUP));
   const auto buttons = OnlyIds(got, {MSG_LBUTTONDOWN, MSG_LBUTTONUP, MSG_RBUTTONDOWN, MSG_RBUTTONUP,
                                      MSG_MBUTTONDOWN, MSG_MBUTTONUP});
   ASSERT_EQ(buttons.size(), 6u);
@@ -150,7 +150,7 @@ TEST_F(SdlInput, MouseMovesAndButtonsCarryPositionAndKeyState) {
   // Dragging: the moves carry the held button.
   got.clear();
   ASSERT_EQ(Shell("xdotool mousedown 1 mousemove 30 40 mouseup 1"), 0);
-  ASSERT_TRUE(CollectUntil(*platform, got, MSG_LBUTTONUP));
+  ASSERT_TRUE(CollectUntil(platform->window, got, MSG_LBUTTONUP));
   bool dragged = false;
   for (const Message& m : OnlyIds(got, {MSG_MOUSEMOVE})) {
     if (m.lParam == (30u | 40u << 16)) dragged = m.wParam == MK_LBUTTON;
@@ -161,7 +161,7 @@ TEST_F(SdlInput, MouseMovesAndButtonsCarryPositionAndKeyState) {
 TEST_F(SdlInput, WheelNotchesAreMultiplesOf120AtThePointer) {
   ASSERT_EQ(Shell("xdotool mousemove 50 60 click 4 click 5 click 7"), 0);
   std::vector<Message> got;
-  ASSERT_TRUE(CollectUntil(*platform, got, MSG_MOUSEHWHEEL));
+  ASSERT_TRUE(CollectUntil(platform->window, got, MSG_MOUSEHWHEEL));
   const auto wheels = OnlyIds(got, {MSG_MOUSEWHEEL, MSG_MOUSEHWHEEL});
   ASSERT_EQ(wheels.size(), 3u);
   EXPECT_EQ(wheels[0].id, MSG_MOUSEWHEEL);
@@ -176,7 +176,7 @@ TEST_F(SdlInput, WheelNotchesAreMultiplesOf120AtThePointer) {
 TEST_F(SdlInput, ExtraButtonsNameThemselvesInTheHighHalf) {
   ASSERT_EQ(Shell("xdotool click 8 click 9"), 0);
   std::vector<Message> got;
-  ASSERT_TRUE(CollectUntil(*platform, got, MSG_XBUTTONUP, MK_XBUTTON1 * 0 + (2u << 16)));
+  ASSERT_TRUE(CollectUntil(platform->window, got, MSG_XBUTTONUP, MK_XBUTTON1 * 0 + (2u << 16)));
   const auto x = OnlyIds(got, {MSG_XBUTTONDOWN, MSG_XBUTTONUP});
   ASSERT_EQ(x.size(), 4u);
   EXPECT_EQ(x[0].id, MSG_XBUTTONDOWN);
@@ -190,15 +190,15 @@ TEST_F(SdlInput, ExtraButtonsNameThemselvesInTheHighHalf) {
 TEST_F(SdlInput, LeavingTheWindowAndLockToggles) {
   ASSERT_EQ(Shell("xdotool mousemove 900 900"), 0);
   std::vector<Message> got;
-  EXPECT_TRUE(CollectUntil(*platform, got, MSG_NCMOUSEMOVE));
+  EXPECT_TRUE(CollectUntil(platform->window, got, MSG_NCMOUSEMOVE));
   ASSERT_EQ(Shell("xdotool mousemove 150 100"), 0);
-  Drain(*platform, 100);
+  Drain(platform->window, 100);
 
-  const uint32_t before = platform->LockToggles();
+  const uint32_t before = platform->window.LockToggles();
   Type("key Caps_Lock k", 'K');
-  EXPECT_EQ(platform->LockToggles() & TOGGLE_CAPS, (before & TOGGLE_CAPS) ^ TOGGLE_CAPS);
+  EXPECT_EQ(platform->window.LockToggles() & TOGGLE_CAPS, (before & TOGGLE_CAPS) ^ TOGGLE_CAPS);
   Type("key Caps_Lock k", 'K');
-  EXPECT_EQ(platform->LockToggles() & TOGGLE_CAPS, before & TOGGLE_CAPS);
+  EXPECT_EQ(platform->window.LockToggles() & TOGGLE_CAPS, before & TOGGLE_CAPS);
 }
 
 }  // namespace

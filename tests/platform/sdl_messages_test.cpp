@@ -22,50 +22,50 @@ int Count(const std::vector<Message>& got, uint32_t id) {
 }
 
 TEST_F(SdlTest, TicksDoNotPileUpBehindASlowConsumer) {
-  ASSERT_TRUE(platform->StartTimer(20));
+  ASSERT_TRUE(platform->clock.StartTimer(20));
   // Nobody takes messages for a while: a dozen ticks are due, one is waiting.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   std::vector<Message> waiting;
   Message m;
-  while (platform->PeekMessage() && platform->GetMessage(m)) waiting.push_back(m);
+  while (platform->window.PeekMessage() && platform->window.GetMessage(m)) waiting.push_back(m);
   EXPECT_EQ(Count(waiting, MSG_TIMER), 1);
 
   // Taken as they come, they arrive at about the interval (loosely: the machine is shared).
-  const auto got = Drain(*platform, 1000);
+  const auto got = Drain(platform->window, 1000);
   const int ticks = Count(got, MSG_TIMER);
   EXPECT_GE(ticks, 10);
   EXPECT_LE(ticks, 55);
 
   // Starting again replaces the timer rather than adding a second one.
-  ASSERT_TRUE(platform->StartTimer(100));
-  Drain(*platform, 120);
-  const int slower = Count(Drain(*platform, 1000), MSG_TIMER);
+  ASSERT_TRUE(platform->clock.StartTimer(100));
+  Drain(platform->window, 120);
+  const int slower = Count(Drain(platform->window, 1000), MSG_TIMER);
   EXPECT_GE(slower, 4);
   EXPECT_LE(slower, 12);
 
-  platform->StopTimer();
-  Drain(*platform, 150);  // a tick already queued may still come
-  EXPECT_EQ(Count(Drain(*platform, 300), MSG_TIMER), 0);
+  platform->clock.StopTimer();
+  Drain(platform->window, 150);  // a tick already queued may still come
+  EXPECT_EQ(Count(Drain(platform->window, 300), MSG_TIMER), 0);
 }
 
 TEST_F(SdlTest, MessagesFromOtherThreadsWakeAWaitingLoop) {
   std::thread poster([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    platform->PostFromAnyThread(MSG_MUSIC_DONE);
+    platform->window.PostFromAnyThread(MSG_MUSIC_DONE);
   });
   Message m;
   // Blocks in the real wait until the other thread posts.
-  ASSERT_TRUE(platform->GetMessage(m));
+  ASSERT_TRUE(platform->window.GetMessage(m));
   poster.join();
   EXPECT_EQ(m.id, MSG_MUSIC_DONE);
   EXPECT_EQ(m.wParam, 0u);
   EXPECT_EQ(m.lParam, 0u);
 
-  EXPECT_FALSE(platform->PeekMessage());
-  platform->PostQuit();
-  EXPECT_TRUE(platform->PeekMessage());   // the quit is waiting ...
-  EXPECT_FALSE(platform->GetMessage(m));  // ... and ends the loop, every time after too
-  EXPECT_FALSE(platform->GetMessage(m));
+  EXPECT_FALSE(platform->window.PeekMessage());
+  platform->window.PostQuit();
+  EXPECT_TRUE(platform->window.PeekMessage());   // the quit is waiting ...
+  EXPECT_FALSE(platform->window.GetMessage(m));  // ... and ends the loop, every time after too
+  EXPECT_FALSE(platform->window.GetMessage(m));
 }
 
 TEST_F(SdlTest, TheCloseButtonIsACloseAndNotTheEndOfTheSession) {
@@ -83,18 +83,18 @@ TEST_F(SdlTest, TheCloseButtonIsACloseAndNotTheEndOfTheSession) {
   XSendEvent(x.display, xwindow, False, NoEventMask, &e);
   XFlush(x.display);
   std::vector<Message> got;
-  ASSERT_TRUE(CollectUntil(*platform, got, MSG_CLOSE));
-  for (const Message& m : Drain(*platform, 300)) got.push_back(m);
+  ASSERT_TRUE(CollectUntil(platform->window, got, MSG_CLOSE));
+  for (const Message& m : Drain(platform->window, 300)) got.push_back(m);
   EXPECT_EQ(Count(got, MSG_CLOSE), 1);
   EXPECT_EQ(Count(got, MSG_ENDSESSION), 0);
   // The window stays until the program decides to end.
-  EXPECT_TRUE(platform->HasWindow());
+  EXPECT_TRUE(platform->window.HasWindow());
 
   // SIGTERM, as at log-off or shut-down, is the end of the session; the process lives on
   // to end the program in order.
   ASSERT_EQ(kill(getpid(), SIGTERM), 0);
   got.clear();
-  ASSERT_TRUE(CollectUntil(*platform, got, MSG_ENDSESSION));
+  ASSERT_TRUE(CollectUntil(platform->window, got, MSG_ENDSESSION));
   EXPECT_EQ(Count(got, MSG_CLOSE), 0);
 }
 
@@ -104,7 +104,7 @@ TEST_F(SdlTest, EndOfSessionWakesABlockedWait) {
     kill(getpid(), SIGTERM);
   });
   Message m;
-  ASSERT_TRUE(platform->GetMessage(m));
+  ASSERT_TRUE(platform->window.GetMessage(m));
   killer.join();
   EXPECT_EQ(m.id, MSG_ENDSESSION);
 }
@@ -169,7 +169,7 @@ TEST_F(SdlTest, MessageBoxWaitsUntilClosed) {
     // and the test fails rather than hangs.
     if (!closedByKey) kill(child, SIGKILL);
   });
-  platform->MessageBox("Failed creating screen BITMAP. Terminating. So sorry!");
+  platform->shell.MessageBox("Failed creating screen BITMAP. Terminating. So sorry!");
   returned = true;
   closer.join();
   EXPECT_TRUE(shown) << "no box titled \"!\" appeared";
@@ -181,28 +181,28 @@ TEST_F(SdlTest, MessageBoxWaitsUntilClosed) {
 }
 
 TEST_F(SdlTest, CursorShapes) {
-  platform->SetCursor(CURSOR_WAIT);
+  platform->window.SetCursor(CURSOR_WAIT);
   SDL_Cursor* wait = SDL_GetCursor();
-  platform->SetCursor(CURSOR_UPARROW);
+  platform->window.SetCursor(CURSOR_UPARROW);
   SDL_Cursor* up = SDL_GetCursor();
-  platform->SetCursor(CURSOR_ARROW);
+  platform->window.SetCursor(CURSOR_ARROW);
   SDL_Cursor* arrow = SDL_GetCursor();
   EXPECT_NE(up, nullptr);
   EXPECT_NE(up, wait);
   EXPECT_NE(up, arrow);
   EXPECT_NE(wait, arrow);
   // Unknown shapes are the arrow; each shape is made once.
-  platform->SetCursor(77);
+  platform->window.SetCursor(77);
   EXPECT_EQ(SDL_GetCursor(), arrow);
-  platform->SetCursor(CURSOR_UPARROW);
+  platform->window.SetCursor(CURSOR_UPARROW);
   EXPECT_EQ(SDL_GetCursor(), up);
 }
 
 TEST_F(SdlTest, ClipboardRoundTrip) {
   const std::string text = "Grüße, ✓ 😀\r\nzweite Zeile";
-  platform->SetClipboardText(text);
-  EXPECT_TRUE(platform->HasClipboardText());
-  EXPECT_EQ(platform->GetClipboardText(), text);
+  platform->shell.SetClipboardText(text);
+  EXPECT_TRUE(platform->shell.HasClipboardText());
+  EXPECT_EQ(platform->shell.GetClipboardText(), text);
 }
 
 }  // namespace

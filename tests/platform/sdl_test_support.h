@@ -30,7 +30,7 @@ inline std::unique_ptr<SdlPlatform> MakePlatform(const char* argv0 = "/opt/games
 }
 
 // Messages until done(collected) holds or the time is up; false on timeout.
-inline bool Collect(Platform& p, std::vector<Message>& got,
+inline bool Collect(WindowSystem& p, std::vector<Message>& got,
                     const std::function<bool(const std::vector<Message>&)>& done,
                     int timeoutMs = 5000) {
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -48,8 +48,8 @@ inline bool Collect(Platform& p, std::vector<Message>& got,
 }
 
 // Collects until a message with this id (and, when given, wParam) has come.
-inline bool CollectUntil(Platform& p, std::vector<Message>& got, uint32_t id, int64_t wParam = -1,
-                         int timeoutMs = 5000) {
+inline bool CollectUntil(WindowSystem& p, std::vector<Message>& got, uint32_t id,
+                         int64_t wParam = -1, int timeoutMs = 5000) {
   return Collect(
       p, got,
       [&](const std::vector<Message>& g) {
@@ -62,7 +62,7 @@ inline bool CollectUntil(Platform& p, std::vector<Message>& got, uint32_t id, in
 }
 
 // Everything that comes within ms.
-inline std::vector<Message> Drain(Platform& p, int ms) {
+inline std::vector<Message> Drain(WindowSystem& p, int ms) {
   std::vector<Message> got;
   Collect(
       p, got, [](const std::vector<Message>&) { return false; }, ms);
@@ -100,13 +100,13 @@ class SdlTest : public ::testing::Test {
 
   // A shown window, with the messages of its creation and showing already taken.
   void OpenWindow(int x, int y, int width, int height) {
-    ASSERT_TRUE(platform->CreateWindow("test", x, y, width, height));
-    platform->ShowWindow();
+    ASSERT_TRUE(platform->window.CreateWindow("test", x, y, width, height));
+    platform->window.ShowWindow();
     std::vector<Message> got;
-    ASSERT_TRUE(CollectUntil(*platform, got, MSG_PAINT, -1, 15000))
+    ASSERT_TRUE(CollectUntil(platform->window, got, MSG_PAINT, -1, 15000))
         << SDL_GetCurrentVideoDriver() << " " << got.size() << " " << SDL_GetError();
-    Drain(*platform, 100);
-    xwindow = XWindowOf(platform->Window());
+    Drain(platform->window, 100);
+    xwindow = XWindowOf(platform->window.Native());
     ASSERT_NE(xwindow, 0u);
   }
 

@@ -30,38 +30,38 @@ struct Block {
 };
 
 TEST_F(SdlTest, CreationReportsPositionAndSizeThenShowsAndPaints) {
-  ASSERT_TRUE(platform->CreateWindow("ORVO 6.0", 40, 30, 320, 240));
-  EXPECT_TRUE(platform->HasWindow());
-  EXPECT_STREQ(SDL_GetWindowTitle(platform->Window()), "ORVO 6.0");
+  ASSERT_TRUE(platform->window.CreateWindow("ORVO 6.0", 40, 30, 320, 240));
+  EXPECT_TRUE(platform->window.HasWindow());
+  EXPECT_STREQ(SDL_GetWindowTitle(platform->window.Native()), "ORVO 6.0");
   // Not visible before it is shown.
-  EXPECT_TRUE(SDL_GetWindowFlags(platform->Window()) & SDL_WINDOW_HIDDEN);
+  EXPECT_TRUE(SDL_GetWindowFlags(platform->window.Native()) & SDL_WINDOW_HIDDEN);
   // No window manager on this server: the frame is empty, client = outer.
-  EXPECT_EQ(platform->ClientSize().width, 320);
-  EXPECT_EQ(platform->ClientSize().height, 240);
+  EXPECT_EQ(platform->window.ClientSize().width, 320);
+  EXPECT_EQ(platform->window.ClientSize().height, 240);
 
   std::vector<Message> got;
-  ASSERT_TRUE(platform->PeekMessage());
-  ASSERT_TRUE(platform->GetMessage(got.emplace_back()));
-  ASSERT_TRUE(platform->GetMessage(got.emplace_back()));
+  ASSERT_TRUE(platform->window.PeekMessage());
+  ASSERT_TRUE(platform->window.GetMessage(got.emplace_back()));
+  ASSERT_TRUE(platform->window.GetMessage(got.emplace_back()));
   EXPECT_EQ(got[0].id, MSG_MOVE);
   EXPECT_EQ(got[0].lParam, 40u | 30u << 16);
   EXPECT_EQ(got[1].id, MSG_SIZE);
   EXPECT_EQ(got[1].wParam, SIZE_RESTORED);
   EXPECT_EQ(got[1].lParam, 320u | 240u << 16);
 
-  platform->ShowWindow();
+  platform->window.ShowWindow();
   got.clear();
-  ASSERT_TRUE(CollectUntil(*platform, got, MSG_PAINT));
-  EXPECT_FALSE(SDL_GetWindowFlags(platform->Window()) & SDL_WINDOW_HIDDEN);
+  ASSERT_TRUE(CollectUntil(platform->window, got, MSG_PAINT));
+  EXPECT_FALSE(SDL_GetWindowFlags(platform->window.Native()) & SDL_WINDOW_HIDDEN);
   // Showing changed nothing about the size, so no size message repeats it.
-  for (const Message& m : Drain(*platform, 200)) got.push_back(m);
+  for (const Message& m : Drain(platform->window, 200)) got.push_back(m);
   EXPECT_TRUE(OnlyIds(got, {MSG_SIZE}).empty());
 
-  platform->SetTitle("Zwölf Boxkämpfer");
-  EXPECT_STREQ(SDL_GetWindowTitle(platform->Window()), "Zwölf Boxkämpfer");
-  platform->DestroyWindow();
-  EXPECT_FALSE(platform->HasWindow());
-  EXPECT_EQ(platform->ClientSize().width, 0);
+  platform->window.SetTitle("Zwölf Boxkämpfer");
+  EXPECT_STREQ(SDL_GetWindowTitle(platform->window.Native()), "Zwölf Boxkämpfer");
+  platform->window.DestroyWindow();
+  EXPECT_FALSE(platform->window.HasWindow());
+  EXPECT_EQ(platform->window.ClientSize().width, 0);
 }
 
 TEST_F(SdlTest, PresentShowsTheAreaAndIgnoresAlpha) {
@@ -72,8 +72,8 @@ TEST_F(SdlTest, PresentShowsTheAreaAndIgnoresAlpha) {
   Block block(400, 300);
   block.Fill(0, 0, 400, 300, 0x102030);
   block.Fill(20, 10, 50, 40, 0xFF8000);
-  platform->Present(block.bytes.data(), block.width, block.height, block.width * 4,
-                    Rect{0, 0, 200, 150});
+  platform->window.Present(block.bytes.data(), block.width, block.height, block.width * 4,
+                           Rect{0, 0, 200, 150});
   std::vector<uint32_t> seen = ReadWindow(x.display, xwindow, 0, 0, 200, 150);
   ASSERT_EQ(seen.size(), 200u * 150u);
   int wrong = 0;
@@ -85,15 +85,15 @@ TEST_F(SdlTest, PresentShowsTheAreaAndIgnoresAlpha) {
   // Only the dirty area is copied: a change outside it stays off the screen.
   block.Fill(100, 100, 10, 10, 0x00FF00);  // inside the area below
   block.Fill(0, 140, 10, 10, 0x0000FF);    // outside it
-  platform->Present(block.bytes.data(), block.width, block.height, block.width * 4,
-                    Rect{95, 95, 20, 20});
+  platform->window.Present(block.bytes.data(), block.width, block.height, block.width * 4,
+                           Rect{95, 95, 20, 20});
   seen = ReadWindow(x.display, xwindow, 0, 0, 200, 150);
   EXPECT_EQ(seen[105 * 200 + 105], 0x00FF00u);
   EXPECT_EQ(seen[145 * 200 + 5], 0x102030u);
 
   // An area reaching past the window and the block is cut, not read beyond them.
-  platform->Present(block.bytes.data(), block.width, block.height, block.width * 4,
-                    Rect{-50, -50, 100000, 100000});
+  platform->window.Present(block.bytes.data(), block.width, block.height, block.width * 4,
+                           Rect{-50, -50, 100000, 100000});
   seen = ReadWindow(x.display, xwindow, 0, 0, 200, 150);
   EXPECT_EQ(seen[145 * 200 + 5], 0x0000FFu);
 }
@@ -104,21 +104,21 @@ TEST_F(SdlTest, AfterAResizeTheWholeWindowIsPaintedFromTheBlock) {
   Block block(640, 480);
   block.Fill(0, 0, 640, 480, 0x336699);
   block.Fill(200, 150, 30, 30, 0xCC0000);
-  platform->Present(block.bytes.data(), block.width, block.height, block.width * 4,
-                    Rect{0, 0, 120, 90});
+  platform->window.Present(block.bytes.data(), block.width, block.height, block.width * 4,
+                           Rect{0, 0, 120, 90});
 
   ASSERT_EQ(Shell("xdotool windowsize " + std::to_string(xwindow) + " 300 220"), 0);
   std::vector<Message> got;
-  ASSERT_TRUE(CollectUntil(*platform, got, MSG_SIZE));
+  ASSERT_TRUE(CollectUntil(platform->window, got, MSG_SIZE));
   const auto sizes = OnlyIds(got, {MSG_SIZE});
   EXPECT_EQ(sizes.back().wParam, SIZE_RESTORED);
   EXPECT_EQ(sizes.back().lParam, 300u | 220u << 16);
-  EXPECT_EQ(platform->ClientSize().width, 300);
-  Drain(*platform, 100);
+  EXPECT_EQ(platform->window.ClientSize().width, 300);
+  Drain(platform->window, 100);
 
   // A small dirty area, yet the newly uncovered part shows the block too.
-  platform->Present(block.bytes.data(), block.width, block.height, block.width * 4,
-                    Rect{0, 0, 4, 4});
+  platform->window.Present(block.bytes.data(), block.width, block.height, block.width * 4,
+                           Rect{0, 0, 4, 4});
   const std::vector<uint32_t> seen = ReadWindow(x.display, xwindow, 0, 0, 300, 220);
   ASSERT_EQ(seen.size(), 300u * 220u);
   EXPECT_EQ(seen[160 * 300 + 210], 0xCC0000u);
@@ -126,10 +126,10 @@ TEST_F(SdlTest, AfterAResizeTheWholeWindowIsPaintedFromTheBlock) {
 }
 
 TEST_F(SdlTest, DisplayAndDesktopSizesAreTheServerScreen) {
-  EXPECT_EQ(platform->DisplaySize().width, 1280);
-  EXPECT_EQ(platform->DisplaySize().height, 1024);
-  EXPECT_EQ(platform->DesktopSize().width, 1280);
-  EXPECT_EQ(platform->DesktopSize().height, 1024);
+  EXPECT_EQ(platform->window.DisplaySize().width, 1280);
+  EXPECT_EQ(platform->window.DisplaySize().height, 1024);
+  EXPECT_EQ(platform->window.DesktopSize().width, 1280);
+  EXPECT_EQ(platform->window.DesktopSize().height, 1024);
 }
 
 }  // namespace

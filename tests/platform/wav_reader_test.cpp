@@ -1,7 +1,5 @@
 // The WAV reader through both tables of SDL functions: the linked SDL's, and the library
 // the headless platform opens at its first effect.
-#include "platform/wav/wav_reader.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 
 #include "platform/headless/headless_platform.h"
 #include "platform/sdl/sdl_wav.h"
+#include "platform/wav/sdl_wav_functions.h"
 #include "tests/sound/sound_test_support.h"
 
 namespace orvo::platform {
@@ -63,13 +62,13 @@ TEST(HeadlessWav, ReadsAsTheLinkedReader) {
   for (int i = 0; i < 2000; ++i) ramp.push_back(static_cast<int16_t>(i * 16 - 16000));
   const std::string stereo = dir.Write("s.wav", Wav(kRate, 2, 16, ramp));
   std::vector<int16_t> headless, linked;
-  ASSERT_TRUE(platform.LoadWav(stereo, kRate, headless));
+  ASSERT_TRUE(platform.audio.LoadWav(stereo, kRate, headless));
   EXPECT_EQ(headless, ramp);
 
   std::vector<int16_t> mono;
   for (int i = 0; i < 1000; ++i) mono.push_back(static_cast<int16_t>(i % 2 ? 0x4000 : -0x4000));
   const std::string half = dir.Write("m.wav", Wav(kRate / 2, 1, 8, mono));
-  ASSERT_TRUE(platform.LoadWav(half, kRate, headless));
+  ASSERT_TRUE(platform.audio.LoadWav(half, kRate, headless));
   ASSERT_TRUE(LoadWavFile(half, kRate, linked));
   EXPECT_NEAR(static_cast<double>(headless.size()), 4000.0, 8.0);
   EXPECT_EQ(headless, linked);
@@ -82,17 +81,17 @@ TEST(HeadlessWav, MissingAndBrokenFilesReadAsNothing) {
   TempDir dir;
   HeadlessPlatform platform(HeadlessConfig{});
   std::vector<int16_t> out(8, 1);
-  EXPECT_FALSE(platform.LoadWav(dir.Path() + "/none.wav", kRate, out));
+  EXPECT_FALSE(platform.audio.LoadWav(dir.Path() + "/none.wav", kRate, out));
   EXPECT_TRUE(out.empty());
   out.assign(8, 1);
-  EXPECT_FALSE(platform.LoadWav(dir.Write("x.wav", Bytes(100, 'x')), kRate, out));
+  EXPECT_FALSE(platform.audio.LoadWav(dir.Write("x.wav", Bytes(100, 'x')), kRate, out));
   EXPECT_TRUE(out.empty());
   // A header that promises more data than the file holds.
   Bytes cut = Wav(kRate, 2, 16, std::vector<int16_t>(400, 7));
   cut.resize(60);
   out.assign(8, 1);
   std::vector<int16_t> linked;
-  const bool read = platform.LoadWav(dir.Write("cut.wav", cut), kRate, out);
+  const bool read = platform.audio.LoadWav(dir.Write("cut.wav", cut), kRate, out);
   EXPECT_EQ(read, LoadWavFile(dir.Path() + "/cut.wav", kRate, linked));
   EXPECT_EQ(out, linked);
 }

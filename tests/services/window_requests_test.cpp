@@ -24,7 +24,7 @@ class WindowRequests : public ::testing::Test {
   platform::HeadlessPlatform platform{{}};
   host::HostState host;
   host::EventQueue queue;
-  WindowContext w{platform, host, queue};
+  WindowContext w{platform.Parts(), host, queue};
 
   void SetUp() override {
     vm::test::Image image;
@@ -99,12 +99,12 @@ TEST_F(WindowRequests, PollingStopsAtOtherEvents) {
 TEST_F(WindowRequests, ClipboardRoundTripAndTextThatDoesNotFit) {
   Put(kBuffer, "hello wörld");
   Request(6, {kBuffer});
-  EXPECT_EQ(platform.GetClipboardText(), "hello wörld");
+  EXPECT_EQ(platform.shell.GetClipboardText(), "hello wörld");
   Put(kBuffer + 0x100, "unchanged");
   Request(5, {kBuffer + 0x100, 64});
   EXPECT_EQ(Str(kBuffer + 0x100), "hello wörld");
 
-  platform.SetClipboardText("0123456789");  // ten characters and the terminator
+  platform.shell.SetClipboardText("0123456789");  // ten characters and the terminator
   Put(kBuffer, "old");
   Request(5, {kBuffer, 10});
   EXPECT_EQ(Str(kBuffer), "");
@@ -117,23 +117,23 @@ TEST_F(WindowRequests, PlacementReadRewritesMinimizedStates) {
   Request(8, {kRecord});
   EXPECT_EQ(vm.Word(kRecord + 16), 1u);  // no window yet
 
-  platform.CreateWindow("t", 10, 20, 300, 200);
-  platform.SetPlacement({{10, 20, 300, 200}, platform::SW_MINIMIZE});
+  platform.window.CreateWindow("t", 10, 20, 300, 200);
+  platform.window.SetPlacement({{10, 20, 300, 200}, platform::SW_MINIMIZE});
   Request(8, {kRecord});
   EXPECT_EQ(vm.Word(kRecord), 10u);
   EXPECT_EQ(vm.Word(kRecord + 8), 300u);
   EXPECT_EQ(vm.Word(kRecord + 16), 9u);
-  platform.SetPlacement({{10, 20, 300, 200}, platform::SW_SHOWMINIMIZED});
+  platform.window.SetPlacement({{10, 20, 300, 200}, platform::SW_SHOWMINIMIZED});
   Request(8, {kRecord});
   EXPECT_EQ(vm.Word(kRecord + 16), 1u);
 }
 
 TEST_F(WindowRequests, PlacementWriteAndRestore) {
-  platform.CreateWindow("t", 0, 0, 640, 480);
+  platform.window.CreateWindow("t", 0, 0, 640, 480);
   const int32_t words[5] = {-5, 40, 800, 600, 3};
   for (int i = 0; i < 5; ++i) Store32(vm.m.mem + kRecord + 4 * i, static_cast<uint32_t>(words[i]));
   Request(9, {kRecord});
-  platform::Placement p = platform.GetPlacement();
+  platform::Placement p = platform.window.GetPlacement();
   EXPECT_EQ(p.normal.x, -5);
   EXPECT_EQ(p.normal.height, 600);
   EXPECT_EQ(p.showState, 3);
@@ -142,7 +142,7 @@ TEST_F(WindowRequests, PlacementWriteAndRestore) {
 
   for (int i = 0; i < 5; ++i) Store32(vm.m.mem + kRecord + 4 * i, 0);
   Request(9, {kRecord});
-  p = platform.GetPlacement();
+  p = platform.window.GetPlacement();
   EXPECT_EQ(p.showState, platform::SW_SHOWNORMAL);
   EXPECT_EQ(p.normal.width, 800);
 }
@@ -190,23 +190,23 @@ TEST_F(WindowRequests, TitleCursorAndCapture) {
   for (int i = 0; i < 600; ++i) title += "é";
   Put(kBuffer, title);
   Request(11, {kBuffer});
-  EXPECT_EQ(platform.Title(), title.substr(0, 511 * 2));
+  EXPECT_EQ(platform.window.Title(), title.substr(0, 511 * 2));
 
   Request(16, {0x10001});  // low 16 bits: the hourglass
-  EXPECT_EQ(platform.Cursor(), platform::CURSOR_WAIT);
-  platform.SetCursor(platform::CURSOR_ARROW);
+  EXPECT_EQ(platform.window.Cursor(), platform::CURSOR_WAIT);
+  platform.window.SetCursor(platform::CURSOR_ARROW);
   Request(16, {1});  // already applied: nothing happens
-  EXPECT_EQ(platform.Cursor(), platform::CURSOR_ARROW);
+  EXPECT_EQ(platform.window.Cursor(), platform::CURSOR_ARROW);
   host.cursorShape = -1;  // a mouse move forgets it
   Request(16, {1});
-  EXPECT_EQ(platform.Cursor(), platform::CURSOR_WAIT);
+  EXPECT_EQ(platform.window.Cursor(), platform::CURSOR_WAIT);
   Request(16, {7});
-  EXPECT_EQ(platform.Cursor(), platform::CURSOR_ARROW);
+  EXPECT_EQ(platform.window.Cursor(), platform::CURSOR_ARROW);
 
   Request(7, {1});
-  EXPECT_TRUE(platform.Captured());
+  EXPECT_TRUE(platform.window.Captured());
   Request(7, {0});
-  EXPECT_FALSE(platform.Captured());
+  EXPECT_FALSE(platform.window.Captured());
 }
 
 TEST_F(WindowRequests, KeyStateIsSignExtended) {

@@ -33,7 +33,8 @@ Bytes Notes(int n, int key = 60, uint32_t tempo = DEFAULT_TEMPO) {
 class PlayerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(sound.Open(platform, [](std::string_view) { return std::string(); }));
+    ASSERT_TRUE(
+        sound.Open(platform, platform.SongEnded(), [](std::string_view) { return std::string(); }));
     auto d = std::make_unique<RecordingDevice>();
     device = d.get();
     sound.UseMidiDevice(std::move(d));
@@ -298,7 +299,7 @@ TEST(PlayerErrors, NoDeviceAndDestroyedPlayer) {
   pull.stream = &stream;
   ASSERT_TRUE(platform.StartAudio(&pull, 44100));
   {
-    MidiPlayer player(platform, stream);
+    MidiPlayer player(platform, platform.SongEnded(), stream);
     std::string song = dir.Write("a.mid", Notes(4));
     // No synthesizer behind the stream: the device fails and the song is closed again.
     EXPECT_EQ(player.Play(song), ERR_DEVICE);

@@ -77,7 +77,7 @@ class SoundTest : public ::testing::Test {
  protected:
   void SetUp() override { vmm.hooks.sound = &sound; }
   void Open(bool recordingDevice = true) {
-    ASSERT_TRUE(sound.Open(platform, [this](std::string_view name) {
+    ASSERT_TRUE(sound.Open(platform, platform.SongEnded(), [this](std::string_view name) {
       asked.emplace_back(name);
       auto it = files.find(std::string(name));
       return it == files.end() ? std::string() : it->second;
@@ -264,7 +264,8 @@ TEST_F(SoundTest, EffectsReplaceEachOtherAndMissingOnesAreSilent) {
 
 TEST_F(SoundTest, WithoutAnAudioDeviceEverythingIsSilentAndTheFlagStaysClear) {
   platform.audioAvailable = false;
-  EXPECT_FALSE(sound.Open(platform, [&](std::string_view) { return dir.Path() + "/b.mid"; }));
+  EXPECT_FALSE(sound.Open(platform, platform.SongEnded(),
+                          [&](std::string_view) { return dir.Path() + "/b.mid"; }));
   dir.Write("b.mid", Notes(2));
   vmm.Sys(1537, vmm.Name("b.mid"));
   EXPECT_EQ(vmm.Sys(1539), 0u);
@@ -340,8 +341,8 @@ TEST_F(SoundTest, RealTimeSongEndsAfterItsLengthAndTheWait) {
   test::FakePlatform realTime(platform::NullAudio::Pace::REAL_TIME);
   Sound live;
   vmm.hooks.sound = &live;
-  ASSERT_TRUE(
-      live.Open(realTime, [&](std::string_view n) { return dir.Path() + "/" + std::string(n); }));
+  ASSERT_TRUE(live.Open(realTime, realTime.SongEnded(),
+                        [&](std::string_view n) { return dir.Path() + "/" + std::string(n); }));
   live.UseMidiDevice(std::make_unique<test::RecordingDevice>());
   dir.Write("one.mid", Notes(2));  // 191 ticks: 995 ms
   auto start = Clock::now();

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "platform/headless/null_audio.h"
-#include "platform/platform.h"
 #include "platform/sdl/sdl_wav.h"
+#include "platform/window.h"
+#include "sound/midi_player.h"
 #include "sound/midi_stream.h"
 
 namespace orvo::sound::test {
@@ -176,8 +177,8 @@ class TempDir {
 };
 
 // The platform as the sound code sees it: audio through the null device, WAV files
-// through SDL's reader, posted messages collected.
-class FakePlatform : public platform::Platform {
+// through SDL's reader, the ends of songs collected as posted messages.
+class FakePlatform : public platform::Audio {
  public:
   explicit FakePlatform(platform::NullAudio::Pace pace = platform::NullAudio::Pace::FAST,
                         int blockFrames = 1024)
@@ -186,50 +187,20 @@ class FakePlatform : public platform::Platform {
   platform::NullAudio audio;
   bool audioAvailable = true;
 
-  std::string ExecutablePath() override { return "/x/orvo"; }
-  std::string DocumentsFolder() override { return ""; }
-  bool ClaimInstance(const std::string&) override { return true; }
-  void MessageBox(std::string_view) override {}
-  uint32_t TickCount() override { return 0; }
-  platform::LocalTime Now() override { return {}; }
-  platform::Size DisplaySize() override { return {}; }
-  platform::Size DesktopSize() override { return {}; }
-  bool CreateWindow(std::string_view, int32_t, int32_t, int32_t, int32_t) override { return true; }
-  void ShowWindow() override {}
-  void DestroyWindow() override {}
-  bool HasWindow() override { return true; }
-  platform::Size ClientSize() override { return {}; }
-  void SetTitle(std::string_view) override {}
-  platform::Placement GetPlacement() override { return {}; }
-  void SetPlacement(const platform::Placement&) override {}
-  bool IsActive() override { return true; }
-  void Activate() override {}
-  void Raise() override {}
-  void Present(const uint8_t*, int32_t, int32_t, int32_t, const platform::Rect&) override {}
-  bool PeekMessage() override { return false; }
-  bool GetMessage(platform::Message&) override { return false; }
-  void PostQuit() override {}
-  bool StartTimer(uint32_t) override { return true; }
-  void StopTimer() override {}
-  void CaptureMouse(bool) override {}
-  void SetCursor(int) override {}
-  uint32_t LockToggles() override { return 0; }
-  bool HasClipboardText() override { return false; }
-  std::string GetClipboardText() override { return ""; }
-  void SetClipboardText(std::string_view) override {}
-  void OpenWithShell(std::string_view) override {}
-
   bool StartAudio(platform::AudioSource* source, int sampleRate) override {
-    return audioAvailable && audio.Start(source, sampleRate);
+    return audioAvailable && audio.StartAudio(source, sampleRate);
   }
-  void StopAudio() override { audio.Stop(); }
-  void LockAudio() override { audio.Lock(); }
-  void UnlockAudio() override { audio.Unlock(); }
+  void StopAudio() override { audio.StopAudio(); }
+  void LockAudio() override { audio.LockAudio(); }
+  void UnlockAudio() override { audio.UnlockAudio(); }
   bool LoadWav(const std::string& path, int sampleRate, std::vector<int16_t>& stereo) override {
     return platform::LoadWavFile(path, sampleRate, stereo);
   }
 
-  void PostFromAnyThread(uint32_t id) override {
+  MidiPlayer::SongEnded SongEnded() {
+    return [this] { PostFromAnyThread(platform::MSG_MUSIC_DONE); };
+  }
+  void PostFromAnyThread(uint32_t id) {
     std::lock_guard<std::mutex> lk(mutex_);
     posted_.push_back({id, std::chrono::steady_clock::now()});
     cv_.notify_all();
