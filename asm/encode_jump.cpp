@@ -65,7 +65,8 @@ void EncodeTestJump(Assembler& a, int row) {
   }
   CheckJumpTarget(a, target.value, text);
   if (op.mode == MODE_FRAME && !FrameOffsetFits(a, op)) return;
-  if (EmitWord(a, format | a.sizeCode << kFieldSJ | Index(row) << kFieldCC | JumpField(target.value)))
+  if (EmitWord(a,
+               format | a.sizeCode << kFieldSJ | Index(row) << kFieldCC | JumpField(target.value)))
     EmitWord(a, extension);
 }
 

@@ -46,8 +46,8 @@ void EncodeEfr(Assembler& a, int) {
 }
 
 void EncodeNoOperand(Assembler& a, int row) {
-  EmitWord(a, isa::kNoOperandOpcode |
-                  uint32_t{kMnemonics[static_cast<size_t>(row)].index} << isa::kFieldIndex);
+  EmitWord(a, isa::kNoOperandOpcode | uint32_t{kMnemonics[static_cast<size_t>(row)].index}
+                                          << isa::kFieldIndex);
 }
 
 }  // namespace orvo::velda

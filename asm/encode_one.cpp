@@ -20,7 +20,8 @@ bool FitsShortPush(const Operand& op) {
 }
 
 uint32_t ShortPush(const Assembler& a, const Operand& op) {
-  return kPushShort | a.sizeCode << kFieldS1 | (static_cast<uint32_t>(op.value) & 0x3FFFFF) << kFieldT;
+  return kPushShort | a.sizeCode << kFieldS1 |
+         (static_cast<uint32_t>(op.value) & 0x3FFFFF) << kFieldT;
 }
 
 void EncodePushImmediate(Assembler& a, const Operand& op) {
@@ -63,7 +64,8 @@ void EncodeOneOperand(Assembler& a, int row) {
   } else if (op.mode == MODE_ABS) {
     if (EmitWord(a, OpcodeOf(K_ONE_ABS) | base)) EmitWord(a, static_cast<uint32_t>(op.value));
   } else if (FrameOffsetFits(a, op)) {
-    EmitWord(a, OpcodeOf(K_ONE_FRAME) | base | (static_cast<uint32_t>(op.value) & 0xFFFF) << kFieldB);
+    EmitWord(a,
+             OpcodeOf(K_ONE_FRAME) | base | (static_cast<uint32_t>(op.value) & 0xFFFF) << kFieldB);
   }
 }
 

@@ -93,9 +93,7 @@ void EncodeTwoOperand(Assembler& a, int row) {
   const unsigned size = a.sizeCode;
   const unsigned format = kFormatChoice[FormOfOperand(dst, size)][FormOfOperand(src, size)];
   const FormatLocs& locs = kFormatLocs[format];
-  const Operand* frame = locs.dst == LOC_FRAME_F   ? &dst
-                         : locs.src == LOC_FRAME_F ? &src
-                                                   : nullptr;
+  const Operand* frame = locs.dst == LOC_FRAME_F ? &dst : locs.src == LOC_FRAME_F ? &src : nullptr;
   if (frame && !FrameOffsetFits(a, *frame)) return;  // the reserved word stays 0
   a.image.Put(at,
               format | WordFields(locs.dst, dst) | WordFields(locs.src, src) | size << kFieldS2 |

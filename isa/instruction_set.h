@@ -13,21 +13,21 @@ enum SizeCode : uint8_t { SIZE_B, SIZE_W, SIZE_D, SIZE_Q };
 inline constexpr char kSizeNames[] = "bwdq";
 
 // Where the fields of an opcode word start.
-inline constexpr unsigned kFieldA = 5;    // register or short immediate, 4 bits
-inline constexpr unsigned kFieldB = 16;   // register or short immediate, 4 bits; F, 16 bits
-inline constexpr unsigned kFieldS2 = 9;   // size of the two-operand group
+inline constexpr unsigned kFieldA = 5;   // register or short immediate, 4 bits
+inline constexpr unsigned kFieldB = 16;  // register or short immediate, 4 bits; F, 16 bits
+inline constexpr unsigned kFieldS2 = 9;  // size of the two-operand group
 inline constexpr unsigned kFieldOp2 = 11;
 inline constexpr unsigned kFieldS1 = 8;  // size of the one-operand group and of push
 inline constexpr unsigned kFieldOp1 = 10;
 inline constexpr unsigned kFieldSJ = 5;  // size of test and jump
 inline constexpr unsigned kFieldCC = 7;
-inline constexpr unsigned kFieldT = 10;  // jump target / 4, 22 bits
-inline constexpr unsigned kFieldIndex = 7;       // operations without operands
-inline constexpr unsigned kFieldJmpReg = 6;      // jmp through memory
-inline constexpr unsigned kFieldJsrReg = 12;     // jsrfr through a register
-inline constexpr unsigned kFieldArgBytes = 16;   // jsrfr
-inline constexpr unsigned kFieldCount = 10;      // sfvr, efr: saved registers, 4 bits
-inline constexpr unsigned kFieldLocals = 14;     // sfvr: bytes of local variables
+inline constexpr unsigned kFieldT = 10;         // jump target / 4, 22 bits
+inline constexpr unsigned kFieldIndex = 7;      // operations without operands
+inline constexpr unsigned kFieldJmpReg = 6;     // jmp through memory
+inline constexpr unsigned kFieldJsrReg = 12;    // jsrfr through a register
+inline constexpr unsigned kFieldArgBytes = 16;  // jsrfr
+inline constexpr unsigned kFieldCount = 10;     // sfvr, efr: saved registers, 4 bits
+inline constexpr unsigned kFieldLocals = 14;    // sfvr: bytes of local variables
 
 enum Loc : uint8_t {
   LOC_NONE,
