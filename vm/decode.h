@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "isa/instruction_set.h"
+#include "vm/memory.h"
 
 namespace orvo::vm {
 
@@ -56,41 +57,30 @@ inline constexpr std::array<Kind, 1024> kDecode = MakeDecodeTable();
 inline constexpr std::array<uint8_t, 128> kOp2Table = MakeGroupTable(kOp2Info);
 inline constexpr std::array<uint8_t, 128> kOp1Table = MakeGroupTable(kOp1Info);
 
-// Condition codes as masks over the eight flag values: bit f set = the condition holds
-// when the flags byte is f.
+// Condition codes: each holds when any of its flags is set (whenSet) or when all of
+// them are clear.
+struct ConditionTest {
+  uint8_t flags;
+  bool whenSet;
+};
+inline constexpr ConditionTest kConditionTests[8] = {
+    {FLAG_ZERO, true},                   // eq
+    {FLAG_ZERO, false},                  // ne
+    {FLAG_NEGATIVE, false},              // ge
+    {FLAG_ZERO | FLAG_NEGATIVE, false},  // gt
+    {FLAG_ZERO | FLAG_NEGATIVE, true},   // le
+    {FLAG_NEGATIVE, true},               // lt
+    {FLAG_ODD, false},                   // ev
+    {FLAG_ODD, true},                    // od
+};
+
+// As masks over the eight flag values: bit f set = the condition holds when the flags
+// byte is f.
 constexpr uint8_t ConditionMask(unsigned cc) {
   uint8_t mask = 0;
-  for (unsigned f = 0; f < 8; ++f) {
-    bool odd = f & 1, zero = f & 2, neg = f & 4;
-    bool holds = false;
-    switch (cc) {
-      case 0:
-        holds = zero;
-        break;
-      case 1:
-        holds = !zero;
-        break;
-      case 2:
-        holds = !neg;
-        break;
-      case 3:
-        holds = !zero && !neg;
-        break;
-      case 4:
-        holds = zero || neg;
-        break;
-      case 5:
-        holds = neg;
-        break;
-      case 6:
-        holds = !odd;
-        break;
-      case 7:
-        holds = odd;
-        break;
-    }
-    if (holds) mask |= static_cast<uint8_t>(1u << f);
-  }
+  for (unsigned f = 0; f < 8; ++f)
+    if (((f & kConditionTests[cc].flags) != 0) == kConditionTests[cc].whenSet)
+      mask = static_cast<uint8_t>(mask | 1u << f);
   return mask;
 }
 
