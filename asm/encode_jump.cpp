@@ -4,6 +4,7 @@
 #include "emit.h"
 #include "encoders.h"
 #include "expression.h"
+#include "isa/instruction_set.h"
 #include "lexer.h"
 #include "mnemonics.h"
 #include "operand.h"
@@ -12,6 +13,8 @@
 namespace orvo::velda {
 
 namespace {
+
+using namespace isa;
 
 uint32_t Index(int row) {
   return kMnemonics[static_cast<size_t>(row)].index;
@@ -34,15 +37,15 @@ void EncodeTestJump(Assembler& a, int row) {
   uint32_t format;
   uint32_t extension = static_cast<uint32_t>(op.value);
   if (IsRegister(op)) {
-    format = 0;
+    format = OpcodeOf(K_TLJ_REG);
     extension = op.reg;
   } else if (IsIndirect(op)) {
-    format = 16;  // the register's address alone: an offset is not encoded
+    format = OpcodeOf(K_TLJ_IND);  // the register's address alone: an offset is not encoded
     extension = op.reg;
   } else if (op.mode == MODE_ABS) {
-    format = 8;
+    format = OpcodeOf(K_TLJ_ABS);
   } else if (op.mode == MODE_FRAME) {
-    format = 24;
+    format = OpcodeOf(K_TLJ_FRAME);
   } else {
     ReportError(a, "invalid addressing mode");
     return;
@@ -62,7 +65,8 @@ void EncodeTestJump(Assembler& a, int row) {
   }
   CheckJumpTarget(a, target.value, text);
   if (op.mode == MODE_FRAME && !FrameOffsetFits(a, op)) return;
-  if (EmitWord(a, format | a.sizeCode << 5 | Index(row) << 7 | JumpField(target.value)))
+  if (EmitWord(a,
+               format | a.sizeCode << kFieldSJ | Index(row) << kFieldCC | JumpField(target.value)))
     EmitWord(a, extension);
 }
 
@@ -76,7 +80,7 @@ void EncodeLongJump(Assembler& a, int row) {
     return;
   }
   CheckJumpTarget(a, target.value, text);
-  EmitWord(a, 0x34 | Index(row) << 7 | JumpField(target.value));
+  EmitWord(a, OpcodeOf(K_LJ) | Index(row) << kFieldCC | JumpField(target.value));
 }
 
 void EncodeJmp(Assembler& a, int) {
@@ -87,7 +91,7 @@ void EncodeJmp(Assembler& a, int) {
   std::string_view text = std::string_view(a.line).substr(from, a.cursor - from);
   if (op.mode == MODE_IMM) {
     CheckJumpTarget(a, op.value, text.substr(1));
-    EmitWord(a, 0x2C | JumpField(op.value));
+    EmitWord(a, OpcodeOf(K_JMP) | JumpField(op.value));
     return;
   }
   if (!IsRegister(op) && !IsIndirect(op)) {
@@ -96,7 +100,7 @@ void EncodeJmp(Assembler& a, int) {
   }
   // Through memory: the word at $r + offset; the offset is carried as T too.
   CheckJumpTarget(a, op.value, text);
-  EmitWord(a, 0x0C | op.reg << 6 | JumpField(op.value));
+  EmitWord(a, OpcodeOf(K_JMP_MEM) | op.reg << kFieldJmpReg | JumpField(op.value));
 }
 
 void EncodeJsrfr(Assembler& a, int) {
@@ -104,14 +108,14 @@ void EncodeJsrfr(Assembler& a, int) {
     ReportError(a, "missing stack arguments size");
     return;
   }
-  uint32_t argBytes = static_cast<uint32_t>(ParseNumber(a, a.token)) << 16;
+  uint32_t argBytes = static_cast<uint32_t>(ParseNumber(a, a.token)) << kFieldArgBytes;
   if (!ExpectComma(a)) return;
   Operand op;
   if (!ParseOperand(a, op)) return;
   if (IsRegister(op)) {
-    EmitWord(a, 0x354 | op.reg << 12 | argBytes);
+    EmitWord(a, OpcodeOf(K_JSR_REG) | op.reg << kFieldJsrReg | argBytes);
   } else if (op.mode == MODE_IMM) {
-    if (EmitWord(a, 0x54 | argBytes)) EmitWord(a, static_cast<uint32_t>(op.value));
+    if (EmitWord(a, OpcodeOf(K_JSR_ABS) | argBytes)) EmitWord(a, static_cast<uint32_t>(op.value));
   } else {
     ReportError(a, "invalid addressing mode");
   }

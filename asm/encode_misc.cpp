@@ -4,6 +4,7 @@
 #include "emit.h"
 #include "encoders.h"
 #include "expression.h"
+#include "isa/instruction_set.h"
 #include "lexer.h"
 #include "mnemonics.h"
 #include "report.h"
@@ -35,17 +36,18 @@ void EncodeSfvr(Assembler& a, int) {
   if (!ReadCount(a, "missing variables size", "invalid variable size", 65535, bytes)) return;
   if (!ExpectComma(a)) return;
   if (!ReadCount(a, "missing register count", "invalid register count", 14, count)) return;
-  EmitWord(a, 0x154 | count << 10 | bytes << 14);
+  EmitWord(a, isa::OpcodeOf(isa::K_SFVR) | count << isa::kFieldCount | bytes << isa::kFieldLocals);
 }
 
 void EncodeEfr(Assembler& a, int) {
   uint32_t count;
   if (!ReadCount(a, "missing register count", "invalid register count", 14, count)) return;
-  EmitWord(a, 0x254 | count << 10);
+  EmitWord(a, isa::OpcodeOf(isa::K_EFR) | count << isa::kFieldCount);
 }
 
 void EncodeNoOperand(Assembler& a, int row) {
-  EmitWord(a, 0x14 | uint32_t{kMnemonics[static_cast<size_t>(row)].index} << 7);
+  EmitWord(a, isa::kNoOperandOpcode | uint32_t{kMnemonics[static_cast<size_t>(row)].index}
+                                          << isa::kFieldIndex);
 }
 
 }  // namespace orvo::velda

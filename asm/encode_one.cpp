@@ -1,6 +1,7 @@
 // One-operand class (rows 48-79): `name operand`.
 #include "emit.h"
 #include "encoders.h"
+#include "isa/instruction_set.h"
 #include "mnemonics.h"
 #include "operand.h"
 #include "report.h"
@@ -9,15 +10,18 @@ namespace orvo::velda {
 
 namespace {
 
-constexpr uint32_t kFormRegister = 0xD4;
-constexpr uint32_t kFormIndirect = 0x6C;
-constexpr uint32_t kFormFrame = 0xAC;
-constexpr uint32_t kFormAbsolute = 0xEC;
-constexpr uint32_t kPushLong = 0x74;
-constexpr uint32_t kPushShort = 0xF4;
+using namespace isa;
+
+constexpr uint32_t kPushLong = OpcodeOf(K_PUSH_LONG);
+constexpr uint32_t kPushShort = OpcodeOf(K_PUSH_SHORT);
 
 bool FitsShortPush(const Operand& op) {
   return !op.hasLabel && op.value >= -2097152 && op.value <= 2097151;
+}
+
+uint32_t ShortPush(const Assembler& a, const Operand& op) {
+  return kPushShort | a.sizeCode << kFieldS1 |
+         (static_cast<uint32_t>(op.value) & 0x3FFFFF) << kFieldT;
 }
 
 void EncodePushImmediate(Assembler& a, const Operand& op) {
@@ -26,10 +30,10 @@ void EncodePushImmediate(Assembler& a, const Operand& op) {
     return;
   }
   if (FitsShortPush(op)) {
-    EmitWord(a, kPushShort | a.sizeCode << 8 | (static_cast<uint32_t>(op.value) & 0x3FFFFF) << 10);
+    EmitWord(a, ShortPush(a, op));
     return;
   }
-  if (!EmitWord(a, kPushLong | a.sizeCode << 8)) return;
+  if (!EmitWord(a, kPushLong | a.sizeCode << kFieldS1)) return;
   EmitImmediate(a, op.value);
 }
 
@@ -38,28 +42,30 @@ void EncodePushImmediate(Assembler& a, const Operand& op) {
 void EncodeOneOperand(Assembler& a, int row) {
   Operand op;
   if (!ParseOperand(a, op)) return;
+  const unsigned index = kMnemonics[static_cast<size_t>(row)].index;
   if (op.mode == MODE_IMM) {
-    if (row != kRowPush) {
+    if (index != OP1_PUSH) {
       ReportError(a, "invalid addressing mode");
       return;
     }
     EncodePushImmediate(a, op);
     return;
   }
-  uint32_t base = a.sizeCode << 8 | uint32_t{kMnemonics[static_cast<size_t>(row)].index} << 10;
+  uint32_t base = a.sizeCode << kFieldS1 | index << kFieldOp1;
   if (IsRegister(op)) {
-    if (row == kRowPea) {
+    if (index == OP1_PEA) {
       ReportError(a, "invalid addressing mode");
       return;
     }
-    EmitWord(a, kFormRegister | base | op.reg << 16);
+    EmitWord(a, OpcodeOf(K_ONE_REG) | base | op.reg << kFieldB);
   } else if (IsIndirect(op)) {
-    if (EmitWord(a, kFormIndirect | base | op.reg << 16))
+    if (EmitWord(a, OpcodeOf(K_ONE_IND) | base | op.reg << kFieldB))
       EmitWord(a, static_cast<uint32_t>(op.value));
   } else if (op.mode == MODE_ABS) {
-    if (EmitWord(a, kFormAbsolute | base)) EmitWord(a, static_cast<uint32_t>(op.value));
+    if (EmitWord(a, OpcodeOf(K_ONE_ABS) | base)) EmitWord(a, static_cast<uint32_t>(op.value));
   } else if (FrameOffsetFits(a, op)) {
-    EmitWord(a, kFormFrame | base | (static_cast<uint32_t>(op.value) & 0xFFFF) << 16);
+    EmitWord(a,
+             OpcodeOf(K_ONE_FRAME) | base | (static_cast<uint32_t>(op.value) & 0xFFFF) << kFieldB);
   }
 }
 
@@ -70,7 +76,7 @@ void EncodePushs(Assembler& a, int) {
     ReportError(a, "invalid addressing mode");
     return;
   }
-  EmitWord(a, kPushShort | a.sizeCode << 8 | (static_cast<uint32_t>(op.value) & 0x3FFFFF) << 10);
+  EmitWord(a, ShortPush(a, op));
 }
 
 }  // namespace orvo::velda

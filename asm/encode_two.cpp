@@ -1,8 +1,10 @@
 // Two-operand class (rows 0-31): `name dst, src`.
+#include <array>
 #include <cstddef>
 
 #include "emit.h"
 #include "encoders.h"
+#include "isa/instruction_set.h"
 #include "lexer.h"
 #include "mnemonics.h"
 #include "operand.h"
@@ -12,95 +14,61 @@ namespace orvo::velda {
 
 namespace {
 
-enum Src { kR, kI, kA, kKShort, kKLong, kF, kSrcKinds };
-enum Dst { kDR, kDI, kDA, kDF, kDstKinds };
+using namespace isa;
 
-// What goes into field A (bits 5-8) and the upper half (bits 16-31).
-enum class Field : uint8_t { kNone, kDstReg, kSrcReg, kShort, kDstFrame, kSrcFrame };
-
-struct Format2 {
-  uint8_t format;
-  Field a;
-  Field upper;
-};
-
-// The format chosen for each destination and source form. Extension words are
-// always the destination's (offset or address) followed by the source's
-// (offset, address or immediate); a frame source goes into an extension word
-// only where its offset has no field (format 15).
-constexpr Format2 kFormat2[kDstKinds][kSrcKinds] = {
-    // R $d
-    {{28, Field::kDstReg, Field::kSrcReg},
-     {18, Field::kDstReg, Field::kSrcReg},
-     {26, Field::kDstReg, Field::kNone},
-     {30, Field::kDstReg, Field::kShort},
-     {22, Field::kDstReg, Field::kNone},
-     {17, Field::kDstReg, Field::kSrcFrame}},
-    // I [$d][o1]
-    {{2, Field::kDstReg, Field::kSrcReg},
-     {10, Field::kDstReg, Field::kSrcReg},
-     {6, Field::kDstReg, Field::kNone},
-     {1, Field::kDstReg, Field::kShort},
-     {14, Field::kDstReg, Field::kNone},
-     {9, Field::kDstReg, Field::kSrcFrame}},
-    // A [a1]
-    {{25, Field::kSrcReg, Field::kNone},
-     {5, Field::kSrcReg, Field::kNone},
-     {21, Field::kNone, Field::kNone},
-     {29, Field::kShort, Field::kNone},
-     {13, Field::kNone, Field::kNone},
-     {3, Field::kNone, Field::kSrcFrame}},
-    // F [FP][f1]
-    {{19, Field::kSrcReg, Field::kDstFrame},
-     {11, Field::kSrcReg, Field::kDstFrame},
-     {27, Field::kNone, Field::kDstFrame},
-     {23, Field::kShort, Field::kDstFrame},
-     {7, Field::kNone, Field::kDstFrame},
-     {15, Field::kNone, Field::kDstFrame}},
-};
-
-Dst DstKind(const Operand& op) {
-  if (IsRegister(op)) return kDR;
-  if (IsIndirect(op)) return kDI;
-  return op.mode == MODE_ABS ? kDA : kDF;
+// The format of each destination and source form, from where the formats put their
+// operands. Extension words are the destination's, then the source's.
+constexpr std::array<std::array<uint8_t, FORM_COUNT>, FORM_COUNT> MakeFormatChoice() {
+  std::array<std::array<uint8_t, FORM_COUNT>, FORM_COUNT> t{};
+  for (unsigned f = 0; f < 32; ++f)
+    if (kFormatLocs[f].dst != LOC_NONE)
+      t[FormOf(kFormatLocs[f].dst)][FormOf(kFormatLocs[f].src)] = static_cast<uint8_t>(f);
+  return t;
 }
+constexpr auto kFormatChoice = MakeFormatChoice();
 
 // Short immediates are -4..3 without a label term. At size q the machine
 // fills the high word of a short immediate with 0, so a negative one would
 // read as 2^32 + value: those take the long form.
 bool IsShortImmediate(const Operand& op, unsigned size) {
   if (op.hasLabel || op.value < -4 || op.value > 3) return false;
-  return !(size == 3 && op.value < 0);
+  return !(size == SIZE_Q && op.value < 0);
 }
 
-Src SrcKind(const Operand& op, unsigned size) {
-  if (IsRegister(op)) return kR;
-  if (IsIndirect(op)) return kI;
-  if (op.mode == MODE_ABS) return kA;
-  if (op.mode == MODE_IMM) return IsShortImmediate(op, size) ? kKShort : kKLong;
-  return kF;
+Form FormOfOperand(const Operand& op, unsigned size) {
+  if (IsRegister(op)) return FORM_R;
+  if (IsIndirect(op)) return FORM_I;
+  if (op.mode == MODE_ABS) return FORM_A;
+  if (op.mode == MODE_IMM) return IsShortImmediate(op, size) ? FORM_K_SHORT : FORM_K_LONG;
+  return FORM_F;
 }
 
-uint32_t FieldValue(Field f, const Operand& dst, const Operand& src) {
-  switch (f) {
-    case Field::kNone:
+// The bits of the opcode word that an operand at `loc` fills.
+uint32_t WordFields(Loc loc, const Operand& op) {
+  const uint32_t value = static_cast<uint32_t>(op.value);
+  switch (loc) {
+    case LOC_REG_A:
+    case LOC_IND_A:
+      return op.reg << kFieldA;
+    case LOC_REG_B:
+    case LOC_IND_B:
+      return op.reg << kFieldB;
+    case LOC_SIMM_A:
+      return (value & 0xF) << kFieldA;
+    case LOC_SIMM_B:
+      return (value & 0xF) << kFieldB;
+    case LOC_FRAME_F:
+      return (value & 0xFFFF) << kFieldB;
+    default:
       return 0;
-    case Field::kDstReg:
-      return dst.reg;
-    case Field::kSrcReg:
-      return src.reg;
-    case Field::kShort:
-      return static_cast<uint32_t>(src.value) & 0xF;
-    case Field::kDstFrame:
-      return static_cast<uint32_t>(dst.value) & 0xFFFF;
-    case Field::kSrcFrame:
-      return static_cast<uint32_t>(src.value) & 0xFFFF;
   }
-  return 0;
 }
 
-bool NeedsMemorySource(int row) {
-  return row == kRowLea || row == kRowMemmov || row == kRowPumem || row == kRowPomem;
+void EmitExtension(Assembler& a, Loc loc, const Operand& op) {
+  if (loc == LOC_LIMM)
+    EmitImmediate(a, op.value);
+  else if (ExtensionWords(loc, a.sizeCode) == 1)
+    EmitWord(a, static_cast<uint32_t>(op.value));
 }
 
 }  // namespace
@@ -117,27 +85,22 @@ void EncodeTwoOperand(Assembler& a, int row) {
   uint32_t at = a.image.size();
   if (!EmitWord(a, 0)) return;
   if (!ExpectComma(a) || !ParseOperand(a, src)) return;
-  if (NeedsMemorySource(row) && (IsRegister(src) || src.mode == MODE_IMM)) {
+  const unsigned op = kMnemonics[static_cast<size_t>(row)].index;
+  if (kOp2Info[op].memorySource && (IsRegister(src) || src.mode == MODE_IMM)) {
     ReportError(a, "invalid argument addressing mode");
     return;
   }
-  unsigned size = a.sizeCode;
-  Dst d = DstKind(dst);
-  Src s = SrcKind(src, size);
-  const Format2& f = kFormat2[d][s];
-  const Operand* frame = f.upper == Field::kDstFrame   ? &dst
-                         : f.upper == Field::kSrcFrame ? &src
-                                                       : nullptr;
+  const unsigned size = a.sizeCode;
+  const unsigned format = kFormatChoice[FormOfOperand(dst, size)][FormOfOperand(src, size)];
+  const FormatLocs& locs = kFormatLocs[format];
+  const Operand* frame = locs.dst == LOC_FRAME_F ? &dst : locs.src == LOC_FRAME_F ? &src : nullptr;
   if (frame && !FrameOffsetFits(a, *frame)) return;  // the reserved word stays 0
-  uint32_t word = f.format | FieldValue(f.a, dst, src) << 5 | size << 9 |
-                  uint32_t{kMnemonics[static_cast<size_t>(row)].index} << 11 |
-                  FieldValue(f.upper, dst, src) << 16;
-  a.image.Put(at, word, 4);
-
-  if (d == kDI || d == kDA) EmitWord(a, static_cast<uint32_t>(dst.value));
-  if (s == kI || s == kA) EmitWord(a, static_cast<uint32_t>(src.value));
-  if (s == kKLong) EmitImmediate(a, src.value);
-  if (s == kF && f.upper != Field::kSrcFrame) EmitWord(a, static_cast<uint32_t>(src.value));
+  a.image.Put(at,
+              format | WordFields(locs.dst, dst) | WordFields(locs.src, src) | size << kFieldS2 |
+                  op << kFieldOp2,
+              4);
+  EmitExtension(a, locs.dst, dst);
+  EmitExtension(a, locs.src, src);
 }
 
 }  // namespace orvo::velda

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "assembler.h"
+#include "isa/instruction_set.h"
 #include "operand.h"
 
 namespace orvo::velda {
@@ -32,7 +33,7 @@ void EncodePushs(Assembler& a, int row);
 bool FrameOffsetFits(Assembler& a, const Operand& frame);
 // T(x): bits 2-23 of a jump target, for bits 10-31 of the word.
 inline uint32_t JumpField(int64_t target) {
-  return static_cast<uint32_t>((static_cast<uint64_t>(target) >> 2) & 0x3FFFFF) << 10;
+  return static_cast<uint32_t>((static_cast<uint64_t>(target) >> 2) & 0x3FFFFF) << isa::kFieldT;
 }
 // Pass 2: a target that the field cannot carry (low bits set, or beyond
 // 22 bits of words) would jump elsewhere; report it by its text.

@@ -23,7 +23,7 @@ enum class InsnClass : uint8_t {
 };
 
 struct Mnemonic {
-  const char* name;
+  char name[8];
   InsnClass cls;
   uint8_t index;  // operation number placed into the word
 };
@@ -33,13 +33,5 @@ extern const std::array<Mnemonic, kMnemonicRows> kMnemonics;
 
 // Row number of the first row named `word`, or -1.
 int FindMnemonic(std::string_view word);
-
-// Rows named by the encoders.
-inline constexpr int kRowLea = 22;
-inline constexpr int kRowMemmov = 23;
-inline constexpr int kRowPumem = 30;
-inline constexpr int kRowPomem = 31;
-inline constexpr int kRowPush = 52;
-inline constexpr int kRowPea = 54;
 
 }  // namespace orvo::velda
