@@ -31,6 +31,7 @@
 #include "vm/operations.h"
 #include "vm/semantics.h"
 #include "vm/step.h"
+#include "vm/stepper.h"
 #include "vm/stops.h"
 
 namespace orvo::vm {

@@ -360,20 +360,4 @@ leave:
 #undef BY_SIZE
 }
 
-void InterpretReference(Machine& m) {
-  Cpu cpu = LoadCpu(m);
-  for (;;) {
-    StoreCpu(m, cpu);
-    if (m.bounded) {
-      if (m.budget == 0) {
-        m.budgetExhausted = true;
-        break;
-      }
-      --m.budget;
-    }
-    if (Step(m, cpu) == StepEnd::LEAVE) break;
-  }
-  StoreCpu(m, cpu);
-}
-
 }  // namespace orvo::vm

@@ -15,6 +15,7 @@
 #include "vm/decode.h"
 #include "vm/formats.h"
 #include "vm/step.h"
+#include "vm/stepper.h"
 
 namespace orvo::vm::test {
 namespace {
