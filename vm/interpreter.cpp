@@ -105,79 +105,43 @@ template <unsigned kEntry>
     return OneOperand<SizeType<kEntry & 3>>(acc, kEntry >> 2, a, sp, flags) == Outcome::DONE;
 }
 
-#define ORVO_REPEAT_128(X)                                                                        \
-  X(0)                                                                                            \
-  X(1)                                                                                            \
-  X(2)                                                                                            \
-  X(3)                                                                                            \
-  X(4)                                                                                            \
-  X(5)                                                                                            \
-  X(6)                                                                                            \
-  X(7)                                                                                            \
-  X(8)                                                                                            \
-  X(9)                                                                                            \
-  X(10)                                                                                           \
-  X(11)                                                                                           \
-  X(12)                                                                                           \
-  X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23) X(24) X(25) X(26) X(27) X(28) \
-      X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(40) X(41) X(42) X(43)   \
-          X(44) X(45) X(46) X(47) X(48) X(49) X(50) X(51) X(52) X(53) X(54) X(55) X(56) X(57)     \
-              X(58) X(59) X(60) X(61) X(62) X(63) X(64) X(65) X(66) X(67) X(68) X(69) X(70) X(71) \
-                  X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79) X(80) X(81) X(82) X(83) X(84)   \
-                      X(85) X(86) X(87) X(88) X(89) X(90) X(91) X(92) X(93) X(94) X(95) X(96)     \
-                          X(97) X(98) X(99) X(100) X(101) X(102) X(103) X(104) X(105) X(106)      \
-                              X(107) X(108) X(109) X(110) X(111) X(112) X(113) X(114) X(115)      \
-                                  X(116) X(117) X(118) X(119) X(120) X(121) X(122) X(123) X(124)  \
-                                      X(125) X(126) X(127)
+// clang-format off
+// 0 .. 127, ten at a time: H##0 .. H##9 for the tens digits H.
+#define ORVO_TEN(X, H) \
+  X(H##0) X(H##1) X(H##2) X(H##3) X(H##4) X(H##5) X(H##6) X(H##7) X(H##8) X(H##9)
+#define ORVO_REPEAT_128(X)                                                                   \
+  ORVO_TEN(X, ) ORVO_TEN(X, 1) ORVO_TEN(X, 2) ORVO_TEN(X, 3) ORVO_TEN(X, 4) ORVO_TEN(X, 5) \
+  ORVO_TEN(X, 6) ORVO_TEN(X, 7) ORVO_TEN(X, 8) ORVO_TEN(X, 9) ORVO_TEN(X, 10)              \
+  ORVO_TEN(X, 11) X(120) X(121) X(122) X(123) X(124) X(125) X(126) X(127)
 
 // The two-operand formats, by their low 5 bits.
-#define ORVO_FORMATS(X) \
-  X(1)                  \
-  X(2)                  \
-  X(3)                  \
-  X(5)                  \
-  X(6)                  \
-  X(7)                  \
-  X(9)                  \
-  X(10)                 \
-  X(11) X(13) X(14) X(15) X(17) X(18) X(19) X(21) X(22) X(23) X(25) X(26) X(27) X(28) X(29) X(30)
+#define ORVO_FORMATS(X) X(1) X(2) X(3) X(5) X(6) X(7) X(9) X(10) X(11) X(13) X(14) X(15) X(17) \
+  X(18) X(19) X(21) X(22) X(23) X(25) X(26) X(27) X(28) X(29) X(30)
 
 #define ORVO_CONDITIONS(X) X(0) X(1) X(2) X(3) X(4) X(5) X(6) X(7)
 
 // Register counts of sfvr and efr.
-#define ORVO_COUNTS(X) \
-  X(0) X(1) X(2) X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) X(14)
+#define ORVO_COUNTS(X) ORVO_TEN(X, ) X(10) X(11) X(12) X(13) X(14)
 
 // The integer operations that programs use most, at sizes d and q, and the float ones.
-#define ORVO_HOT_INTEGER(X, F) \
-  X(F, MOV, D)                 \
-  X(F, MOV, Q)                 \
-  X(F, ADD, D)                 \
-  X(F, ADD, Q)                 \
-  X(F, SUB, D) X(F, SUB, Q) X(F, CMP, D) X(F, CMP, Q) X(F, AND, D) X(F, MUL, D) X(F, MOVZ, D)
+#define ORVO_HOT_INTEGER(X, F) X(F, MOV, D) X(F, MOV, Q) X(F, ADD, D) X(F, ADD, Q) X(F, SUB, D) \
+  X(F, SUB, Q) X(F, CMP, D) X(F, CMP, Q) X(F, AND, D) X(F, MUL, D) X(F, MOVZ, D)
 #define ORVO_HOT_FLOAT(X, F) X(F, ADDF, Q) X(F, SUBF, Q) X(F, MULF, Q) X(F, DIVF, Q) X(F, CMPF, Q)
 
 // Two-operand instructions with one handler for format, operation and size together.
-#define ORVO_FUSED(X)                                                                       \
-  ORVO_HOT_INTEGER(X, 28)                                                                   \
-  ORVO_HOT_FLOAT(X, 28)                                                                     \
-  X(28, XOR, D)                                                                             \
-  X(28, OR, D)                                                                              \
-  X(28, LSH, D)                                                                             \
-  X(28, RSHU, D)                                                                            \
-  X(28, MOV, B)                                                                             \
-  ORVO_HOT_INTEGER(X, 30)                                                                   \
-  X(30, LSH, D)                                                                             \
-  X(30, RSHU, D)                                                                            \
-  X(30, RSHI, D)                                                                            \
-  ORVO_HOT_INTEGER(X, 22)                                                                   \
-  X(22, MOV, B)                                                                             \
-  ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18) X(18, MOVZ, B)      \
-      X(18, MOV, B) X(19, MOV, D) X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D) X(2, MOV, Q)     \
-          X(2, MOV, B) X(2, ADD, D) X(1, MOV, B) X(1, MOV, D) X(1, ADD, D) X(26, MOV, D)    \
-              X(26, MOV, Q) X(26, ADD, D) X(26, CMP, D) ORVO_HOT_FLOAT(X, 26) X(25, MOV, D) \
-                  X(25, MOV, Q) X(23, MOV, D) X(23, ADD, D) X(7, MOV, D) X(14, MOV, D)      \
-                      X(14, ADD, D) X(29, MOV, B) X(29, MOV, D)
+#define ORVO_FUSED(X)                                                                           \
+  ORVO_HOT_INTEGER(X, 28) ORVO_HOT_FLOAT(X, 28) X(28, XOR, D) X(28, OR, D) X(28, LSH, D)        \
+  X(28, RSHU, D) X(28, MOV, B)                                                                  \
+  ORVO_HOT_INTEGER(X, 30) X(30, LSH, D) X(30, RSHU, D) X(30, RSHI, D)                           \
+  ORVO_HOT_INTEGER(X, 22) X(22, MOV, B)                                                         \
+  ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17)                                                 \
+  ORVO_HOT_INTEGER(X, 18) X(18, MOVZ, B) X(18, MOV, B)                                          \
+  X(19, MOV, D) X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D) X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D) \
+  X(1, MOV, B) X(1, MOV, D) X(1, ADD, D)                                                        \
+  X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D) X(26, CMP, D) ORVO_HOT_FLOAT(X, 26)                 \
+  X(25, MOV, D) X(25, MOV, Q) X(23, MOV, D) X(23, ADD, D) X(7, MOV, D) X(14, MOV, D)            \
+  X(14, ADD, D) X(29, MOV, B) X(29, MOV, D)
+// clang-format on
 
 struct FusedKey {
   uint8_t format, entry;
@@ -189,18 +153,13 @@ inline constexpr FusedKey kFused[] = {ORVO_FUSED(FUSED_KEY)};
 inline constexpr unsigned kFusedCount = sizeof kFused / sizeof kFused[0];
 
 // One-operand instructions with one handler for operand form, operation and size.
-#define ORVO_FUSED_ONE(X) \
-  X(0xD4, PUSH, D)        \
-  X(0xD4, PUSH, Q)        \
-  X(0xD4, POP, D)         \
-  X(0xD4, POP, Q)         \
-  X(0xD4, CVSD, D)        \
-  X(0xD4, CVSD, Q)        \
-  X(0xD4, CVDS, Q)        \
-  X(0xD4, NEG, D)         \
-  X(0xD4, TST, D)         \
-  X(0xAC, PUSH, D)        \
-  X(0xAC, PUSH, Q) X(0xAC, POP, D) X(0xAC, PEA, D) X(0xEC, PUSH, D) X(0x6C, PUSH, D)
+// clang-format off
+#define ORVO_FUSED_ONE(X)                                                                      \
+  X(0xD4, PUSH, D) X(0xD4, PUSH, Q) X(0xD4, POP, D) X(0xD4, POP, Q) X(0xD4, CVSD, D)           \
+  X(0xD4, CVSD, Q) X(0xD4, CVDS, Q) X(0xD4, NEG, D) X(0xD4, TST, D)                            \
+  X(0xAC, PUSH, D) X(0xAC, PUSH, Q) X(0xAC, POP, D) X(0xAC, PEA, D)                           \
+  X(0xEC, PUSH, D) X(0x6C, PUSH, D)
+// clang-format on
 
 struct FusedOneKey {
   uint8_t form, entry;
@@ -585,6 +544,7 @@ leave:
 }
 
 #undef ORVO_REPEAT_128
+#undef ORVO_TEN
 #undef ORVO_FORMATS
 #undef ORVO_HOT_INTEGER
 #undef ORVO_HOT_FLOAT

@@ -134,30 +134,7 @@ StepEnd Step(Machine& m, Cpu& cpu) {
         next = pc + 4;
         break;
 
-      case K_F1:
-      case K_F2:
-      case K_F3:
-      case K_F5:
-      case K_F6:
-      case K_F7:
-      case K_F9:
-      case K_F10:
-      case K_F11:
-      case K_F13:
-      case K_F14:
-      case K_F15:
-      case K_F17:
-      case K_F18:
-      case K_F19:
-      case K_F21:
-      case K_F22:
-      case K_F23:
-      case K_F25:
-      case K_F26:
-      case K_F27:
-      case K_F28:
-      case K_F29:
-      case K_F30: {
+      case K_F1 ... K_F30: {  // the two-operand formats
         const unsigned format = w & 31;
         const unsigned size = (w >> 9) & 3;
         NEED_WORDS(kFormatWords[format * 4 + size]);
@@ -195,22 +172,16 @@ StepEnd Step(Machine& m, Cpu& cpu) {
         break;
       }
 
-      case K_TLJ_REG:
-        NEED_WORDS(2);
-        outcome = TestAndJump<K_TLJ_REG>(acc, w, pc, fp, flags, next);
-        break;
-      case K_TLJ_ABS:
-        NEED_WORDS(2);
-        outcome = TestAndJump<K_TLJ_ABS>(acc, w, pc, fp, flags, next);
-        break;
-      case K_TLJ_IND:
-        NEED_WORDS(2);
-        outcome = TestAndJump<K_TLJ_IND>(acc, w, pc, fp, flags, next);
-        break;
-      case K_TLJ_FRAME:
-        NEED_WORDS(2);
-        outcome = TestAndJump<K_TLJ_FRAME>(acc, w, pc, fp, flags, next);
-        break;
+#define TLJ_CASE(K)                                        \
+  case K:                                                  \
+    NEED_WORDS(2);                                         \
+    outcome = TestAndJump<K>(acc, w, pc, fp, flags, next); \
+    break;
+        TLJ_CASE(K_TLJ_REG)
+        TLJ_CASE(K_TLJ_ABS)
+        TLJ_CASE(K_TLJ_IND)
+        TLJ_CASE(K_TLJ_FRAME)
+#undef TLJ_CASE
 
       case K_LJ:
         next = ConditionHolds((w >> 7) & 7, flags) ? (w >> 10) << 2 : pc + 4;

@@ -43,11 +43,8 @@ Stop StepUntil(Machine& m, const StopConditions& conditions) {
       }
       before += len;
     }
-    if (end == StepEnd::LEAVE) stop.reason = StopReason::LEFT;
-    if (end == StepEnd::LEAVE || stop.reason == StopReason::WATCH) {
-      ++stop.steps;
-      return stop;
-    }
+    if (end == StepEnd::LEAVE) return {StopReason::LEFT, stop.steps + 1};
+    if (stop.reason == StopReason::WATCH) return {StopReason::WATCH, stop.steps + 1};
   }
 }
 
