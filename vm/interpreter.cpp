@@ -529,7 +529,7 @@ k_push_short:
 
 out_of_budget:
   __attribute__((unused));
-  m.budgetExhausted = true;
+  m.Stop(RunStop::BUDGET_SPENT);
   next = pc;
 
 leave:
@@ -566,8 +566,8 @@ void InterpretBounded(Machine& m) {
 }
 
 uint8_t CallProgram(Machine& m, uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3) {
-  if (m.fatal || !m.mem) return 0;
-  m.stopRequested = false;
+  if (m.Fatal() || !m.mem) return 0;
+  m.ClearStopRequest();
   const uint32_t sp = m.Word(HDR_VSP);
   const uint32_t limit = m.Word(HDR_STACK_LIMIT);
   // The frame must fit above the limit's margin and inside VM memory; a stack pointer
@@ -590,9 +590,9 @@ uint8_t CallProgram(Machine& m, uint32_t code, uint32_t a1, uint32_t a2, uint32_
     InterpretBounded(m);
   else
     Interpret(m);
-  if (m.fatal) return 0;
+  if (m.Fatal()) return 0;
   CompactHeap(m);
-  if (m.fatal) return 0;
+  if (m.Fatal()) return 0;
   if (m.hostFlags == HOST_END_PROGRAM) {
     m.hostFlags = HOST_END_PROGRAM | HOST_ENDING;
     m.hooks->EndProgram(m);

@@ -48,25 +48,14 @@ struct CheckedAccess {
   }
 };
 
-uint32_t LocateAt(Loc loc, uint8_t* mem, uint32_t w, unsigned size, uint32_t fp, uint32_t& cursor) {
-  switch (loc) {
-#define LOCATE_CASE(L) \
-  case L:              \
-    return Locate<L>(mem, w, size, fp, cursor);
-    LOCATE_CASE(LOC_REG_A)
-    LOCATE_CASE(LOC_REG_B)
-    LOCATE_CASE(LOC_IND_A)
-    LOCATE_CASE(LOC_IND_B)
-    LOCATE_CASE(LOC_ABS)
-    LOCATE_CASE(LOC_FRAME_F)
-    LOCATE_CASE(LOC_FRAME_E)
-    LOCATE_CASE(LOC_SIMM_A)
-    LOCATE_CASE(LOC_SIMM_B)
-#undef LOCATE_CASE
-    default:
-      return Locate<LOC_LIMM>(mem, w, size, fp, cursor);
-  }
-}
+// The locating function of each operand place, by its Loc.
+using Locator = uint32_t (*)(uint8_t* mem, uint32_t w, unsigned size, uint32_t fp,
+                             uint32_t& cursor);
+// clang-format off
+constexpr Locator kLocate[] = {nullptr, Locate<LOC_REG_A>, Locate<LOC_REG_B>, Locate<LOC_IND_A>,
+  Locate<LOC_IND_B>, Locate<LOC_ABS>, Locate<LOC_FRAME_F>, Locate<LOC_FRAME_E>,
+  Locate<LOC_SIMM_A>, Locate<LOC_SIMM_B>, Locate<LOC_LIMM>};
+// clang-format on
 
 }  // namespace
 
@@ -145,8 +134,8 @@ StepEnd Step(Machine& m, Cpu& cpu) {
           break;
         }
         uint32_t cursor = pc + 4;
-        const uint32_t da = LocateAt(kFormatLocs[format].dst, mem, w, size, fp, cursor);
-        const uint32_t sa = LocateAt(kFormatLocs[format].src, mem, w, size, fp, cursor);
+        const uint32_t da = kLocate[kFormatLocs[format].dst](mem, w, size, fp, cursor);
+        const uint32_t sa = kLocate[kFormatLocs[format].src](mem, w, size, fp, cursor);
         BY_SIZE(size, outcome = TwoOperand<T>(acc, entry >> 2, da, sa, sp, flags));
         break;
       }
@@ -247,7 +236,7 @@ StepEnd Step(Machine& m, Cpu& cpu) {
         next = pc + 4;
         // The header's VPC holds this instruction while the request runs.
         SysDispatch(m);
-        if (m.stopRequested) goto leave;
+        if (m.StopRequested()) goto leave;
         break;
 
       case K_TERM:

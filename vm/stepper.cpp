@@ -8,7 +8,7 @@
 
 namespace orvo::vm {
 
-Stop StepUntil(Machine& m, const StopConditions& conditions) {
+Stopped StepUntil(Machine& m, const StopConditions& conditions) {
   // The watched bytes as they were after the last instruction.
   std::vector<WatchRange> watches;
   std::vector<uint8_t> seen;
@@ -20,7 +20,7 @@ Stop StepUntil(Machine& m, const StopConditions& conditions) {
   }
   const auto& breakpoints = conditions.breakpoints;
   Cpu cpu = LoadCpu(m);
-  Stop stop{StopReason::LEFT, 0};
+  Stopped stop{StopReason::LEFT, 0};
   for (;; ++stop.steps) {
     StoreCpu(m, cpu);
     if (stop.steps != 0 &&
@@ -51,10 +51,10 @@ Stop StepUntil(Machine& m, const StopConditions& conditions) {
 void InterpretReference(Machine& m) {
   StopConditions conditions;
   if (m.bounded) conditions.steps = m.budget;
-  const Stop stop = StepUntil(m, conditions);
+  const Stopped stop = StepUntil(m, conditions);
   if (!m.bounded) return;
   m.budget -= stop.steps;
-  if (stop.reason == StopReason::STEPS) m.budgetExhausted = true;
+  if (stop.reason == StopReason::STEPS) m.Stop(RunStop::BUDGET_SPENT);
 }
 
 }  // namespace orvo::vm

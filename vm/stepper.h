@@ -31,14 +31,14 @@ enum class StopReason : uint8_t {
   WATCH,       // the last instruction changed a watched byte
 };
 
-struct Stop {
+struct Stopped {
   StopReason reason;
   uint64_t steps;  // instructions run
 };
 
 // Runs from the state in the header, one checked step at a time, and leaves the header
 // holding the state at the stop. Nothing is run past the stop.
-Stop StepUntil(Machine& m, const StopConditions& conditions);
+Stopped StepUntil(Machine& m, const StopConditions& conditions);
 
 // Interpret built from the plain step alone, storing the working copies after every
 // instruction. Honours m.bounded like Interpret.

@@ -46,7 +46,7 @@ void Enter(Vm& vm) {
 TEST(StepUntil, StopsAtABreakpointAndResumesOverIt) {
   Vm vm;
   Enter(vm);
-  Stop stop = StepUntil(vm.m, Conditions({kStore}, {}));
+  Stopped stop = StepUntil(vm.m, Conditions({kStore}, {}));
   EXPECT_EQ(stop.reason, StopReason::BREAKPOINT);
   EXPECT_EQ(stop.steps, 2u);
   EXPECT_EQ(vm.m.Word(HDR_VPC), kStore);
@@ -62,7 +62,7 @@ TEST(StepUntil, StopsAtABreakpointAndResumesOverIt) {
 TEST(StepUntil, StopsAfterTheInstructionThatChangedAWatchedByte) {
   Vm vm;
   Enter(vm);
-  const Stop stop = StepUntil(vm.m, Conditions({}, {{0, 4}, {kData, kData + 4}}));
+  const Stopped stop = StepUntil(vm.m, Conditions({}, {{0, 4}, {kData, kData + 4}}));
   EXPECT_EQ(stop.reason, StopReason::WATCH);
   EXPECT_EQ(stop.steps, 3u);
   EXPECT_EQ(vm.m.Word(HDR_VPC), kEfr);
@@ -76,7 +76,7 @@ TEST(StepUntil, AnySplitOfTheStepsEndsLikeOneRun) {
   for (uint64_t k = 0; k <= kInstructions; ++k) {
     Vm split;
     Enter(split);
-    const Stop first = StepUntil(split.m, Conditions({}, {}, k));
+    const Stopped first = StepUntil(split.m, Conditions({}, {}, k));
     EXPECT_EQ(first.reason, k < kInstructions ? StopReason::STEPS : StopReason::LEFT) << k;
     EXPECT_EQ(first.steps, k);
     if (k < kInstructions) {
