@@ -76,7 +76,7 @@ int32_t LoadPicture(Graphics& g, vm::Machine& m, std::string_view name) {
   std::fclose(f);
   if (!ok) return 0;
   const int32_t handle = CreateSurface(m, picture.width, picture.height);
-  if (m.fatal || handle == 0) return 0;  // the heap could not hold it and said so
+  if (m.Fatal() || handle == 0) return 0;  // the heap could not hold it and said so
   if (!StartDST(g, m, handle)) return 0;
   const Slot& d = g.dst;
   const size_t row = size_t(picture.width) * 4;

@@ -195,9 +195,9 @@ int32_t CreateSurface(vm::Machine& m, int32_t width, int32_t height) {
   const uint64_t bytes = uint64_t(width) * uint64_t(height) * 4;
   const uint32_t request = bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
   const uint32_t record = vm::AllocHeap(m, RECORD_SIZE);
-  if (m.fatal) return 0;
+  if (m.Fatal()) return 0;
   const uint32_t pixels = vm::AllocHeap(m, request);
-  if (m.fatal) return 0;
+  if (m.Fatal()) return 0;
   uint8_t* rec = vm::PinHeap(m, record);
   if (!rec) return 0;
   vm::Store32(rec + REC_WIDTH, static_cast<uint32_t>(width));

@@ -34,7 +34,7 @@ int Runtime::Run() {
 
 RunOutcome Runtime::Outcome() const {
   if (exitCode_ != 0) return RunOutcome::FatalError;
-  return machine_.programFault ? RunOutcome::ProgramFault : RunOutcome::Ended;
+  return machine_.ProgramFault() ? RunOutcome::ProgramFault : RunOutcome::Ended;
 }
 
 void Runtime::Quit(int code) {
@@ -142,11 +142,11 @@ void Runtime::MessageLoop() {
 }
 
 void Runtime::Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3) {
-  if (machine_.fatal || windowDestroyed_ || !machine_.mem) return;
+  if (machine_.Fatal() || windowDestroyed_ || !machine_.mem) return;
   vm::CallProgram(machine_, static_cast<uint32_t>(code), static_cast<uint32_t>(a1),
                   static_cast<uint32_t>(a2), static_cast<uint32_t>(a3));
   platform_.window.Delivered(code);
-  if (machine_.fatal) Quit(machine_.exitCode);
+  if (machine_.Fatal()) Quit(machine_.ExitCode());
 }
 
 void Runtime::DeliverDirect(int32_t code, int32_t a1, int32_t a2, int32_t a3) {
@@ -162,7 +162,7 @@ void Runtime::DispatchOneEvent() {
 }
 
 void Runtime::Drain() {
-  while (!queue_.Empty() && !machine_.fatal && !windowDestroyed_) DispatchOneEvent();
+  while (!queue_.Empty() && !machine_.Fatal() && !windowDestroyed_) DispatchOneEvent();
 }
 
 void Runtime::EndProgram(vm::Machine&) {

@@ -17,7 +17,8 @@
 // wrong size, division by zero, illegal opcodes and the system-level instructions. Step
 // runs the instruction from the start, exactly as described, with every check it needs.
 // No decoded form is kept between instructions, so code that the program rewrites runs
-// as written.
+// as written. What each instruction does is written once, in semantics.h, for this loop
+// and Step alike; the handlers here add the dispatch and the fast range's checks.
 #include "vm/interpreter.h"
 
 #include <array>
@@ -28,7 +29,9 @@
 #include "vm/formats.h"
 #include "vm/machine.h"
 #include "vm/operations.h"
+#include "vm/semantics.h"
 #include "vm/step.h"
+#include "vm/stepper.h"
 #include "vm/stops.h"
 
 namespace orvo::vm {
@@ -53,184 +56,92 @@ constexpr bool IsMemory(Loc loc) {
          loc == LOC_FRAME_E;
 }
 
-// Result flags of the low 1 << size bytes of raw.
-[[gnu::always_inline]] inline uint8_t SizedFlags(uint64_t raw, unsigned size) {
-  const unsigned bits = 8u << size;
-  const uint64_t v = size == SIZE_Q ? raw : raw & ((uint64_t{1} << (bits & 63)) - 1);
-  if (v == 0) return FLAG_ZERO;
-  return static_cast<uint8_t>((((v >> (bits - 1)) & 1) << 2) | (v & 1));
-}
+// What the fast loop may touch: any place whose 8 bytes lie between kFastLow and the end
+// of memory, or whose bytes do if it is longer. A located operand has been checked for 8
+// bytes where it was located; registers and the immediate slot need no check.
+struct FastAccess {
+  Machine& m;
+  uint8_t* mem;
+  uint32_t lim8;
+  uint64_t limAll;
+  static constexpr bool kLeaveNan = true;
 
-// The location of one operand of a two-operand format; immediates are placed in their
-// slot. cursor moves past the extension words taken, so after both operands it is the
-// address of the next instruction.
-template <Loc kLoc>
-[[gnu::always_inline]] inline uint32_t Locate(uint8_t* mem, uint32_t w, unsigned size, uint32_t fp,
-                                              uint32_t& cursor) {
-  const unsigned regA = (w >> 5) & 15, regB = (w >> 16) & 15;
-  if constexpr (kLoc == LOC_REG_A) {
-    return RegisterAddress(regA);
-  } else if constexpr (kLoc == LOC_REG_B) {
-    return RegisterAddress(regB);
-  } else if constexpr (kLoc == LOC_IND_A || kLoc == LOC_IND_B) {
-    const uint32_t e = Load32(mem + cursor);
-    cursor += 4;
-    return Load32(mem + RegisterAddress(kLoc == LOC_IND_A ? regA : regB)) + e;
-  } else if constexpr (kLoc == LOC_ABS) {
-    const uint32_t e = Load32(mem + cursor);
-    cursor += 4;
-    return e;
-  } else if constexpr (kLoc == LOC_FRAME_F) {
-    return fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
-  } else if constexpr (kLoc == LOC_FRAME_E) {
-    const uint32_t e = Load32(mem + cursor);
-    cursor += 4;
-    return fp + e;
-  } else if constexpr (kLoc == LOC_SIMM_A || kLoc == LOC_SIMM_B) {
-    const uint32_t field = kLoc == LOC_SIMM_A ? regA : regB;
-    Store32(mem + HDR_IMMEDIATE, static_cast<uint32_t>(static_cast<int32_t>(field << 28) >> 28));
-    if (size == SIZE_Q) Store32(mem + HDR_IMMEDIATE + 4, 0);
-    return HDR_IMMEDIATE;
-  } else {
-    static_assert(kLoc == LOC_LIMM);
-    Store32(mem + HDR_IMMEDIATE, Load32(mem + cursor));
-    if (size == SIZE_Q) {
-      Store32(mem + HDR_IMMEDIATE + 4, Load32(mem + cursor + 4));
-      cursor += 4;
-    }
-    cursor += 4;
-    return HDR_IMMEDIATE;
+  [[gnu::always_inline]] bool Fits(uint32_t addr, uint64_t len) const {
+    if (len <= 8) return static_cast<uint32_t>(addr - kFastLow) <= lim8;
+    return uint64_t{static_cast<uint32_t>(addr - kFastLow)} + len <= limAll;
   }
-}
+  static constexpr bool Operand(uint32_t, uint64_t) { return true; }
+  [[gnu::always_inline]] uint64_t Value(uint32_t addr, unsigned) const {
+    return Load64(mem + addr);
+  }
+  // Registers lie below 120 and the save area above kFastLow: the ranges never overlap,
+  // and a fixed count turns into plain loads and stores.
+  [[gnu::always_inline]] static void MoveRegisters(uint8_t* to, const uint8_t* from, unsigned n) {
+    for (unsigned i = 0; i < n; ++i) Store64(to + 8 * i, Load64(from + 8 * i));
+  }
+};
 
 // One two-operand operation at one size (entry = OP2 * 4 + size) on operands whose 8
 // bytes are known to be in memory. false: Step must run the instruction (nothing has
 // been changed yet).
 template <unsigned kEntry>
-[[gnu::always_inline]] inline bool Op2(uint8_t* mem, uint32_t da, uint32_t sa, uint8_t& flags) {
-  constexpr unsigned kOp = kEntry >> 2, kSize = kEntry & 3;
-  using T = SizeType<kSize>;
+[[gnu::always_inline]] inline bool Op2(FastAccess& acc, uint32_t da, uint32_t sa, uint32_t& sp,
+                                       uint8_t& flags) {
+  constexpr unsigned kOp = kEntry >> 2;
   if constexpr (kOp2Table[kEntry] >= GROUP_ILLEGAL || kOp == OP2_MEMMOV || kOp == OP2_PUMEM ||
-                kOp == OP2_POMEM) {
+                kOp == OP2_POMEM)
     return false;
-  } else if constexpr (kOp <= OP2_MOV) {
-    return IntegerOp2<T>(kOp, mem + da, mem + sa, flags);
-  } else if constexpr (kOp == OP2_MOVZ) {
-    Store64(mem + da, LoadAs<T>(mem + sa));
-    return true;
-  } else if constexpr (kOp == OP2_LEA) {
-    Store32(mem + da, sa);
-    return true;
-  } else {
-    return FloatOp2<T, true>(kOp, mem + da, mem + sa, flags);
-  }
+  else
+    return TwoOperand<SizeType<kEntry & 3>>(acc, kOp, da, sa, sp, flags) == Outcome::DONE;
 }
 
-// One one-operand operation at one size on an operand whose 8 bytes are in memory. The
-// stack slots are checked here; false: Step must run the instruction.
+// One one-operand operation at one size on an operand whose 8 bytes are in memory.
+// false: Step must run the instruction.
 template <unsigned kEntry>
-[[gnu::always_inline]] inline bool Op1(uint8_t* mem, uint32_t a, uint32_t& sp, uint8_t& flags,
-                                       uint32_t lim8) {
-  constexpr unsigned kOp = kEntry >> 2, kSize = kEntry & 3;
-  constexpr uint32_t kBytes = 1u << kSize, kRoom = kBytes < 2 ? 2 : kBytes;
-  using T = SizeType<kSize>;
-  if constexpr (kOp1Table[kEntry] >= GROUP_ILLEGAL) {
+[[gnu::always_inline]] inline bool Op1(FastAccess& acc, uint32_t a, uint32_t& sp, uint8_t& flags) {
+  if constexpr (kOp1Table[kEntry] >= GROUP_ILLEGAL)
     return false;
-  } else if constexpr (kOp == OP1_PUSH) {
-    if (static_cast<uint32_t>(sp - 8 - kFastLow) > lim8) return false;
-    if constexpr (kSize == SIZE_B)
-      Store16(mem + sp - kRoom, *(mem + a));
-    else
-      StoreAs<T>(mem + sp - kRoom, LoadAs<T>(mem + a));
-    sp -= kRoom;
-    return true;
-  } else if constexpr (kOp == OP1_POP) {
-    if (static_cast<uint32_t>(sp - kFastLow) > lim8) return false;
-    StoreAs<T>(mem + a, LoadAs<T>(mem + sp));
-    sp += kRoom;
-    return true;
-  } else if constexpr (kOp == OP1_PEA) {
-    if (static_cast<uint32_t>(sp - 8 - kFastLow) > lim8) return false;
-    Store32(mem + sp - 4, a);
-    sp -= 4;
-    return true;
-  } else {
-    UnaryOp<T>(kOp, mem + a, flags);
-    return true;
-  }
+  else
+    return OneOperand<SizeType<kEntry & 3>>(acc, kEntry >> 2, a, sp, flags) == Outcome::DONE;
 }
 
-#define ORVO_REPEAT_128(X)                                                                         \
-  X(0)                                                                                             \
-  X(1)                                                                                             \
-  X(2)                                                                                             \
-  X(3)                                                                                             \
-  X(4)                                                                                             \
-  X(5)                                                                                             \
-  X(6)                                                                                             \
-  X(7)                                                                                             \
-  X(8)                                                                                             \
-  X(9)                                                                                             \
-  X(10)                                                                                            \
-  X(11)                                                                                            \
-  X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23) X(24) X(25) X(26) X(27)  \
-      X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(40) X(41) X(42)    \
-          X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(50) X(51) X(52) X(53) X(54) X(55) X(56)      \
-              X(57) X(58) X(59) X(60) X(61) X(62) X(63) X(64) X(65) X(66) X(67) X(68) X(69) X(70)  \
-                  X(71) X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79) X(80) X(81) X(82) X(83)    \
-                      X(84) X(85) X(86) X(87) X(88) X(89) X(90) X(91) X(92) X(93) X(94) X(95)      \
-                          X(96) X(97) X(98) X(99) X(100) X(101) X(102) X(103) X(104) X(105) X(106) \
-                              X(107) X(108) X(109) X(110) X(111) X(112) X(113) X(114) X(115)       \
-                                  X(116) X(117) X(118) X(119) X(120) X(121) X(122) X(123) X(124)   \
-                                      X(125) X(126) X(127)
+// clang-format off
+// 0 .. 127, ten at a time: H##0 .. H##9 for the tens digits H.
+#define ORVO_TEN(X, H) \
+  X(H##0) X(H##1) X(H##2) X(H##3) X(H##4) X(H##5) X(H##6) X(H##7) X(H##8) X(H##9)
+#define ORVO_REPEAT_128(X)                                                                   \
+  ORVO_TEN(X, ) ORVO_TEN(X, 1) ORVO_TEN(X, 2) ORVO_TEN(X, 3) ORVO_TEN(X, 4) ORVO_TEN(X, 5) \
+  ORVO_TEN(X, 6) ORVO_TEN(X, 7) ORVO_TEN(X, 8) ORVO_TEN(X, 9) ORVO_TEN(X, 10)              \
+  ORVO_TEN(X, 11) X(120) X(121) X(122) X(123) X(124) X(125) X(126) X(127)
 
 // The two-operand formats, by their low 5 bits.
-#define ORVO_FORMATS(X) \
-  X(1)                  \
-  X(2)                  \
-  X(3)                  \
-  X(5)                  \
-  X(6)                  \
-  X(7)                  \
-  X(9)                  \
-  X(10)                 \
-  X(11) X(13) X(14) X(15) X(17) X(18) X(19) X(21) X(22) X(23) X(25) X(26) X(27) X(28) X(29) X(30)
+#define ORVO_FORMATS(X) X(1) X(2) X(3) X(5) X(6) X(7) X(9) X(10) X(11) X(13) X(14) X(15) X(17) \
+  X(18) X(19) X(21) X(22) X(23) X(25) X(26) X(27) X(28) X(29) X(30)
 
 #define ORVO_CONDITIONS(X) X(0) X(1) X(2) X(3) X(4) X(5) X(6) X(7)
 
 // Register counts of sfvr and efr.
-#define ORVO_COUNTS(X) \
-  X(0) X(1) X(2) X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) X(14)
+#define ORVO_COUNTS(X) ORVO_TEN(X, ) X(10) X(11) X(12) X(13) X(14)
 
 // The integer operations that programs use most, at sizes d and q, and the float ones.
-#define ORVO_HOT_INTEGER(X, F) \
-  X(F, MOV, D)                 \
-  X(F, MOV, Q)                 \
-  X(F, ADD, D)                 \
-  X(F, ADD, Q)                 \
-  X(F, SUB, D) X(F, SUB, Q) X(F, CMP, D) X(F, CMP, Q) X(F, AND, D) X(F, MUL, D) X(F, MOVZ, D)
+#define ORVO_HOT_INTEGER(X, F) X(F, MOV, D) X(F, MOV, Q) X(F, ADD, D) X(F, ADD, Q) X(F, SUB, D) \
+  X(F, SUB, Q) X(F, CMP, D) X(F, CMP, Q) X(F, AND, D) X(F, MUL, D) X(F, MOVZ, D)
 #define ORVO_HOT_FLOAT(X, F) X(F, ADDF, Q) X(F, SUBF, Q) X(F, MULF, Q) X(F, DIVF, Q) X(F, CMPF, Q)
 
 // Two-operand instructions with one handler for format, operation and size together.
-#define ORVO_FUSED(X)                                                                       \
-  ORVO_HOT_INTEGER(X, 28)                                                                   \
-  ORVO_HOT_FLOAT(X, 28)                                                                     \
-  X(28, XOR, D)                                                                             \
-  X(28, OR, D)                                                                              \
-  X(28, LSH, D)                                                                             \
-  X(28, RSHU, D)                                                                            \
-  X(28, MOV, B)                                                                             \
-  ORVO_HOT_INTEGER(X, 30)                                                                   \
-  X(30, LSH, D)                                                                             \
-  X(30, RSHU, D)                                                                            \
-  X(30, RSHI, D)                                                                            \
-  ORVO_HOT_INTEGER(X, 22)                                                                   \
-  X(22, MOV, B) ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17) ORVO_HOT_INTEGER(X, 18)       \
-      X(18, MOVZ, B) X(18, MOV, B) X(19, MOV, D) X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D)   \
-          X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D) X(1, MOV, B) X(1, MOV, D) X(1, ADD, D)     \
-              X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D) X(26, CMP, D) ORVO_HOT_FLOAT(X, 26) \
-                  X(25, MOV, D) X(25, MOV, Q) X(23, MOV, D) X(23, ADD, D) X(7, MOV, D)      \
-                      X(14, MOV, D) X(14, ADD, D) X(29, MOV, B) X(29, MOV, D)
+#define ORVO_FUSED(X)                                                                           \
+  ORVO_HOT_INTEGER(X, 28) ORVO_HOT_FLOAT(X, 28) X(28, XOR, D) X(28, OR, D) X(28, LSH, D)        \
+  X(28, RSHU, D) X(28, MOV, B)                                                                  \
+  ORVO_HOT_INTEGER(X, 30) X(30, LSH, D) X(30, RSHU, D) X(30, RSHI, D)                           \
+  ORVO_HOT_INTEGER(X, 22) X(22, MOV, B)                                                         \
+  ORVO_HOT_INTEGER(X, 17) ORVO_HOT_FLOAT(X, 17)                                                 \
+  ORVO_HOT_INTEGER(X, 18) X(18, MOVZ, B) X(18, MOV, B)                                          \
+  X(19, MOV, D) X(19, MOV, Q) X(19, ADD, D) X(2, MOV, D) X(2, MOV, Q) X(2, MOV, B) X(2, ADD, D) \
+  X(1, MOV, B) X(1, MOV, D) X(1, ADD, D)                                                        \
+  X(26, MOV, D) X(26, MOV, Q) X(26, ADD, D) X(26, CMP, D) ORVO_HOT_FLOAT(X, 26)                 \
+  X(25, MOV, D) X(25, MOV, Q) X(23, MOV, D) X(23, ADD, D) X(7, MOV, D) X(14, MOV, D)            \
+  X(14, ADD, D) X(29, MOV, B) X(29, MOV, D)
+// clang-format on
 
 struct FusedKey {
   uint8_t format, entry;
@@ -242,18 +153,13 @@ inline constexpr FusedKey kFused[] = {ORVO_FUSED(FUSED_KEY)};
 inline constexpr unsigned kFusedCount = sizeof kFused / sizeof kFused[0];
 
 // One-operand instructions with one handler for operand form, operation and size.
-#define ORVO_FUSED_ONE(X) \
-  X(0xD4, PUSH, D)        \
-  X(0xD4, PUSH, Q)        \
-  X(0xD4, POP, D)         \
-  X(0xD4, POP, Q)         \
-  X(0xD4, CVSD, D)        \
-  X(0xD4, CVSD, Q)        \
-  X(0xD4, CVDS, Q)        \
-  X(0xD4, NEG, D)         \
-  X(0xD4, TST, D)         \
-  X(0xAC, PUSH, D)        \
-  X(0xAC, PUSH, Q) X(0xAC, POP, D) X(0xAC, PEA, D) X(0xEC, PUSH, D) X(0x6C, PUSH, D)
+// clang-format off
+#define ORVO_FUSED_ONE(X)                                                                      \
+  X(0xD4, PUSH, D) X(0xD4, PUSH, Q) X(0xD4, POP, D) X(0xD4, POP, Q) X(0xD4, CVSD, D)           \
+  X(0xD4, CVSD, Q) X(0xD4, CVDS, Q) X(0xD4, NEG, D) X(0xD4, TST, D)                            \
+  X(0xAC, PUSH, D) X(0xAC, PUSH, Q) X(0xAC, POP, D) X(0xAC, PEA, D)                           \
+  X(0xEC, PUSH, D) X(0x6C, PUSH, D)
+// clang-format on
 
 struct FusedOneKey {
   uint8_t form, entry;
@@ -272,12 +178,6 @@ inline constexpr unsigned kSfvrBase = kFusedOneBase + kFusedOneCount;
 inline constexpr unsigned kEfrBase = kSfvrBase + kMaxSavedRegisters + 1;
 inline constexpr unsigned kLjBase = kEfrBase + kMaxSavedRegisters + 1;
 inline constexpr unsigned kHandlerCount = kLjBase + 8;
-
-// Whether condition CC holds on the flags, from its mask with the condition fixed.
-template <unsigned CC>
-[[gnu::always_inline]] inline bool Holds(uint8_t flags) {
-  return (kConditionMask[CC] >> flags) & 1;
-}
 
 using HandlerTable = std::array<uint16_t, 65536>;
 
@@ -321,35 +221,9 @@ const HandlerTable& Handlers() {
   return table;
 }
 
-// The one operand of the one-operand group by its form (low 8 bits). false: Step must
-// run the instruction.
-template <unsigned kForm>
-[[gnu::always_inline]] inline bool LocateOne(uint8_t* mem, uint32_t w, uint32_t pc, uint32_t fp,
-                                             uint32_t lim8, uint32_t& a) {
-  if constexpr (kForm == 0xD4) {
-    if ((w >> 16) > 15) return false;
-    a = RegisterAddress(w >> 16);
-    return true;
-  } else if constexpr (kForm == 0x6C) {
-    a = Load32(mem + RegisterAddress((w >> 16) & 15)) + Load32(mem + pc + 4);
-  } else if constexpr (kForm == 0xAC) {
-    a = fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
-  } else {
-    static_assert(kForm == 0xEC);
-    a = Load32(mem + pc + 4);
-  }
-  return static_cast<uint32_t>(a - kFastLow) <= lim8;
-}
-
 // Operations whose flags a conditional jump usually tests next.
 constexpr bool LeadsJump(unsigned op) {
   return op == OP2_CMP || op == OP2_SUB || op == OP2_TST || op == OP2_CMPF || op == OP2_AND;
-}
-
-// N registers between the header and the stack; the two ranges never overlap here.
-template <unsigned N>
-[[gnu::always_inline]] inline void CopyRegisters(uint8_t* to, const uint8_t* from) {
-  for (unsigned i = 0; i < N; ++i) Store64(to + 8 * i, Load64(from + 8 * i));
 }
 
 template <bool kBounded>
@@ -369,6 +243,8 @@ void Run(Machine& m) {
   uint32_t w = 0;
   // Between a form handler and an operation handler: the locations and the next VPC.
   uint32_t da = 0, sa = 0, npc = 0;
+  FastAccess acc{m, mem, lim8, limAll};
+  uint32_t to = 0;  // where a handler's instruction goes on
 
 #define OP2_LABEL(E) &&op2_##E,
 #define OP1_LABEL(E) &&op1_##E,
@@ -459,23 +335,21 @@ void Run(Machine& m) {
   // Its place is checked as a dispatch checks it; in a bounded run it counts as one
   // instruction. A jump taken dispatches from its target; otherwise the handler goes on
   // to the instruction after the lj.
-#define TRY_JUMP()                                      \
-  do {                                                  \
-    if (pc > codeEnd) break;                            \
-    const uint32_t w2 = Load32(mem + pc);               \
-    if ((w2 & 0x7F) != 52) break;                       \
-    if constexpr (kBounded) {                           \
-      if (m.budget == 0) break;                         \
-      --m.budget;                                       \
-    }                                                   \
-    if ((kConditionMask[(w2 >> 7) & 7] >> flags) & 1) { \
-      pc = (w2 >> 10) << 2;                             \
-      JUMP_DISPATCH();                                  \
-    }                                                   \
-    pc += 4;                                            \
+#define TRY_JUMP()                              \
+  do {                                          \
+    if (pc > codeEnd) break;                    \
+    const uint32_t w2 = Load32(mem + pc);       \
+    if ((w2 & 0x7F) != 52) break;               \
+    if constexpr (kBounded) {                   \
+      if (m.budget == 0) break;                 \
+      --m.budget;                               \
+    }                                           \
+    if (ConditionHolds((w2 >> 7) & 7, flags)) { \
+      pc = (w2 >> 10) << 2;                     \
+      JUMP_DISPATCH();                          \
+    }                                           \
+    pc += 4;                                    \
   } while (0)
-#define EXT(i) Load32(mem + pc + 4u * (i))
-#define REG_LOW(r) Load32(mem + RegisterAddress(r))
 
   JUMP_DISPATCH();
 
@@ -500,18 +374,18 @@ k_nop:
   pc += 4;
   DISPATCH();
 
-#define FUSED_HANDLER(F, O, S)                                                             \
-  fused_##F##_##O##_##S : {                                                                \
-    constexpr FormatLocs kLocs = kFormatLocs[F];                                           \
-    uint32_t cursor = pc + 4;                                                              \
-    const uint32_t d = Locate<kLocs.dst>(mem, w, SIZE_##S, fp, cursor);                    \
-    const uint32_t s = Locate<kLocs.src>(mem, w, SIZE_##S, fp, cursor);                    \
-    if constexpr (IsMemory(kLocs.dst)) FAST_OR_CAREFUL(d);                                 \
-    if constexpr (IsMemory(kLocs.src)) FAST_OR_CAREFUL(s);                                 \
-    if (__builtin_expect(!Op2<OP2_##O * 4 + SIZE_##S>(mem, d, s, flags), 0)) goto careful; \
-    pc = cursor;                                                                           \
-    if constexpr (LeadsJump(OP2_##O)) TRY_JUMP();                                          \
-    DISPATCH();                                                                            \
+#define FUSED_HANDLER(F, O, S)                                                                 \
+  fused_##F##_##O##_##S : {                                                                    \
+    constexpr FormatLocs kLocs = kFormatLocs[F];                                               \
+    uint32_t cursor = pc + 4;                                                                  \
+    const uint32_t d = Locate<kLocs.dst>(mem, w, SIZE_##S, fp, cursor);                        \
+    const uint32_t s = Locate<kLocs.src>(mem, w, SIZE_##S, fp, cursor);                        \
+    if constexpr (IsMemory(kLocs.dst)) FAST_OR_CAREFUL(d);                                     \
+    if constexpr (IsMemory(kLocs.src)) FAST_OR_CAREFUL(s);                                     \
+    if (__builtin_expect(!Op2<OP2_##O * 4 + SIZE_##S>(acc, d, s, sp, flags), 0)) goto careful; \
+    pc = cursor;                                                                               \
+    if constexpr (LeadsJump(OP2_##O)) TRY_JUMP();                                              \
+    DISPATCH();                                                                                \
   }
   ORVO_FUSED(FUSED_HANDLER)
 #undef FUSED_HANDLER
@@ -532,86 +406,75 @@ k_nop:
   ORVO_FORMATS(FORMAT_HANDLER)
 #undef FORMAT_HANDLER
 
-#define OP2_HANDLER(E)                                     \
-  op2_##E : if (!Op2<E>(mem, da, sa, flags)) goto careful; \
-  pc = npc;                                                \
+#define OP2_HANDLER(E)                                         \
+  op2_##E : if (!Op2<E>(acc, da, sa, sp, flags)) goto careful; \
+  pc = npc;                                                    \
   DISPATCH();
   ORVO_REPEAT_128(OP2_HANDLER)
 #undef OP2_HANDLER
 
   // One-operand group: the operand's location, then the operation's handler.
+#define ONE_FORM(K, WORDS)                               \
+  do {                                                   \
+    if (!LocateOne<K>(mem, w, pc, fp, da)) goto careful; \
+    if constexpr ((K) != K_ONE_REG) FAST_OR_CAREFUL(da); \
+    npc = pc + 4 * (WORDS);                              \
+    goto* kOp1Labels[(w >> 8) & 127];                    \
+  } while (0)
 k_one_reg:
-  if ((w >> 16) > 15) goto careful;
-  da = RegisterAddress(w >> 16);
-  npc = pc + 4;
-  goto* kOp1Labels[(w >> 8) & 127];
+  ONE_FORM(K_ONE_REG, 1);
 k_one_ind:
-  da = REG_LOW((w >> 16) & 15) + EXT(1);
-  FAST_OR_CAREFUL(da);
-  npc = pc + 8;
-  goto* kOp1Labels[(w >> 8) & 127];
+  ONE_FORM(K_ONE_IND, 2);
 k_one_frame:
-  da = fp + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
-  FAST_OR_CAREFUL(da);
-  npc = pc + 4;
-  goto* kOp1Labels[(w >> 8) & 127];
+  ONE_FORM(K_ONE_FRAME, 1);
 k_one_abs:
-  da = EXT(1);
-  FAST_OR_CAREFUL(da);
-  npc = pc + 8;
-  goto* kOp1Labels[(w >> 8) & 127];
+  ONE_FORM(K_ONE_ABS, 2);
+#undef ONE_FORM
 
-#define OP1_HANDLER(E)                                           \
-  op1_##E : if (!Op1<E>(mem, da, sp, flags, lim8)) goto careful; \
-  pc = npc;                                                      \
+#define OP1_HANDLER(E)                                     \
+  op1_##E : if (!Op1<E>(acc, da, sp, flags)) goto careful; \
+  pc = npc;                                                \
   DISPATCH();
   ORVO_REPEAT_128(OP1_HANDLER)
 #undef OP1_HANDLER
 
-#define FUSED_ONE_HANDLER(F, O, S)                                                                \
-  fused1_##F##_##O##_##S : {                                                                      \
-    uint32_t a;                                                                                   \
-    if (__builtin_expect(!LocateOne<F>(mem, w, pc, fp, lim8, a), 0)) goto careful;                \
-    if (__builtin_expect(!Op1<OP1_##O * 4 + SIZE_##S>(mem, a, sp, flags, lim8), 0)) goto careful; \
-    pc += (F) == 0x6C || (F) == 0xEC ? 8 : 4;                                                     \
-    DISPATCH();                                                                                   \
+#define FUSED_ONE_HANDLER(F, O, S)                                                          \
+  fused1_##F##_##O##_##S : {                                                                \
+    constexpr Kind kForm = kDecode[F];                                                      \
+    uint32_t a;                                                                             \
+    if (__builtin_expect(!LocateOne<kForm>(mem, w, pc, fp, a), 0)) goto careful;            \
+    if constexpr (kForm != K_ONE_REG) FAST_OR_CAREFUL(a);                                   \
+    if (__builtin_expect(!Op1<OP1_##O * 4 + SIZE_##S>(acc, a, sp, flags), 0)) goto careful; \
+    pc += kForm == K_ONE_IND || kForm == K_ONE_ABS ? 8 : 4;                                 \
+    DISPATCH();                                                                             \
   }
   ORVO_FUSED_ONE(FUSED_ONE_HANDLER)
 #undef FUSED_ONE_HANDLER
 
-  // Test and jump: flags from the operand, then the condition on them.
-#define TEST_AND_JUMP(a)                                                        \
-  do {                                                                          \
-    flags = SizedFlags(Load64(mem + (a)), (w >> 5) & 3);                        \
-    pc = (kConditionMask[(w >> 7) & 7] >> flags) & 1 ? (w >> 10) << 2 : pc + 8; \
-    JUMP_DISPATCH();                                                            \
+  // The remaining handlers run their instruction's semantics and go on at `to`.
+#define RUN_OR_CAREFUL(call)                                        \
+  do {                                                              \
+    if (__builtin_expect((call) != Outcome::DONE, 0)) goto careful; \
   } while (0)
-k_tlj_reg : {
-  const uint32_t e = EXT(1);
-  if (e > 15) goto careful;
-  TEST_AND_JUMP(RegisterAddress(e));
-}
-k_tlj_ind : {
-  const uint32_t e = EXT(1);
-  if (e > 15) goto careful;
-  const uint32_t a = REG_LOW(e);
-  FAST_OR_CAREFUL(a);
-  TEST_AND_JUMP(a);
-}
-k_tlj_abs : {
-  const uint32_t a = EXT(1);
-  FAST_OR_CAREFUL(a);
-  TEST_AND_JUMP(a);
-}
-k_tlj_frame : {
-  const uint32_t a = fp + EXT(1);
-  FAST_OR_CAREFUL(a);
-  TEST_AND_JUMP(a);
-}
-#undef TEST_AND_JUMP
+k_tlj_reg:
+  RUN_OR_CAREFUL(TestAndJump<K_TLJ_REG>(acc, w, pc, fp, flags, to));
+  pc = to;
+  JUMP_DISPATCH();
+k_tlj_ind:
+  RUN_OR_CAREFUL(TestAndJump<K_TLJ_IND>(acc, w, pc, fp, flags, to));
+  pc = to;
+  JUMP_DISPATCH();
+k_tlj_abs:
+  RUN_OR_CAREFUL(TestAndJump<K_TLJ_ABS>(acc, w, pc, fp, flags, to));
+  pc = to;
+  JUMP_DISPATCH();
+k_tlj_frame:
+  RUN_OR_CAREFUL(TestAndJump<K_TLJ_FRAME>(acc, w, pc, fp, flags, to));
+  pc = to;
+  JUMP_DISPATCH();
 
-#define LJ_HANDLER(CC)                                       \
-  lj_##CC : pc = Holds<CC>(flags) ? (w >> 10) << 2 : pc + 4; \
+#define LJ_HANDLER(CC)                                                \
+  lj_##CC : pc = ConditionHolds(CC, flags) ? (w >> 10) << 2 : pc + 4; \
   JUMP_DISPATCH();
   ORVO_CONDITIONS(LJ_HANDLER)
 #undef LJ_HANDLER
@@ -620,117 +483,53 @@ k_jmp:
   pc = (w >> 10) << 2;
   JUMP_DISPATCH();
 
-k_jmp_mem : {
-  const uint32_t a = REG_LOW((w >> 6) & 15) + ((w >> 10) << 2);
-  FAST_OR_CAREFUL(a);
-  pc = Load32(mem + a);
+k_jmp_mem:
+  RUN_OR_CAREFUL(JumpThrough(acc, w, to));
+  pc = to;
   JUMP_DISPATCH();
-}
 
-  // Calls: argument bytes and return address below VSP. The target is read before the
-  // frame words are stored: they may overwrite it.
-k_jsr_abs : {
-  const uint32_t target = EXT(1);
-  FAST_OR_CAREFUL(sp - 8);
-  m.pcPreJsr = pc + 4;
-  Store32(mem + sp - 4, w >> 16);
-  Store32(mem + sp - 8, pc + 8);
-  sp -= 8;
-  pc = target;
+k_jsr_abs:
+  RUN_OR_CAREFUL(Call<K_JSR_ABS>(acc, w, pc, sp, to));
+  pc = to;
   JUMP_DISPATCH();
-}
-k_jsr_reg : {
-  const uint32_t target = REG_LOW((w >> 12) & 15);
-  FAST_OR_CAREFUL(sp - 8);
-  m.pcPreJsr = pc + 4;
-  Store32(mem + sp - 4, w >> 16);
-  Store32(mem + sp - 8, pc + 4);
-  sp -= 8;
-  pc = target;
+k_jsr_reg:
+  RUN_OR_CAREFUL(Call<K_JSR_REG>(acc, w, pc, sp, to));
+  pc = to;
   JUMP_DISPATCH();
-}
 
 // Frames, one handler per register count: the save area moves as whole 8-byte
 // registers, which a fixed count turns into plain loads and stores.
-#define SFVR_HANDLER(N)                                                                     \
-  sfvr_##N : {                                                                              \
-    const uint32_t newFp = sp - 4;                                                          \
-    const uint32_t newSp = newFp - (w >> 14) - 8 * (N);                                     \
-    FAST_OR_CAREFUL(newFp - 4);                                                             \
-    if (uint64_t{static_cast<uint32_t>(newSp - kFastLow)} + 8 * (N) > limAll) goto careful; \
-    Store32(mem + newFp, fp);                                                               \
-    /* Registers 14 - N .. 13 lie below 120; the save area lies above kFastLow. */          \
-    CopyRegisters<N>(mem + newSp, mem + HDR_RESULT - 8 * (N));                              \
-    fp = newFp;                                                                             \
-    sp = newSp;                                                                             \
-    pc += 4;                                                                                \
-    DISPATCH();                                                                             \
-  }
+#define SFVR_HANDLER(N)                                    \
+  sfvr_##N : RUN_OR_CAREFUL(SaveFrame(acc, w, N, sp, fp)); \
+  pc += 4;                                                 \
+  DISPATCH();
   ORVO_COUNTS(SFVR_HANDLER)
 #undef SFVR_HANDLER
 
-#define EFR_HANDLER(N)                                                                   \
-  efr_##N : {                                                                            \
-    if (uint64_t{static_cast<uint32_t>(sp - kFastLow)} + 8 * (N) > limAll) goto careful; \
-    FAST_OR_CAREFUL(fp + 4);                                                             \
-    FAST_OR_CAREFUL(fp);                                                                 \
-    CopyRegisters<N>(mem + HDR_RESULT - 8 * (N), mem + sp);                              \
-    const uint32_t callerFp = Load32(mem + fp), ret = Load32(mem + fp + 4);              \
-    sp = fp + 12 + Load32(mem + fp + 8);                                                 \
-    if (m.heap.listHead[LIST_LOCKED] != LIST_END) ReleaseFrameLocks(m, sp);              \
-    fp = callerFp;                                                                       \
-    if (ret == 0) {                                                                      \
-      next = 0;                                                                          \
-      goto leave;                                                                        \
-    }                                                                                    \
-    pc = ret;                                                                            \
-    JUMP_DISPATCH();                                                                     \
-  }
+#define EFR_HANDLER(N)                                    \
+  efr_##N : RUN_OR_CAREFUL(EndFrame(acc, N, sp, fp, to)); \
+  if (to == 0) {                                          \
+    next = 0;                                             \
+    goto leave;                                           \
+  }                                                       \
+  pc = to;                                                \
+  JUMP_DISPATCH();
   ORVO_COUNTS(EFR_HANDLER)
 #undef EFR_HANDLER
 
-k_push_long : {
-  const unsigned size = (w >> 8) & 3;
-  FAST_OR_CAREFUL(sp - 8);
-  if (size == SIZE_Q) {
-    Store32(mem + sp - 8, EXT(1));
-    Store32(mem + sp - 4, EXT(2));
-    sp -= 8;
-    pc += 12;
-  } else {
-    if (size == SIZE_D) {
-      Store32(mem + sp - 4, EXT(1));
-      sp -= 4;
-    } else {
-      Store16(mem + sp - 2, static_cast<uint16_t>(EXT(1)));
-      sp -= 2;
-    }
-    pc += 8;
-  }
+k_push_long:
+  RUN_OR_CAREFUL(PushImmediate<true>(acc, w, pc, sp, to));
+  pc = to;
   DISPATCH();
-}
-
-k_push_short : {
-  const unsigned size = (w >> 8) & 3;
-  const int32_t value = static_cast<int32_t>(w) >> 10;
-  FAST_OR_CAREFUL(sp - 8);
-  if (size == SIZE_Q) {
-    Store64(mem + sp - 8, static_cast<uint64_t>(int64_t{value}));
-    sp -= 8;
-  } else if (size == SIZE_D) {
-    Store32(mem + sp - 4, static_cast<uint32_t>(value));
-    sp -= 4;
-  } else {
-    Store16(mem + sp - 2, static_cast<uint16_t>(value));
-    sp -= 2;
-  }
-  pc += 4;
+k_push_short:
+  RUN_OR_CAREFUL(PushImmediate<false>(acc, w, pc, sp, to));
+  pc = to;
   DISPATCH();
-}
+#undef RUN_OR_CAREFUL
 
 out_of_budget:
   __attribute__((unused));
-  m.budgetExhausted = true;
+  m.Stop(RunStop::BUDGET_SPENT);
   next = pc;
 
 leave:
@@ -741,12 +540,11 @@ leave:
 #undef DISPATCH
 #undef JUMP_DISPATCH
 #undef BUDGET_STEP
-#undef EXT
 #undef TRY_JUMP
-#undef REG_LOW
 }
 
 #undef ORVO_REPEAT_128
+#undef ORVO_TEN
 #undef ORVO_FORMATS
 #undef ORVO_HOT_INTEGER
 #undef ORVO_HOT_FLOAT
@@ -768,8 +566,8 @@ void InterpretBounded(Machine& m) {
 }
 
 uint8_t CallProgram(Machine& m, uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3) {
-  if (m.fatal || !m.mem) return 0;
-  m.stopRequested = false;
+  if (m.Fatal() || !m.mem) return 0;
+  m.ClearStopRequest();
   const uint32_t sp = m.Word(HDR_VSP);
   const uint32_t limit = m.Word(HDR_STACK_LIMIT);
   // The frame must fit above the limit's margin and inside VM memory; a stack pointer
@@ -792,9 +590,9 @@ uint8_t CallProgram(Machine& m, uint32_t code, uint32_t a1, uint32_t a2, uint32_
     InterpretBounded(m);
   else
     Interpret(m);
-  if (m.fatal) return 0;
+  if (m.Fatal()) return 0;
   CompactHeap(m);
-  if (m.fatal) return 0;
+  if (m.Fatal()) return 0;
   if (m.hostFlags == HOST_END_PROGRAM) {
     m.hostFlags = HOST_END_PROGRAM | HOST_ENDING;
     m.hooks->EndProgram(m);

@@ -87,7 +87,7 @@ bool LoadImage(Machine& m, std::FILE* file, std::string* unshown) {
   block[HDR_RUNTIME_MINOR] = kRuntimeMinor;
   Store16(block + HDR_RUNTIME_BUILD, kRuntimeBuild);
   AllocHeap(m, 4);  // handle 0
-  return !m.fatal;
+  return !m.Fatal();
 }
 
 void ReleaseImage(Machine& m) {

@@ -34,9 +34,7 @@ void ShowMessage(Machine& m, std::string_view text) {
 
 void FatalError(Machine& m, std::string_view text) {
   ShowMessage(m, text);
-  m.fatal = true;
-  m.exitCode = 1;
-  m.stopRequested = true;
+  m.Stop(RunStop::FATAL);
   m.hostFlags |= HOST_END_PROGRAM;
 }
 
@@ -46,8 +44,7 @@ void AddressFault(Machine& m, uint32_t address, uint32_t instruction) {
                      "terribly sorry.",
                      static_cast<unsigned long>(address), static_cast<unsigned long>(instruction)));
   m.hostFlags |= HOST_END_PROGRAM;
-  m.stopRequested = true;
-  m.programFault = true;
+  m.Stop(RunStop::FAULT_LEAVING);
 }
 
 bool ReadString(const Machine& m, uint32_t addr, std::string_view& out) {

@@ -45,6 +45,16 @@ class Hooks {
 inline constexpr uint32_t HOST_END_PROGRAM = 1;
 inline constexpr uint32_t HOST_ENDING = 2;
 
+// How the program's run has stopped, from the least final to the most: a stop is never
+// replaced by a lesser one.
+enum class RunStop : uint8_t {
+  NONE,
+  BUDGET_SPENT,   // a bounded run has executed its whole budget
+  FAULTED,        // ended in order by a fault of its own (bad address, illegal opcode, ...)
+  FAULT_LEAVING,  // the same, and the interpreter leaves at the end of this instruction
+  FATAL,          // unrecoverable: nothing more runs, and the process exits with code 1
+};
+
 struct FreeDeleter {
   void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -63,19 +73,19 @@ struct Machine {
   int32_t modalDepth = 0;
   uint32_t pcPreJsr = 0;
   uint32_t hostFlags = 0;
-  // Set when the process must end with exitCode after the current request unwinds.
-  bool fatal = false;
-  int exitCode = 0;
-  // Set by a service that stopped the program (bad address, fatal error): the interpreter
-  // leaves at the end of the current instruction.
-  bool stopRequested = false;
-  // Set when the program was ended in order by a fault of its own (bad memory address,
-  // illegal opcode, ...), for a host that reports how the run ended.
-  bool programFault = false;
+  RunStop stop = RunStop::NONE;
   // A bounded run (fuzzing) executes at most budget more instructions, over all deliveries.
   bool bounded = false;
   uint64_t budget = 0;
-  bool budgetExhausted = false;
+
+  void Stop(RunStop s) { stop = s > stop ? s : stop; }
+  // The stop request of a fault ends with the delivery it stopped.
+  void ClearStopRequest() { stop = stop == RunStop::FAULT_LEAVING ? RunStop::FAULTED : stop; }
+  bool StopRequested() const { return stop >= RunStop::FAULT_LEAVING; }
+  bool Fatal() const { return stop == RunStop::FATAL; }
+  int ExitCode() const { return Fatal() ? 1 : 0; }
+  bool ProgramFault() const { return stop == RunStop::FAULTED || stop == RunStop::FAULT_LEAVING; }
+  bool BudgetSpent() const { return stop == RunStop::BUDGET_SPENT; }
 
   // Host pointer to len bytes at addr, or nullptr when any of them lies outside VM memory.
   uint8_t* Ptr(uint32_t addr, uint32_t len) const {

@@ -29,8 +29,4 @@ StepEnd Step(Machine& m, Cpu& cpu);
 Cpu LoadCpu(const Machine& m);
 void StoreCpu(Machine& m, const Cpu& cpu);
 
-// Interpret built from Step alone, storing the working copies after every instruction.
-// Honours m.bounded like Interpret.
-void InterpretReference(Machine& m);
-
 }  // namespace orvo::vm

@@ -23,7 +23,7 @@ inline unsigned long Hex(uint32_t v) {
 inline void EndInOrder(Machine& m, const char* format, uint32_t instruction) {
   ShowMessage(m, Format(format, Hex(instruction)));
   m.hostFlags |= HOST_END_PROGRAM;
-  m.programFault = true;
+  m.Stop(RunStop::FAULTED);
 }
 
 // Float operations at size b or w do nothing but say so.

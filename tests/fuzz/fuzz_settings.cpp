@@ -212,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vm::Store32(m.mem + kRequest, 0x800 + row);
     for (int i = 0; i < 3; ++i) vm::Store32(m.mem + kRequest + 4 + 4 * i, words[i]);
     services::SettingsSys(s, files, m, row, kRequest + 4);
-    Require(!m.stopRequested);  // every address handed over lies inside VM memory
+    Require(!m.StopRequested());  // every address handed over lies inside VM memory
     CheckStore(s);
   }
   services::SettingsFileImage(s);

@@ -48,12 +48,9 @@ void ImageSession::StartRun() {
   m_.modalDepth = 0;
   m_.pcPreJsr = 0;
   m_.hostFlags = 0;
-  m_.fatal = false;
-  m_.exitCode = 0;
-  m_.stopRequested = false;
+  m_.stop = vm::RunStop::NONE;
   m_.bounded = true;
   m_.budget = kInstructionBudget;
-  m_.budgetExhausted = false;
 }
 
 RunOutcome ImageSession::Run(const uint8_t* data, size_t size) {
@@ -62,8 +59,8 @@ RunOutcome ImageSession::Run(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image(data, data + size);
   if (data[0] & 1) RepairHeader(image);
   if (image.size() >= 256) {
-    const uint64_t total = uint64_t{Get32(image, 224)} + Get32(image, 232) + Get32(image, 240) +
-                           Get32(image, 248);
+    const uint64_t total =
+        uint64_t{Get32(image, 224)} + Get32(image, 232) + Get32(image, 240) + Get32(image, 248);
     if (total > kMaxMemory) return out;
   }
 
@@ -71,14 +68,14 @@ RunOutcome ImageSession::Run(const uint8_t* data, size_t size) {
   std::FILE* f = fmemopen(image.data(), image.size(), "rb");
   if (!f || !vm::LoadImage(m_, f)) return out;
   out.loaded = true;
-  const uint32_t events[][4] = {{1, 0, 0, 0}, {2, 0, 0, 0}, {12, 65, 1, 0}, {11, 0, 0, 0},
-                                {15, 10, 20, 0}, {3, 0, 0, 0}};
+  const uint32_t events[][4] = {{1, 0, 0, 0},  {2, 0, 0, 0},    {12, 65, 1, 0},
+                                {11, 0, 0, 0}, {15, 10, 20, 0}, {3, 0, 0, 0}};
   for (const auto& e : events) {
-    if (m_.fatal || hooks_.ended || m_.budget == 0) break;
+    if (m_.Fatal() || hooks_.ended || m_.budget == 0) break;
     vm::CallProgram(m_, e[0], e[1], e[2], e[3]);
   }
-  if (!m_.fatal && !hooks_.ended) vm::CallProgram(m_, 4, 0, 0, 0);
-  out.fatal = m_.fatal;
+  if (!m_.Fatal() && !hooks_.ended) vm::CallProgram(m_, 4, 0, 0, 0);
+  out.fatal = m_.Fatal();
   out.ended = hooks_.ended;
   out.instructions = kInstructionBudget - m_.budget;
   return out;

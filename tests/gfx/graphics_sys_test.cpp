@@ -100,14 +100,14 @@ class BadAddresses : public GfxTest {
   void ExpectFault(uint32_t row, const std::vector<uint32_t>& words, uint32_t address) {
     vm.hooks.messages.clear();
     M().hostFlags = 0;
-    M().stopRequested = false;
+    M().ClearStopRequest();
     Sys(row, words);
     ASSERT_EQ(Messages().size(), 1u) << "row " << row;
     EXPECT_NE(Messages()[0].find(vm::Format("0x%8.8lX", static_cast<unsigned long>(address))),
               std::string::npos)
         << Messages()[0];
     EXPECT_TRUE(M().hostFlags & vm::HOST_END_PROGRAM);
-    EXPECT_TRUE(M().stopRequested);
+    EXPECT_TRUE(M().StopRequested());
     ExpectIdle();
   }
 };

@@ -84,8 +84,8 @@ TEST_F(Surfaces, StartingABusySlotEndsTheProgram) {
   EXPECT_FALSE(StartDST(g, M(), SURFACE_SCREEN));
   ASSERT_EQ(Messages().size(), 1u);
   EXPECT_EQ(Messages()[0], "StartDST() already started");
-  EXPECT_TRUE(M().fatal);
-  EXPECT_EQ(M().exitCode, 1);
+  EXPECT_TRUE(M().Fatal());
+  EXPECT_EQ(M().ExitCode(), 1);
   EndDST(g, M());
   ASSERT_TRUE(StartSRC(g, M(), SURFACE_SCREEN));
   EXPECT_FALSE(StartSRC(g, M(), SURFACE_TEXT));
@@ -113,7 +113,7 @@ TEST_F(Surfaces, RecordWithoutPixelsIsReportedAndSkipped) {
   EXPECT_EQ(Get(other, 0, 0), Px(9, 9, 9, 255));
   SetRecordWord(s, 7, pixels);
   EXPECT_EQ(Get(s, 0, 0), Px(1, 2, 3, 255));
-  EXPECT_FALSE(M().fatal);
+  EXPECT_FALSE(M().Fatal());
 }
 
 TEST_F(Surfaces, RecordsThatDoNotFitTheirPixelsAreRefused) {

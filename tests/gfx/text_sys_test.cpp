@@ -12,7 +12,7 @@ TEST_F(TextSysTest, ABlockOrTextOutsideVmMemoryStopsTheProgram) {
   vm.m.SetWord(vm::HDR_RESULT, 77);
   // The block's last word would be past the end.
   TextSys(t, g, vm.m, size - 32);
-  EXPECT_TRUE(vm.m.stopRequested);
+  EXPECT_TRUE(vm.m.StopRequested());
   EXPECT_TRUE(vm.m.hostFlags & vm::HOST_END_PROGRAM);
   ASSERT_EQ(vm.hooks.messages.size(), 1u);
   EXPECT_NE(
@@ -27,17 +27,17 @@ TEST_F(TextSysTest, ATextWithoutTerminatorInsideVmMemoryStopsTheProgram) {
   const uint32_t words[9] = {0, 0xFFFFFF00u, 0, 0, 100, 20, 0, 0, 0x00FFFFFF};
   for (int i = 0; i < 9; ++i) vm::Store32(vm.m.mem + block + 4 * i, words[i]);
   TextSys(t, g, vm.m, block);
-  EXPECT_TRUE(vm.m.stopRequested);
+  EXPECT_TRUE(vm.m.StopRequested());
   ASSERT_EQ(vm.hooks.messages.size(), 1u);
   EXPECT_NE(vm.hooks.messages[0].find("0xFFFFFF00"), std::string::npos);
 
   // Text running to the very end of memory with no NUL.
-  vm.m.stopRequested = false;
+  vm.m.ClearStopRequest();
   vm.hooks.messages.clear();
   std::memset(vm.m.mem + vm.m.memSize - 8, 'a', 8);
   vm::Store32(vm.m.mem + block + 4, vm.m.memSize - 8);
   TextSys(t, g, vm.m, block);
-  EXPECT_TRUE(vm.m.stopRequested);
+  EXPECT_TRUE(vm.m.StopRequested());
   EXPECT_EQ(vm.hooks.messages.size(), 1u);
   EXPECT_EQ(CountLit(0, 0, kScreenWidth, kScreenHeight), 0);
 }

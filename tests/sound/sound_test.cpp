@@ -137,7 +137,7 @@ TEST_F(SoundTest, MusicRows) {
   EXPECT_EQ(vmm.Sys(1540, 0), 0xDEADBEEFu);
   EXPECT_EQ(vmm.Sys(1791, 0), 0xDEADBEEFu);
   EXPECT_TRUE(vmm.hooks.messages.empty());
-  EXPECT_FALSE(vmm.m.stopRequested);
+  EXPECT_FALSE(vmm.m.StopRequested());
   // The window goes: the music stops and the player closes.
   sound.Close();
   EXPECT_FALSE(sound.MusicPlaying());
@@ -156,11 +156,11 @@ TEST_F(SoundTest, NamesOutsideVmMemoryStopTheProgram) {
   EXPECT_EQ(vmm.hooks.messages[0],
             "Bad memory address 0x0000FFF8 at 0x00000700\nTerminating program. So terribly "
             "sorry.");
-  EXPECT_TRUE(vmm.m.stopRequested);
-  vmm.m.stopRequested = false;
+  EXPECT_TRUE(vmm.m.StopRequested());
+  vmm.m.ClearStopRequest();
   vmm.Sys(1537, 0x7FFFFFFF);
   EXPECT_EQ(vmm.hooks.messages.size(), 2u);
-  EXPECT_TRUE(vmm.m.stopRequested);
+  EXPECT_TRUE(vmm.m.StopRequested());
   // The song was not touched by the bad request.
   EXPECT_TRUE(sound.MusicPlaying());
 }

@@ -6,6 +6,7 @@
 #include "tests/vm/exec_fixture.h"
 #include "vm/decode.h"
 #include "vm/step.h"
+#include "vm/stepper.h"
 
 namespace orvo::vm::test {
 namespace {

@@ -196,8 +196,8 @@ TEST(StackChecks, DeliveryNeedsAHundredBytesOfStack) {
   ASSERT_TRUE(vm.Load(image));
   vm.Call();
   EXPECT_EQ(vm.hooks.messages, std::vector<std::string>{"Out of stack"});
-  EXPECT_TRUE(vm.m.fatal);
-  EXPECT_EQ(vm.m.exitCode, 1);
+  EXPECT_TRUE(vm.m.Fatal());
+  EXPECT_EQ(vm.m.ExitCode(), 1);
 }
 
 TEST(SystemInstructions, TermLeavesThePcOnItselfAndEndsTheProgram) {
@@ -341,7 +341,7 @@ TEST(Budget, BoundedRunsStopAfterTheirInstructions) {
   vm.m.bounded = true;
   vm.m.budget = 1000;
   vm.Call();
-  EXPECT_TRUE(vm.m.budgetExhausted);
+  EXPECT_TRUE(vm.m.BudgetSpent());
   EXPECT_EQ(vm.m.budget, 0u);
 }
 

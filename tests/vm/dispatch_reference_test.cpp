@@ -15,6 +15,7 @@
 #include "vm/decode.h"
 #include "vm/formats.h"
 #include "vm/step.h"
+#include "vm/stepper.h"
 
 namespace orvo::vm::test {
 namespace {
@@ -234,7 +235,7 @@ class Twins {
     for (Vm* v : {&fast_, &plain_}) {
       v->m.bounded = true;
       v->m.budget = 1;
-      v->m.budgetExhausted = false;
+      if (v->m.BudgetSpent()) v->m.stop = RunStop::NONE;  // the last run's budget
     }
     InterpretBounded(fast_.m);
     InterpretReference(plain_.m);
@@ -256,9 +257,7 @@ class Twins {
     if (a.hostFlags != b.hostFlags) return "host flags differ";
     if (a.modalDepth != b.modalDepth) return "modal depth differs";
     if (a.pcPreJsr != b.pcPreJsr) return "PCpreJSR differs";
-    if (a.stopRequested != b.stopRequested) return "stop request differs";
-    if (a.fatal != b.fatal) return "fatal state differs";
-    if (a.budgetExhausted != b.budgetExhausted) return "budget ending differs";
+    if (a.stop != b.stop) return "stop states differ";
     if (a.heap.listHead != b.heap.listHead || a.heap.heapTop != b.heap.heapTop)
       return "heap state differs";
     if (fast_.hooks.messages != plain_.hooks.messages) {
@@ -278,7 +277,7 @@ class Twins {
     for (Vm* v : {&fast_, &plain_}) {
       Store32(v->m.mem + HDR_VPC, pc);
       v->m.hostFlags = 0;
-      v->m.stopRequested = false;
+      v->m.ClearStopRequest();
     }
   }
 
@@ -288,7 +287,7 @@ class Twins {
     for (Vm* v : {&fast_, &plain_}) {
       v->m.bounded = budget != 0;
       v->m.budget = budget;
-      v->m.budgetExhausted = false;
+      if (v->m.BudgetSpent()) v->m.stop = RunStop::NONE;  // the last run's budget
     }
     if (budget == 0)
       Interpret(fast_.m);
@@ -334,7 +333,7 @@ TEST(DispatchReference, RandomStreamsAgreeAfterEveryInstruction) {
       const std::string diff = twins.Difference();
       ASSERT_EQ(diff, "") << "stream " << stream << ", step " << step << ", " << before;
       // A stream that stopped (returned to 0, ended, faulted) goes on elsewhere.
-      if (!twins.fast().m.budgetExhausted || twins.fast().m.hostFlags != 0)
+      if (!twins.fast().m.BudgetSpent() || twins.fast().m.hostFlags != 0)
         twins.Restart(gen.Target());
     }
   }

@@ -122,7 +122,7 @@ TEST_F(Heap, LockedBlocksAtCompactionAreFatal) {
   EXPECT_EQ(vm.hooks.messages,
             std::vector<std::string>{"Hey, Dummy! You shouldn't have left blocks locked when "
                                      "CompactHeap() needs to run!"});
-  EXPECT_TRUE(vm.m.fatal);
+  EXPECT_TRUE(vm.m.Fatal());
 }
 
 TEST_F(Heap, BadHandlesAreReportedWithTheirLines) {
@@ -144,7 +144,7 @@ TEST_F(Heap, BadHandlesAreReportedWithTheirLines) {
                                                          "FreeHeap() failed", "FreeHeap() failed",
                                                          "UnlockHeap() bad index"}));
   EXPECT_EQ(Rec(500).list, LIST_UNUSED);
-  EXPECT_FALSE(vm.m.fatal);
+  EXPECT_FALSE(vm.m.Fatal());
 }
 
 TEST_F(Heap, UnusedHandlesCannotBeLockedIntoTheHeap) {
@@ -156,7 +156,7 @@ TEST_F(Heap, UnusedHandlesCannotBeLockedIntoTheHeap) {
   EXPECT_EQ(vm.hooks.messages,
             (std::vector<std::string>{"LockHeap() failed", "LockHeap() failed"}));
   CompactHeap(vm.m);
-  EXPECT_FALSE(vm.m.fatal);
+  EXPECT_FALSE(vm.m.Fatal());
 }
 
 TEST_F(Heap, FreeingTwiceChangesNothing) {
@@ -174,8 +174,8 @@ TEST_F(Heap, ExhaustionIsFatal) {
   EXPECT_EQ(AllocHeap(vm.m, 200000), 0xFFFFFFFFu);
   EXPECT_EQ(vm.hooks.messages,
             std::vector<std::string>{"Terminating: insufficient Heap space. So sorry."});
-  EXPECT_TRUE(vm.m.fatal);
-  EXPECT_EQ(vm.m.exitCode, 1);
+  EXPECT_TRUE(vm.m.Fatal());
+  EXPECT_EQ(vm.m.ExitCode(), 1);
 
   Vm pinned;
   Image image;
@@ -190,7 +190,7 @@ TEST_F(Heap, ExhaustionIsFatal) {
 
 TEST_F(Heap, RunningOutOfHandlesIsFatal) {
   for (uint32_t i = 1; i < HEAP_HANDLES; ++i) ASSERT_EQ(AllocHeap(vm.m, 0), i);
-  EXPECT_FALSE(vm.m.fatal);
+  EXPECT_FALSE(vm.m.Fatal());
   AllocHeap(vm.m, 0);
   EXPECT_EQ(vm.hooks.messages,
             std::vector<std::string>{"Terminating: insufficient HeapPtrs. So sorry."});

@@ -78,7 +78,7 @@ TEST(Sys, LockStampIsTheSysInstructionsStackPlus20) {
   // The lock survives to the end of the delivery, which the frame's efr releases.
   EXPECT_EQ(r.vm.Reg(14) & 0xFFFFFFFF, r.vm.m.heap.records[1].address);
   EXPECT_EQ(r.vm.m.heap.records[1].list, LIST_ALLOCATED);
-  EXPECT_FALSE(r.vm.m.fatal);
+  EXPECT_FALSE(r.vm.m.Fatal());
 }
 
 TEST(Sys, LockStampValue) {
@@ -96,7 +96,7 @@ TEST(Sys, LockStampValue) {
   EXPECT_EQ(vm.m.heap.records[1].lockStamp, top - 28 + 20);
   EXPECT_EQ(vm.Word(HDR_VSP), top - 28);
   // term ended the delivery with the block still locked: compaction refuses.
-  EXPECT_TRUE(vm.m.fatal);
+  EXPECT_TRUE(vm.m.Fatal());
 }
 
 TEST(Sys, RequestOutsideMemoryStopsTheProgram) {
