@@ -1,8 +1,8 @@
 // The sys groups served outside the VM core, routed to their services.
 #include "gfx/picture.h"
 #include "host/runtime.h"
+#include "host/window_requests.h"
 #include "services/strings.h"
-#include "services/window_requests.h"
 #include "vm/sys.h"
 
 namespace orvo::host {
@@ -41,8 +41,8 @@ void Runtime::SysGroup(vm::Machine& m, uint32_t command, uint32_t args) {
         gfx::GraphicsSys(graphics_, m, row, args);
       break;
     case GROUP_WINDOW: {
-      services::WindowContext w{platform_, state_, queue_};
-      services::WindowSys(w, m, row, args);
+      WindowContext w{platform_, state_, queue_};
+      WindowSys(w, m, row, args);
       break;
     }
     case GROUP_SETTINGS:

@@ -1,4 +1,4 @@
-#include "services/window_requests.h"
+#include "host/window_requests.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,9 @@
 #include "platform/headless/headless_platform.h"
 #include "tests/vm/vm_test_support.h"
 
-namespace orvo::services {
+namespace orvo::host {
 namespace {
 
-using host::Event;
 using vm::Load32;
 using vm::Store32;
 
@@ -22,8 +21,8 @@ class WindowRequests : public ::testing::Test {
  protected:
   vm::test::Vm vm;
   platform::HeadlessPlatform platform{{}};
-  host::HostState host;
-  host::EventQueue queue;
+  HostState host;
+  EventQueue queue;
   WindowContext w{platform, host, queue};
 
   void SetUp() override {
@@ -227,4 +226,4 @@ TEST_F(WindowRequests, UnknownRowsAndBadArguments) {
 }
 
 }  // namespace
-}  // namespace orvo::services
+}  // namespace orvo::host

@@ -1,4 +1,4 @@
-#include "services/window_requests.h"
+#include "host/window_requests.h"
 
 #include <sys/utsname.h>
 
@@ -8,14 +8,10 @@
 
 #include "vm/sys.h"
 
-namespace orvo::services {
+namespace orvo::host {
 
 namespace {
 
-using host::EVENT_QUEUE_SIZE;
-using host::EventQueue;
-
-constexpr int32_t EVT_DOWN = 12, EVT_UP = 13, EVT_TIMER = 11, EVT_MOUSE_MOVE = 15;
 constexpr uint32_t VK_CAPITAL = 0x14, VK_NUMLOCK = 0x90, VK_SCROLL = 0x91;
 constexpr uint32_t kTitleLimit = 511;  // characters the title keeps
 
@@ -63,7 +59,7 @@ uint32_t Next(uint32_t i) {
   return (i + 1) % EVENT_QUEUE_SIZE;
 }
 
-void CopyEvent(uint8_t* record, const host::Event& e) {
+void CopyEvent(uint8_t* record, const Event& e) {
   vm::Store32(record, static_cast<uint32_t>(e.code));
   vm::Store32(record + 4, static_cast<uint32_t>(e.a1));
   vm::Store32(record + 8, static_cast<uint32_t>(e.a2));
@@ -93,7 +89,7 @@ uint32_t TakePress(EventQueue& q, uint8_t* record) {
 uint32_t LatestMove(EventQueue& q, uint8_t* record) {
   vm::Store32(record, 0);
   while (q.read != q.write) {
-    const host::Event& e = q.entries[q.read];
+    const Event& e = q.entries[q.read];
     if (e.code != EVT_MOUSE_MOVE && e.code != EVT_TIMER) break;
     if (e.code == EVT_MOUSE_MOVE) CopyEvent(record, e);
     q.read = Next(q.read);
@@ -299,4 +295,4 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
   }
 }
 
-}  // namespace orvo::services
+}  // namespace orvo::host
