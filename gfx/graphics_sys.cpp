@@ -4,6 +4,7 @@
 #include "gfx/surface.h"
 #include "vm/machine.h"
 #include "vm/memory.h"
+#include "vm/request.h"
 #include "vm/sys.h"
 
 namespace orvo::gfx {
@@ -33,17 +34,10 @@ constexpr std::array<uint32_t, 20> ROW_WORDS = {
     2,   // 19 create surface
 };
 
-void Fault(vm::Machine& m, uint32_t address) {
-  vm::AddressFault(m, address, m.Word(vm::HDR_VPC));
-}
-
 // The words of a service's output area, checked for their whole length first.
 bool WriteWords(vm::Machine& m, uint32_t address, const int32_t* words, uint32_t count) {
-  uint8_t* out = m.Ptr(address, count * 4);
-  if (!out) {
-    Fault(m, address);
-    return false;
-  }
+  uint8_t* out = vm::RequestBytes(m, address, count * 4);
+  if (!out) return false;
   for (uint32_t i = 0; i < count; ++i) vm::Store32(out + 4 * i, static_cast<uint32_t>(words[i]));
   return true;
 }
@@ -57,7 +51,7 @@ void GraphicsSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args) {
   }
   const uint8_t* a = m.Ptr(args, ROW_WORDS[row] * 4);
   if (!a) {
-    Fault(m, args);
+    vm::RequestFault(m, args);
     return;
   }
   auto arg = [a](int i) { return static_cast<int32_t>(vm::Load32(a + 4 * i)); };
@@ -72,7 +66,7 @@ void GraphicsSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args) {
       const uint8_t* points =
           bytes <= m.memSize ? m.Ptr(address, static_cast<uint32_t>(bytes)) : nullptr;
       if (!points) {
-        Fault(m, address);
+        vm::RequestFault(m, address);
         return;
       }
       DrawLineRun(g, m, arg(0), points, count, word(3));
@@ -113,7 +107,7 @@ void GraphicsSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args) {
     case 12: {
       const uint32_t out = word(1);
       if (!m.Ptr(out, 24)) {
-        Fault(m, out);
+        vm::RequestFault(m, out);
         return;
       }
       int32_t info[6];
@@ -123,7 +117,7 @@ void GraphicsSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args) {
     case 13: {
       const uint32_t out = word(5);
       if (out != 0 && !m.Ptr(out, 16)) {
-        Fault(m, out);
+        vm::RequestFault(m, out);
         return;
       }
       int32_t old[4];

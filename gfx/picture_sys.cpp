@@ -6,6 +6,7 @@
 #include "gfx/picture.h"
 #include "vm/machine.h"
 #include "vm/memory.h"
+#include "vm/request.h"
 #include "vm/sys.h"
 
 namespace orvo::gfx {
@@ -102,23 +103,16 @@ void PictureSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args) {
     return;
   }
   const uint32_t words = row == GFX_LOAD_PICTURE ? 1 : 3;
-  const uint8_t* a = m.Ptr(args, 4 * words);
-  if (!a) {
-    vm::AddressFault(m, args, m.Word(vm::HDR_VPC));
-    return;
-  }
-  const uint32_t nameAddress = vm::Load32(a + (row == GFX_LOAD_PICTURE ? 0 : 4));
+  uint32_t a[3];
+  if (!vm::RequestWords(m, args, words, a)) return;
   std::string_view name;
-  if (!vm::ReadString(m, nameAddress, name)) {
-    vm::AddressFault(m, nameAddress, m.Word(vm::HDR_VPC));
-    return;
-  }
+  if (!vm::RequestString(m, a[row == GFX_LOAD_PICTURE ? 0 : 1], name)) return;
   if (row == GFX_LOAD_PICTURE) {
     vm::SetResult(m, static_cast<uint32_t>(LoadPicture(g, m, name)));
     return;
   }
-  const int32_t surface = static_cast<int32_t>(vm::Load32(a));
-  const int32_t format = static_cast<int32_t>(vm::Load32(a + 8));
+  const int32_t surface = static_cast<int32_t>(a[0]);
+  const int32_t format = static_cast<int32_t>(a[2]);
   vm::SetResult(m, static_cast<uint32_t>(SavePicture(g, m, surface, name, format)));
 }
 

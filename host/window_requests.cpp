@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "vm/request.h"
 #include "vm/sys.h"
 
 namespace orvo::host {
@@ -23,7 +24,7 @@ struct Args {
   uint32_t operator[](uint32_t i) {
     const uint8_t* p = m.Ptr(base + 4 * i, 4);
     if (!p) {
-      if (ok) vm::AddressFault(m, base + 4 * i, m.Word(vm::HDR_VPC));
+      if (ok) vm::RequestFault(m, base + 4 * i);
       ok = false;
       return 0;
     }
@@ -31,22 +32,10 @@ struct Args {
   }
 };
 
-uint8_t* Need(vm::Machine& m, uint32_t addr, uint32_t len) {
-  uint8_t* p = m.Ptr(addr, len);
-  if (!p) vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
-  return p;
-}
-
-bool Text(vm::Machine& m, uint32_t addr, std::string_view& out) {
-  if (vm::ReadString(m, addr, out)) return true;
-  vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
-  return false;
-}
-
 // Copies a string and its terminator, cut to what VM memory holds from addr on.
 void CopyOut(vm::Machine& m, uint32_t addr, std::string_view text) {
   if (addr >= m.memSize) {
-    vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
+    vm::RequestFault(m, addr);
     return;
   }
   const uint32_t room = m.memSize - addr;
@@ -99,13 +88,13 @@ uint32_t LatestMove(EventQueue& q, uint8_t* record) {
 
 void ReadClipboard(WindowContext& w, vm::Machine& m, uint32_t buffer, uint32_t size) {
   if (!w.platform.HasClipboardText()) return;
-  uint8_t* b = Need(m, buffer, 1);
+  uint8_t* b = vm::RequestBytes(m, buffer, 1);
   if (!b) return;
   *b = 0;
   const std::string text = w.platform.GetClipboardText();
   // Text that does not fit is not cut: the buffer stays empty.
   if (text.size() + 1 >= size) return;
-  uint8_t* out = Need(m, buffer, static_cast<uint32_t>(text.size() + 1));
+  uint8_t* out = vm::RequestBytes(m, buffer, static_cast<uint32_t>(text.size() + 1));
   if (out) std::memcpy(out, text.c_str(), text.size() + 1);
 }
 
@@ -190,14 +179,14 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
   std::string_view text;
   switch (row) {
     case 0:
-      if (Text(m, a[0], text)) vm::ShowMessage(m, text);
+      if (vm::RequestString(m, a[0], text)) vm::ShowMessage(m, text);
       break;
     case 1: {
       const uint32_t buffer = a[0], size = a[1];
       if (!a.ok) return;
       if (size <= 2) {
         vm::ShowMessage(m, "GetEOL: buffer too small");
-      } else if (uint8_t* b = Need(m, buffer, 3)) {
+      } else if (uint8_t* b = vm::RequestBytes(m, buffer, 3)) {
         std::memcpy(b, "\r\n", 3);
       }
       vm::SetResult(m, 2);
@@ -211,7 +200,7 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
     case 4: {
       const uint32_t record = a[0];
       if (!a.ok) return;
-      if (uint8_t* r = Need(m, record, 16))
+      if (uint8_t* r = vm::RequestBytes(m, record, 16))
         vm::SetResult(m, row == 3 ? TakePress(w.queue, r) : LatestMove(w.queue, r));
       break;
     }
@@ -221,7 +210,7 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
       break;
     }
     case 6:
-      if (Text(m, a[0], text)) w.platform.SetClipboardText(text);
+      if (vm::RequestString(m, a[0], text)) w.platform.SetClipboardText(text);
       break;
     case 7: {
       const uint32_t flag = a[0];
@@ -232,7 +221,7 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
     case 9: {
       const uint32_t record = a[0];
       if (!a.ok) return;
-      if (uint8_t* r = Need(m, record, 20)) {
+      if (uint8_t* r = vm::RequestBytes(m, record, 20)) {
         if (row == 8)
           ReadPlacement(w, r);
         else
@@ -245,7 +234,7 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
                         static_cast<uint32_t>(w.host.clientHeight));
       break;
     case 11:
-      if (Text(m, a[0], text)) SetTitle(w, text);
+      if (vm::RequestString(m, a[0], text)) SetTitle(w, text);
       break;
     case 12:
     case 13:
@@ -278,7 +267,7 @@ void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
       break;
     }
     case 17:
-      if (Text(m, a[0], text)) w.platform.OpenWithShell(text);
+      if (vm::RequestString(m, a[0], text)) w.platform.OpenWithShell(text);
       break;
     case 18:
       vm::SetResultPair(m, static_cast<uint32_t>(w.host.desktopWidth),

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "services/files.h"
-#include "services/request.h"
+#include "vm/request.h"
 #include "vm/sys.h"
 
 namespace orvo::services {
@@ -25,12 +25,12 @@ OpenFileState* Descriptor(FileService& fs, uint32_t word) {
 bool StoreEntry(vm::Machine& m, const ListEntry& e, uint32_t nameAddress, uint32_t attributeAddress,
                 uint32_t sourceAddress) {
   const uint32_t nameBytes = static_cast<uint32_t>(e.name.size() + 1);
-  uint8_t* name = RequestBytes(m, nameAddress, nameBytes);
+  uint8_t* name = vm::RequestBytes(m, nameAddress, nameBytes);
   if (!name) return false;
   uint8_t* attribute = nullptr;
   uint8_t* source = nullptr;
-  if (attributeAddress && !(attribute = RequestBytes(m, attributeAddress, 4))) return false;
-  if (sourceAddress && !(source = RequestBytes(m, sourceAddress, 4))) return false;
+  if (attributeAddress && !(attribute = vm::RequestBytes(m, attributeAddress, 4))) return false;
+  if (sourceAddress && !(source = vm::RequestBytes(m, sourceAddress, 4))) return false;
   std::memcpy(name, e.name.c_str(), nameBytes);
   if (attribute) vm::Store32(attribute, e.attributes);
   if (source) vm::Store32(source, e.source);
@@ -45,7 +45,7 @@ void BufferRow(FileService& fs, vm::Machine& m, const uint32_t* a, Call call) {
     vm::SetResult(m, kFailure);
     return;
   }
-  uint8_t* buffer = RequestBytes(m, a[1], a[2]);
+  uint8_t* buffer = vm::RequestBytes(m, a[1], a[2]);
   if (!buffer) return;
   vm::SetResult(m, static_cast<uint32_t>(call(*f, buffer, a[2])));
 }
@@ -58,11 +58,11 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
     return;
   }
   uint32_t a[4] = {};
-  if (!RequestWords(m, args, kArgCount[row], a)) return;
+  if (!vm::RequestWords(m, args, kArgCount[row], a)) return;
   std::string_view name, other;
   switch (row) {
     case SYS_FOPEN: {
-      if (!RequestString(m, a[0], name)) return;
+      if (!vm::RequestString(m, a[0], name)) return;
       OpenFileState f;
       if (!OpenFile(fs, name, a[1], f)) {
         vm::SetResult(m, kFailure);
@@ -93,13 +93,13 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
       return;
     }
     case SYS_FDELETE:
-      if (RequestString(m, a[0], name)) RemoveFile(fs, name);
+      if (vm::RequestString(m, a[0], name)) RemoveFile(fs, name);
       return;
     case SYS_MKDIR:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, MakeFolder(fs, name) ? 1 : 0);
+      if (vm::RequestString(m, a[0], name)) vm::SetResult(m, MakeFolder(fs, name) ? 1 : 0);
       return;
     case SYS_RMDIR:
-      if (RequestString(m, a[0], name)) RemoveFolder(fs, name);
+      if (vm::RequestString(m, a[0], name)) RemoveFolder(fs, name);
       return;
     case SYS_FCLOSE: {
       auto it = fs.descriptors.find(static_cast<int32_t>(a[0]));
@@ -109,16 +109,17 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
       return;
     }
     case SYS_FSIZE:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, static_cast<uint32_t>(FileSize(fs, name)));
+      if (vm::RequestString(m, a[0], name))
+        vm::SetResult(m, static_cast<uint32_t>(FileSize(fs, name)));
       return;
     case SYS_FTIME: {
-      if (!RequestString(m, a[0], name)) return;
+      if (!vm::RequestString(m, a[0], name)) return;
       const uint64_t t = static_cast<uint64_t>(FileTime(fs, name));
       vm::SetResultPair(m, static_cast<uint32_t>(t), static_cast<uint32_t>(t >> 32));
       return;
     }
     case SYS_FINDFIRST: {
-      if (!RequestString(m, a[0], name)) return;
+      if (!vm::RequestString(m, a[0], name)) return;
       ListEntry e;
       if (!ListFirst(fs, name, e)) {
         vm::SetResult(m, kFailure);
@@ -144,7 +145,7 @@ void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
                 [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteBase64(f, b, n); });
       return;
     case SYS_FRENAME:
-      if (RequestString(m, a[0], name) && RequestString(m, a[1], other))
+      if (vm::RequestString(m, a[0], name) && vm::RequestString(m, a[1], other))
         RenameFile(fs, name, other);
       return;
     default:

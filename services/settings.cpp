@@ -8,8 +8,8 @@
 
 #include "services/files.h"
 #include "services/files_posix.h"
-#include "services/request.h"
 #include "vm/memory.h"
+#include "vm/request.h"
 #include "vm/sys.h"
 
 namespace orvo::services {
@@ -340,7 +340,7 @@ bool Deliver(vm::Machine& m, uint32_t address, int32_t size, std::string_view te
   if (size < 1) return true;
   const size_t n =
       text.size() < static_cast<size_t>(size - 1) ? text.size() : static_cast<size_t>(size - 1);
-  uint8_t* d = RequestBytes(m, address, static_cast<uint32_t>(n + 1));
+  uint8_t* d = vm::RequestBytes(m, address, static_cast<uint32_t>(n + 1));
   if (!d) return false;
   std::memcpy(d, text.data(), n);
   d[n] = 0;
@@ -535,21 +535,21 @@ void SettingsSys(SettingsStore& s, FileService& fs, vm::Machine& m, uint32_t row
     return;
   }
   uint32_t a[3] = {};
-  if (!RequestWords(m, args, kArgCount[row], a)) return;
+  if (!vm::RequestWords(m, args, kArgCount[row], a)) return;
   std::string_view name, text;
   std::string out;
   switch (row) {
     case SET_LOAD:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, LoadSettings(s, fs, name) ? 1 : 0);
+      if (vm::RequestString(m, a[0], name)) vm::SetResult(m, LoadSettings(s, fs, name) ? 1 : 0);
       return;
     case SET_SAVE:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, SaveSettings(s, fs, name) ? 1 : 0);
+      if (vm::RequestString(m, a[0], name)) vm::SetResult(m, SaveSettings(s, fs, name) ? 1 : 0);
       return;
     case SET_FREE:
       s = SettingsStore{};
       return;
     case SET_FIND_SECTION: {
-      if (!RequestString(m, a[0], name)) return;
+      if (!vm::RequestString(m, a[0], name)) return;
       if (!s.buffer) {
         vm::SetResult(m, 0);
         return;
@@ -561,7 +561,7 @@ void SettingsSys(SettingsStore& s, FileService& fs, vm::Machine& m, uint32_t row
       return;
     }
     case SET_FIND_KEY: {
-      if (!RequestString(m, a[0], name)) return;
+      if (!vm::RequestString(m, a[0], name)) return;
       if (!HasSection(s)) {
         vm::SetResult(m, 0);
         return;
@@ -582,7 +582,7 @@ void SettingsSys(SettingsStore& s, FileService& fs, vm::Machine& m, uint32_t row
       if (negative) ++p;
       bool found = false;
       const uint32_t v = ParseNumber(p, found);
-      uint8_t* word = RequestBytes(m, a[0], 4);
+      uint8_t* word = vm::RequestBytes(m, a[0], 4);
       if (!word) return;
       vm::Store32(word, negative ? 0u - v : v);
       s.cursor = static_cast<size_t>(p - s.buffer.get());
@@ -598,10 +598,11 @@ void SettingsSys(SettingsStore& s, FileService& fs, vm::Machine& m, uint32_t row
       return;
     }
     case SET_ADD_SECTION:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, s.buffer && AddSection(s, name) ? 1 : 0);
+      if (vm::RequestString(m, a[0], name))
+        vm::SetResult(m, s.buffer && AddSection(s, name) ? 1 : 0);
       return;
     case SET_SET_LINE:
-      if (RequestString(m, a[0], name) && RequestString(m, a[1], text))
+      if (vm::RequestString(m, a[0], name) && vm::RequestString(m, a[1], text))
         vm::SetResult(m, HasSection(s) && SetLine(s, name, text) ? 1 : 0);
       return;
     case SET_DELETE_SECTION:
@@ -611,7 +612,7 @@ void SettingsSys(SettingsStore& s, FileService& fs, vm::Machine& m, uint32_t row
       s.section = 0;
       return;
     case SET_DELETE_KEY: {
-      if (!RequestString(m, a[0], name)) return;
+      if (!vm::RequestString(m, a[0], name)) return;
       if (!HasSection(s)) {
         vm::SetResult(m, 0);
         return;
@@ -655,11 +656,11 @@ void SettingsSys(SettingsStore& s, FileService& fs, vm::Machine& m, uint32_t row
       return;
     }
     case SET_ADD_NUMBER:
-      if (!RequestString(m, a[0], name)) return;
+      if (!vm::RequestString(m, a[0], name)) return;
       vm::SetResult(m, HasSection(s) && AppendToKey(s, name, FormatNumber(a[1], a[2])) ? 1 : 0);
       return;
     case SET_ADD_STRING:
-      if (!RequestString(m, a[0], name) || !RequestString(m, a[1], text)) return;
+      if (!vm::RequestString(m, a[0], name) || !vm::RequestString(m, a[1], text)) return;
       vm::SetResult(m, HasSection(s) && AppendToKey(s, name, QuoteString(text)) ? 1 : 0);
       return;
     default:

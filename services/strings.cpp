@@ -10,6 +10,7 @@
 
 #include "services/format_one.h"
 #include "vm/machine.h"
+#include "vm/request.h"
 #include "vm/sys.h"
 
 namespace orvo::services {
@@ -18,34 +19,6 @@ namespace {
 
 using vm::Machine;
 
-void Fault(Machine& m, uint32_t address) {
-  vm::AddressFault(m, address, m.Word(vm::HDR_VPC));
-}
-
-// n argument words starting at args; a request block that runs out of VM memory stops
-// the program.
-bool ReadArgs(Machine& m, uint32_t args, uint32_t* out, uint32_t n) {
-  const uint8_t* p = m.Ptr(args, 4 * n);
-  if (!p) {
-    Fault(m, args);
-    return false;
-  }
-  for (uint32_t i = 0; i < n; ++i) out[i] = vm::Load32(p + 4 * i);
-  return true;
-}
-
-bool String(Machine& m, uint32_t address, std::string_view& out) {
-  if (vm::ReadString(m, address, out)) return true;
-  Fault(m, address);
-  return false;
-}
-
-uint8_t* Area(Machine& m, uint32_t address, uint32_t len) {
-  uint8_t* p = m.Ptr(address, len);
-  if (!p) Fault(m, address);
-  return p;
-}
-
 // The Windows library's comparisons answer -1, 0 or 1.
 uint32_t Order(int c) {
   return c < 0 ? 0xFFFFFFFFu : c > 0 ? 1u : 0u;
@@ -53,10 +26,10 @@ uint32_t Order(int c) {
 
 void PrintFormatted(Machine& m, uint32_t args) {
   uint32_t a[3];
-  if (!ReadArgs(m, args, a, 3)) return;
+  if (!vm::RequestWords(m, args, 3, a)) return;
   const uint32_t destination = a[0], format = a[1], size = a[2];
   std::string_view held;
-  if (!String(m, destination, held)) return;
+  if (!vm::RequestString(m, destination, held)) return;
   // The terminator found there lies inside VM memory, so end < memSize.
   const uint32_t end = destination + static_cast<uint32_t>(held.size());
   if (size != 1 && size != 4 && size != 8) {
@@ -65,17 +38,17 @@ void PrintFormatted(Machine& m, uint32_t args) {
     return;
   }
   uint32_t value[2] = {0, 0};
-  if (!ReadArgs(m, args + 12, value, size == 8 ? 2 : 1)) return;
+  if (!vm::RequestWords(m, args + 12, size == 8 ? 2 : 1, value)) return;
   std::string_view fmt;
-  if (!String(m, format, fmt)) return;
+  if (!vm::RequestString(m, format, fmt)) return;
   FormatArgument arg{size, value[0], value[1]};
   std::string text;
   switch (FormatOne(m, fmt, arg, m.memSize - end - 1, text)) {
     case FormatStatus::FORMAT_BAD_STRING:
-      Fault(m, arg.low);
+      vm::RequestFault(m, arg.low);
       return;
     case FormatStatus::FORMAT_NO_ROOM:
-      Fault(m, end);
+      vm::RequestFault(m, end);
       return;
     case FormatStatus::FORMAT_OK:
       break;
@@ -87,17 +60,17 @@ void PrintFormatted(Machine& m, uint32_t args) {
 
 void CopyString(Machine& m, uint32_t args, bool append) {
   uint32_t a[2];
-  if (!ReadArgs(m, args, a, 2)) return;
+  if (!vm::RequestWords(m, args, 2, a)) return;
   std::string_view source;
-  if (!String(m, a[1], source)) return;
+  if (!vm::RequestString(m, a[1], source)) return;
   uint32_t to = a[0];
   if (append) {
     std::string_view held;
-    if (!String(m, a[0], held)) return;
+    if (!vm::RequestString(m, a[0], held)) return;
     to += static_cast<uint32_t>(held.size());
   }
   const uint32_t len = static_cast<uint32_t>(source.size()) + 1;
-  uint8_t* out = Area(m, to, len);
+  uint8_t* out = vm::RequestBytes(m, to, len);
   // The areas may overlap (a string appended to itself); the source is taken as it was.
   if (out) std::memmove(out, source.data(), len);
 }
@@ -105,14 +78,16 @@ void CopyString(Machine& m, uint32_t args, bool append) {
 void Length(Machine& m, uint32_t args) {
   uint32_t a;
   std::string_view s;
-  if (ReadArgs(m, args, &a, 1) && String(m, a, s))
+  if (vm::RequestWords(m, args, 1, &a) && vm::RequestString(m, a, s))
     vm::SetResult(m, static_cast<uint32_t>(s.size()));
 }
 
 void CompareStrings(Machine& m, uint32_t args) {
   uint32_t a[2];
   std::string_view x, y;
-  if (!ReadArgs(m, args, a, 2) || !String(m, a[0], x) || !String(m, a[1], y)) return;
+  if (!vm::RequestWords(m, args, 2, a) || !vm::RequestString(m, a[0], x) ||
+      !vm::RequestString(m, a[1], y))
+    return;
   // Up to and including the shorter one's terminator: strcmp order on unsigned bytes.
   vm::SetResult(m, Order(std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()) + 1)));
 }
@@ -194,7 +169,7 @@ void UpperCase(Machine& m, uint32_t args) {
   constexpr size_t kUnitsIn = 20, kBytesOut = 5;
   uint32_t a;
   std::string_view s;
-  if (!ReadArgs(m, args, &a, 1) || !String(m, a, s)) return;
+  if (!vm::RequestWords(m, args, 1, &a) || !vm::RequestString(m, a, s)) return;
   std::u32string chars;
   if (!DecodeUtf8(s, chars)) return;
   size_t units = 1;
@@ -205,7 +180,7 @@ void UpperCase(Machine& m, uint32_t args) {
   for (char32_t c : chars) EncodeUtf8(mapping.Upper(c), upper);
   if (upper.size() + 1 > kBytesOut) return;
   // The upper case may be longer than the original (U+0250 has a three-byte capital).
-  uint8_t* out = Area(m, a, static_cast<uint32_t>(upper.size() + 1));
+  uint8_t* out = vm::RequestBytes(m, a, static_cast<uint32_t>(upper.size() + 1));
   if (!out) return;
   std::memcpy(out, upper.data(), upper.size());
   out[upper.size()] = 0;
@@ -213,10 +188,10 @@ void UpperCase(Machine& m, uint32_t args) {
 
 void Block(Machine& m, uint32_t row, uint32_t args) {
   uint32_t a[3];
-  if (!ReadArgs(m, args, a, 3)) return;
+  if (!vm::RequestWords(m, args, 3, a)) return;
   const uint32_t count = a[2];
   if (row == SYS_MEMSET) {
-    uint8_t* out = count ? Area(m, a[0], count) : nullptr;
+    uint8_t* out = count ? vm::RequestBytes(m, a[0], count) : nullptr;
     if (out) std::memset(out, static_cast<int>(a[1] & 0xFF), count);
     return;
   }
@@ -225,8 +200,8 @@ void Block(Machine& m, uint32_t row, uint32_t args) {
     return;
   }
   // The second area is read first, so it is checked first.
-  uint8_t* second = Area(m, a[1], count);
-  uint8_t* first = second ? Area(m, a[0], count) : nullptr;
+  uint8_t* second = vm::RequestBytes(m, a[1], count);
+  uint8_t* first = second ? vm::RequestBytes(m, a[0], count) : nullptr;
   if (!first) return;
   if (row == SYS_MEMCMP)
     vm::SetResult(m, Order(std::memcmp(first, second, count)));
@@ -237,7 +212,7 @@ void Block(Machine& m, uint32_t row, uint32_t args) {
 void Message(Machine& m, uint32_t args) {
   uint32_t a;
   std::string_view s;
-  if (ReadArgs(m, args, &a, 1) && String(m, a, s)) vm::ShowMessage(m, s);
+  if (vm::RequestWords(m, args, 1, &a) && vm::RequestString(m, a, s)) vm::ShowMessage(m, s);
 }
 
 }  // namespace

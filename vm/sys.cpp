@@ -3,21 +3,11 @@
 #include <cstring>
 
 #include "vm/machine.h"
+#include "vm/request.h"
 
 namespace orvo::vm {
 
 namespace {
-
-// The argument word of a dispatcher row; a block that ends before it stops the program.
-bool ReadArg(Machine& m, uint32_t args, uint32_t& arg) {
-  const uint8_t* p = m.Ptr(args, 4);
-  if (!p) {
-    AddressFault(m, args, m.Word(HDR_VPC));
-    return false;
-  }
-  arg = Load32(p);
-  return true;
-}
 
 enum SysGroupNumber : uint32_t {
   GROUP_TIME = 2,
@@ -29,7 +19,7 @@ enum SysGroupNumber : uint32_t {
 
 void TimeRow(Machine& m, uint32_t sub, uint32_t args) {
   uint32_t arg = 0;
-  if ((sub == 0 || sub == 2) && !ReadArg(m, args, arg)) return;
+  if ((sub == 0 || sub == 2) && !RequestWords(m, args, 1, &arg)) return;
   switch (sub) {
     case 0:
       m.hooks->SetTimer(arg);
@@ -41,11 +31,8 @@ void TimeRow(Machine& m, uint32_t sub, uint32_t args) {
       LocalTime t = m.hooks->Now();
       std::string text = Format("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", t.year, t.month, t.day,
                                 t.hour, t.minute, t.second);
-      uint8_t* out = m.Ptr(arg, static_cast<uint32_t>(text.size() + 1));
-      if (!out) {
-        AddressFault(m, arg, m.Word(HDR_VPC));
-        return;
-      }
+      uint8_t* out = RequestBytes(m, arg, static_cast<uint32_t>(text.size() + 1));
+      if (!out) return;
       std::memcpy(out, text.c_str(), text.size() + 1);
       break;
     }
@@ -56,7 +43,7 @@ void TimeRow(Machine& m, uint32_t sub, uint32_t args) {
 
 void SoundRow(Machine& m, uint32_t sub, uint32_t args) {
   uint32_t arg = 0;
-  if (sub <= 1 && !ReadArg(m, args, arg)) return;
+  if (sub <= 1 && !RequestWords(m, args, 1, &arg)) return;
   switch (sub) {
     case 0:
       m.hooks->PlaySound(m, arg);
@@ -77,7 +64,7 @@ void SoundRow(Machine& m, uint32_t sub, uint32_t args) {
 
 void HeapRow(Machine& m, uint32_t sub, uint32_t args) {
   uint32_t arg = 0;
-  if (sub <= 4 && !ReadArg(m, args, arg)) return;
+  if (sub <= 4 && !RequestWords(m, args, 1, &arg)) return;
   switch (sub) {
     case 0:
       SetResult(m, AllocHeap(m, arg));
@@ -124,12 +111,8 @@ void UnknownSys(Machine& m) {
 
 void SysDispatch(Machine& m) {
   uint32_t request = m.Word(HDR_SYSREQ);
-  const uint8_t* block = m.Ptr(request, 4);
-  if (!block) {
-    AddressFault(m, request, m.Word(HDR_VPC));
-    return;
-  }
-  uint32_t command = Load32(block);
+  uint32_t command = 0;
+  if (!RequestWords(m, request, 1, &command)) return;
   if (command >= SYS_COMMANDS) {
     UnknownSys(m);
     return;
