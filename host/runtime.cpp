@@ -19,7 +19,9 @@ constexpr const char* kWindowTitle = "ORVO 6.0";
 }  // namespace
 
 Runtime::Runtime(platform::Platform& platform, RuntimeOptions options)
-    : platform_(platform), options_(std::move(options)), machine_(*this) {}
+    : platform_(platform), options_(std::move(options)), machine_(*this) {
+  AddRequests();
+}
 
 Runtime::~Runtime() {
   crash::UninstallFor(machine_);
@@ -47,9 +49,10 @@ void Runtime::Quit(int code) {
 // Absolute like the program folder, and there to write in: the debug log and the
 // settings file are only ever written into it.
 void Runtime::SetUpDataFolder() {
-  state_.folders.data = AbsoluteFolder(
-      options_.dataFolder.empty() ? DataFolderFor(state_.folders.program, platform_.DocumentsFolder())
-                                  : options_.dataFolder);
+  state_.folders.data =
+      AbsoluteFolder(options_.dataFolder.empty()
+                         ? DataFolderFor(state_.folders.program, platform_.DocumentsFolder())
+                         : options_.dataFolder);
   files_.folders = state_.folders;
   std::string problem;
   if (!CreateFolders(state_.folders.data, problem)) {
@@ -173,7 +176,7 @@ void Runtime::DestroyWindow() {
   if (windowDestroyed_) return;
   Deliver(EVT_END, 0, 0, 0);
   windowDestroyed_ = true;
-  StopMusic();
+  sound_.StopMusic();
   Finish();
   platform_.DestroyWindow();
   platform_.PostQuit();
@@ -303,18 +306,6 @@ void Runtime::ResumeMusic() {
 }
 bool Runtime::MusicFinished() {
   return sound_.OnMusicDone();
-}
-void Runtime::PlaySound(vm::Machine& m, uint32_t nameAddress) {
-  sound_.PlayEffect(m, nameAddress);
-}
-void Runtime::MusicCommand(vm::Machine& m, uint32_t arg) {
-  sound_.MusicCommand(m, arg);
-}
-void Runtime::StopMusic() {
-  sound_.StopMusic();
-}
-bool Runtime::MusicPlaying() {
-  return sound_.MusicPlaying();
 }
 
 }  // namespace orvo::host

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "vm/request.h"
+#include "vm/requests.h"
 #include "vm/sys.h"
 
 namespace orvo::host {
@@ -15,22 +16,6 @@ namespace {
 
 constexpr uint32_t VK_CAPITAL = 0x14, VK_NUMLOCK = 0x90, VK_SCROLL = 0x91;
 constexpr uint32_t kTitleLimit = 511;  // characters the title keeps
-
-// The argument words of one request, each read only once it is known to lie in VM memory.
-struct Args {
-  vm::Machine& m;
-  uint32_t base;
-  bool ok = true;
-  uint32_t operator[](uint32_t i) {
-    const uint8_t* p = m.Ptr(base + 4 * i, 4);
-    if (!p) {
-      if (ok) vm::RequestFault(m, base + 4 * i);
-      ok = false;
-      return 0;
-    }
-    return vm::Load32(p);
-  }
-};
 
 // Copies a string and its terminator, cut to what VM memory holds from addr on.
 void CopyOut(vm::Machine& m, uint32_t addr, std::string_view text) {
@@ -174,114 +159,143 @@ uint32_t VersionLine(std::string& line) {
   return static_cast<uint32_t>(((numbers[1] & 0xFF) << 24) | ((numbers[0] & 0xFF) << 16));
 }
 
-void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
-  Args a{m, args};
+namespace {
+
+WindowContext& W(vm::Request& r) {
+  return vm::ServiceOf<WindowContext>(r);
+}
+
+void SetPair(vm::Machine& m, int32_t low, int32_t high) {
+  vm::SetResultPair(m, static_cast<uint32_t>(low), static_cast<uint32_t>(high));
+}
+
+void Message(vm::Request& r) {
   std::string_view text;
-  switch (row) {
-    case 0:
-      if (vm::RequestString(m, a[0], text)) vm::ShowMessage(m, text);
-      break;
-    case 1: {
-      const uint32_t buffer = a[0], size = a[1];
-      if (!a.ok) return;
-      if (size <= 2) {
-        vm::ShowMessage(m, "GetEOL: buffer too small");
-      } else if (uint8_t* b = vm::RequestBytes(m, buffer, 3)) {
-        std::memcpy(b, "\r\n", 3);
-      }
-      vm::SetResult(m, 2);
-      break;
-    }
-    case 2:
-      vm::SetResultPair(m, static_cast<uint32_t>(w.host.displayWidth),
-                        static_cast<uint32_t>(w.host.displayHeight));
-      break;
-    case 3:
-    case 4: {
-      const uint32_t record = a[0];
-      if (!a.ok) return;
-      if (uint8_t* r = vm::RequestBytes(m, record, 16))
-        vm::SetResult(m, row == 3 ? TakePress(w.queue, r) : LatestMove(w.queue, r));
-      break;
-    }
-    case 5: {
-      const uint32_t buffer = a[0], size = a[1];
-      if (a.ok) ReadClipboard(w, m, buffer, size);
-      break;
-    }
-    case 6:
-      if (vm::RequestString(m, a[0], text)) w.platform.SetClipboardText(text);
-      break;
-    case 7: {
-      const uint32_t flag = a[0];
-      if (a.ok) w.platform.CaptureMouse(flag != 0);
-      break;
-    }
-    case 8:
-    case 9: {
-      const uint32_t record = a[0];
-      if (!a.ok) return;
-      if (uint8_t* r = vm::RequestBytes(m, record, 20)) {
-        if (row == 8)
-          ReadPlacement(w, r);
-        else
-          WritePlacement(w, r);
-      }
-      break;
-    }
-    case 10:
-      vm::SetResultPair(m, static_cast<uint32_t>(w.host.clientWidth),
-                        static_cast<uint32_t>(w.host.clientHeight));
-      break;
-    case 11:
-      if (vm::RequestString(m, a[0], text)) SetTitle(w, text);
-      break;
-    case 12:
-    case 13:
-    case 15: {
-      const uint32_t buffer = a[0];
-      if (!a.ok) return;
-      CopyOut(m, buffer,
-              row == 12   ? w.host.folders.data
-              : row == 13 ? w.host.folders.program
-                          : w.host.controlKeyName);
-      break;
-    }
-    case 14: {
-      const uint32_t buffer = a[0];
-      if (!a.ok) return;
-      std::string line;
-      const uint32_t result = VersionLine(line);
-      CopyOut(m, buffer, line);
-      vm::SetResult(m, result);
-      break;
-    }
-    case 16: {
-      const uint32_t word = a[0];
-      if (!a.ok) return;
-      const int32_t shape = static_cast<int32_t>(word & 0xFFFF);
-      if (shape != w.host.cursorShape) {
-        w.host.cursorShape = shape;
-        w.platform.SetCursor(shape <= platform::CURSOR_UPARROW ? shape : platform::CURSOR_ARROW);
-      }
-      break;
-    }
-    case 17:
-      if (vm::RequestString(m, a[0], text)) w.platform.OpenWithShell(text);
-      break;
-    case 18:
-      vm::SetResultPair(m, static_cast<uint32_t>(w.host.desktopWidth),
-                        static_cast<uint32_t>(w.host.desktopHeight));
-      break;
-    case 19: {
-      const uint32_t vk = a[0];
-      if (a.ok) vm::SetResult(m, static_cast<uint32_t>(KeyState(w, vk)));
-      break;
-    }
-    default:
-      vm::UnknownSys(m);
-      break;
+  if (vm::RequestString(r.m, r.a[0], text)) vm::ShowMessage(r.m, text);
+}
+
+void LineEnd(vm::Request& r) {
+  if (r.a[1] <= 2) {
+    vm::ShowMessage(r.m, "GetEOL: buffer too small");
+  } else if (uint8_t* b = vm::RequestBytes(r.m, r.a[0], 3)) {
+    std::memcpy(b, "\r\n", 3);
   }
+  vm::SetResult(r.m, 2);
+}
+
+void DisplaySize(vm::Request& r) {
+  SetPair(r.m, W(r).host.displayWidth, W(r).host.displayHeight);
+}
+
+void NextPress(vm::Request& r) {
+  if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 16))
+    vm::SetResult(r.m, TakePress(W(r).queue, record));
+}
+
+void LastMove(vm::Request& r) {
+  if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 16))
+    vm::SetResult(r.m, LatestMove(W(r).queue, record));
+}
+
+void ClipboardIn(vm::Request& r) {
+  ReadClipboard(W(r), r.m, r.a[0], r.a[1]);
+}
+
+void ClipboardOut(vm::Request& r) {
+  std::string_view text;
+  if (vm::RequestString(r.m, r.a[0], text)) W(r).platform.SetClipboardText(text);
+}
+
+void Capture(vm::Request& r) {
+  W(r).platform.CaptureMouse(r.a[0] != 0);
+}
+
+void GetPlacement(vm::Request& r) {
+  if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 20)) ReadPlacement(W(r), record);
+}
+
+void SetPlacement(vm::Request& r) {
+  if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 20)) WritePlacement(W(r), record);
+}
+
+void ClientSize(vm::Request& r) {
+  SetPair(r.m, W(r).host.clientWidth, W(r).host.clientHeight);
+}
+
+void Title(vm::Request& r) {
+  std::string_view text;
+  if (vm::RequestString(r.m, r.a[0], text)) SetTitle(W(r), text);
+}
+
+void DataFolder(vm::Request& r) {
+  CopyOut(r.m, r.a[0], W(r).host.folders.data);
+}
+
+void GameFolder(vm::Request& r) {
+  CopyOut(r.m, r.a[0], W(r).host.folders.program);
+}
+
+void Version(vm::Request& r) {
+  std::string line;
+  const uint32_t result = VersionLine(line);
+  CopyOut(r.m, r.a[0], line);
+  vm::SetResult(r.m, result);
+}
+
+void ControlKeyName(vm::Request& r) {
+  CopyOut(r.m, r.a[0], W(r).host.controlKeyName);
+}
+
+void Cursor(vm::Request& r) {
+  WindowContext& w = W(r);
+  const int32_t shape = static_cast<int32_t>(r.a[0] & 0xFFFF);
+  if (shape != w.host.cursorShape) {
+    w.host.cursorShape = shape;
+    w.platform.SetCursor(shape <= platform::CURSOR_UPARROW ? shape : platform::CURSOR_ARROW);
+  }
+}
+
+void Open(vm::Request& r) {
+  std::string_view text;
+  if (vm::RequestString(r.m, r.a[0], text)) W(r).platform.OpenWithShell(text);
+}
+
+void DesktopSize(vm::Request& r) {
+  SetPair(r.m, W(r).host.desktopWidth, W(r).host.desktopHeight);
+}
+
+void KeyStateRow(vm::Request& r) {
+  vm::SetResult(r.m, static_cast<uint32_t>(KeyState(W(r), r.a[0])));
+}
+
+constexpr vm::ArgCheck EACH = vm::ArgCheck::EACH_WORD;
+constexpr vm::RequestRow kRows[] = {
+    {0x700, "message", 1, EACH, Message},
+    {0x701, "line end", 2, EACH, LineEnd},
+    {0x702, "display size", 0, EACH, DisplaySize},
+    {0x703, "next press", 1, EACH, NextPress},
+    {0x704, "last mouse position", 1, EACH, LastMove},
+    {0x705, "read clipboard", 2, EACH, ClipboardIn},
+    {0x706, "write clipboard", 1, EACH, ClipboardOut},
+    {0x707, "capture mouse", 1, EACH, Capture},
+    {0x708, "get placement", 1, EACH, GetPlacement},
+    {0x709, "set placement", 1, EACH, SetPlacement},
+    {0x70A, "client size", 0, EACH, ClientSize},
+    {0x70B, "title", 1, EACH, Title},
+    {0x70C, "data folder", 1, EACH, DataFolder},
+    {0x70D, "game folder", 1, EACH, GameFolder},
+    {0x70E, "version", 1, EACH, Version},
+    {0x70F, "Control key name", 1, EACH, ControlKeyName},
+    {0x710, "cursor", 1, EACH, Cursor},
+    {0x711, "open", 1, EACH, Open},
+    {0x712, "desktop size", 0, EACH, DesktopSize},
+    {0x713, "key state", 1, EACH, KeyStateRow},
+};
+
+}  // namespace
+
+void AddWindowRequests(vm::RequestTable& t, WindowContext& w) {
+  vm::AddRequests(t, kRows, w);
 }
 
 }  // namespace orvo::host

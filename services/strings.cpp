@@ -11,6 +11,7 @@
 #include "services/format_one.h"
 #include "vm/machine.h"
 #include "vm/request.h"
+#include "vm/requests.h"
 #include "vm/sys.h"
 
 namespace orvo::services {
@@ -24,10 +25,9 @@ uint32_t Order(int c) {
   return c < 0 ? 0xFFFFFFFFu : c > 0 ? 1u : 0u;
 }
 
-void PrintFormatted(Machine& m, uint32_t args) {
-  uint32_t a[3];
-  if (!vm::RequestWords(m, args, 3, a)) return;
-  const uint32_t destination = a[0], format = a[1], size = a[2];
+void PrintFormatted(vm::Request& r) {
+  Machine& m = r.m;
+  const uint32_t destination = r.a[0], format = r.a[1], size = r.a[2];
   std::string_view held;
   if (!vm::RequestString(m, destination, held)) return;
   // The terminator found there lies inside VM memory, so end < memSize.
@@ -38,7 +38,7 @@ void PrintFormatted(Machine& m, uint32_t args) {
     return;
   }
   uint32_t value[2] = {0, 0};
-  if (!vm::RequestWords(m, args + 12, size == 8 ? 2 : 1, value)) return;
+  if (!vm::RequestWords(m, r.args + 12, size == 8 ? 2 : 1, value)) return;
   std::string_view fmt;
   if (!vm::RequestString(m, format, fmt)) return;
   FormatArgument arg{size, value[0], value[1]};
@@ -58,9 +58,9 @@ void PrintFormatted(Machine& m, uint32_t args) {
   vm::SetResult(m, static_cast<uint32_t>(text.size()));
 }
 
-void CopyString(Machine& m, uint32_t args, bool append) {
-  uint32_t a[2];
-  if (!vm::RequestWords(m, args, 2, a)) return;
+void CopyString(vm::Request& r, bool append) {
+  Machine& m = r.m;
+  const uint32_t* a = r.a;
   std::string_view source;
   if (!vm::RequestString(m, a[1], source)) return;
   uint32_t to = a[0];
@@ -75,21 +75,24 @@ void CopyString(Machine& m, uint32_t args, bool append) {
   if (out) std::memmove(out, source.data(), len);
 }
 
-void Length(Machine& m, uint32_t args) {
-  uint32_t a;
-  std::string_view s;
-  if (vm::RequestWords(m, args, 1, &a) && vm::RequestString(m, a, s))
-    vm::SetResult(m, static_cast<uint32_t>(s.size()));
+void Copy(vm::Request& r) {
+  CopyString(r, false);
 }
 
-void CompareStrings(Machine& m, uint32_t args) {
-  uint32_t a[2];
+void Append(vm::Request& r) {
+  CopyString(r, true);
+}
+
+void Length(vm::Request& r) {
+  std::string_view s;
+  if (vm::RequestString(r.m, r.a[0], s)) vm::SetResult(r.m, static_cast<uint32_t>(s.size()));
+}
+
+void CompareStrings(vm::Request& r) {
   std::string_view x, y;
-  if (!vm::RequestWords(m, args, 2, a) || !vm::RequestString(m, a[0], x) ||
-      !vm::RequestString(m, a[1], y))
-    return;
+  if (!vm::RequestString(r.m, r.a[0], x) || !vm::RequestString(r.m, r.a[1], y)) return;
   // Up to and including the shorter one's terminator: strcmp order on unsigned bytes.
-  vm::SetResult(m, Order(std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()) + 1)));
+  vm::SetResult(r.m, Order(std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()) + 1)));
 }
 
 // Decodes well-formed UTF-8; false for anything else.
@@ -165,11 +168,12 @@ class CaseMapping {
 
 // The text meant for one character: 20 UTF-16 units in, terminator included, and at most
 // 5 bytes out. Text that is not UTF-8, or whose upper case does not fit, is left as it was.
-void UpperCase(Machine& m, uint32_t args) {
+void UpperCase(vm::Request& r) {
   constexpr size_t kUnitsIn = 20, kBytesOut = 5;
-  uint32_t a;
+  Machine& m = r.m;
+  const uint32_t a = r.a[0];
   std::string_view s;
-  if (!vm::RequestWords(m, args, 1, &a) || !vm::RequestString(m, a, s)) return;
+  if (!vm::RequestString(m, a, s)) return;
   std::u32string chars;
   if (!DecodeUtf8(s, chars)) return;
   size_t units = 1;
@@ -186,9 +190,11 @@ void UpperCase(Machine& m, uint32_t args) {
   out[upper.size()] = 0;
 }
 
-void Block(Machine& m, uint32_t row, uint32_t args) {
-  uint32_t a[3];
-  if (!vm::RequestWords(m, args, 3, a)) return;
+// Copy, move, fill and compare blocks.
+void Block(vm::Request& r) {
+  Machine& m = r.m;
+  const uint32_t* a = r.a;
+  const uint32_t row = r.row;
   const uint32_t count = a[2];
   if (row == SYS_MEMSET) {
     uint8_t* out = count ? vm::RequestBytes(m, a[0], count) : nullptr;
@@ -209,47 +215,30 @@ void Block(Machine& m, uint32_t row, uint32_t args) {
     std::memmove(first, second, count);
 }
 
-void Message(Machine& m, uint32_t args) {
-  uint32_t a;
+void Message(vm::Request& r) {
   std::string_view s;
-  if (vm::RequestWords(m, args, 1, &a) && vm::RequestString(m, a, s)) vm::ShowMessage(m, s);
+  if (vm::RequestString(r.m, r.a[0], s)) vm::ShowMessage(r.m, s);
 }
+
+constexpr vm::ArgCheck BLOCK = vm::ArgCheck::BLOCK;
+constexpr vm::RequestRow kRows[] = {
+    {0x300, "format", 3, vm::ArgCheck::BLOCK_THEN_VALUE, PrintFormatted},
+    {0x301, "copy", 2, BLOCK, Copy},
+    {0x302, "append", 2, BLOCK, Append},
+    {0x303, "length", 1, BLOCK, Length},
+    {0x304, "compare", 2, BLOCK, CompareStrings},
+    {0x305, "upper case", 1, BLOCK, UpperCase},
+    {0x30A, "copy block", 3, BLOCK, Block},
+    {0x30B, "move block", 3, BLOCK, Block},
+    {0x30C, "fill", 3, BLOCK, Block},
+    {0x30D, "compare blocks", 3, BLOCK, Block},
+    {0x30E, "message", 1, BLOCK, Message},
+};
 
 }  // namespace
 
-void StringsSys(Machine& m, uint32_t row, uint32_t args) {
-  switch (row) {
-    case SYS_PRTFMT:
-      PrintFormatted(m, args);
-      return;
-    case SYS_STRCPY:
-      CopyString(m, args, false);
-      return;
-    case SYS_STRCAT:
-      CopyString(m, args, true);
-      return;
-    case SYS_STRLEN:
-      Length(m, args);
-      return;
-    case SYS_STRCMP:
-      CompareStrings(m, args);
-      return;
-    case SYS_CHARUPPER:
-      UpperCase(m, args);
-      return;
-    case SYS_MEMCPY:
-    case SYS_MEMMOVE:
-    case SYS_MEMSET:
-    case SYS_MEMCMP:
-      Block(m, row, args);
-      return;
-    case SYS_MESSAGE:
-      Message(m, args);
-      return;
-    default:
-      vm::UnknownSys(m);
-      return;
-  }
+void AddStringRequests(vm::RequestTable& t) {
+  vm::AddRequests(t, kRows, nullptr);
 }
 
 }  // namespace orvo::services
