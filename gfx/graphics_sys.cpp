@@ -44,45 +44,6 @@ void LineRun(vm::Request& r) {
   DrawLineRun(G(r), r.m, Arg(r, 0), points, count, r.a[3]);
 }
 
-void Rectangle(vm::Request& r) {
-  DrawRectangle(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), r.a[5], r.a[6]);
-}
-
-void BlitRow(vm::Request& r) {
-  Blit(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), Arg(r, 5), Arg(r, 6),
-       Arg(r, 7), Arg(r, 8), Arg(r, 9), Arg(r, 10));
-}
-
-void Free(vm::Request& r) {
-  FreeSurface(r.m, Arg(r, 0));
-}
-
-void AlphaKeyRow(vm::Request& r) {
-  SetPair(r.m, AlphaKey(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), r.a[5],
-                        r.a[6], Arg(r, 7)));
-}
-
-void ReadPixelRow(vm::Request& r) {
-  vm::SetResult(r.m, ReadPixel(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2)));
-}
-
-void BlendPixelRow(vm::Request& r) {
-  BlendPixel(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), r.a[3]);
-}
-
-void ScaledBlitRow(vm::Request& r) {
-  ScaledBlit(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), Arg(r, 5), Arg(r, 6),
-             Arg(r, 7), Arg(r, 8), Arg(r, 9), Arg(r, 10), Arg(r, 11));
-}
-
-void ToHsv(vm::Request& r) {
-  vm::SetResult(r.m, RgbToHsv(r.a[0]));
-}
-
-void ToRgb(vm::Request& r) {
-  vm::SetResult(r.m, HsvToRgb(r.a[0]));
-}
-
 void Info(vm::Request& r) {
   const uint32_t out = r.a[1];
   if (!r.m.Ptr(out, 24)) {
@@ -106,52 +67,66 @@ void Clip(vm::Request& r) {
     WriteWords(r.m, out, old, 4);
 }
 
-void Pattern(vm::Request& r) {
-  SetPair(r.m, SetLinePattern(G(r), uint64_t{r.a[1]} << 32 | r.a[0]));
-}
-
-void Adjust(vm::Request& r) {
-  ColourAdjust(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), Arg(r, 5),
-               Arg(r, 6), Arg(r, 7), Arg(r, 8));
-}
-
-void Gradient(vm::Request& r) {
-  GradientSquare(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), r.a[5]);
-}
-
-void Ellipse(vm::Request& r) {
-  DrawEllipse(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), r.a[5], r.a[6]);
-}
-
-void NewSurface(vm::Request& r) {
-  vm::SetResult(r.m, static_cast<uint32_t>(CreateSurface(r.m, Arg(r, 0), Arg(r, 1))));
-}
-
 constexpr vm::ArgCheck BLOCK = vm::ArgCheck::BLOCK;
 constexpr vm::RequestRow kRows[] = {
     {0x500, "lines", 4, BLOCK, LineRun},
-    {0x501, "rectangle", 7, BLOCK, Rectangle},
-    {0x503, "blit", 11, BLOCK, BlitRow},
-    {0x504, "free surface", 1, BLOCK, Free},
-    {0x505, "alpha key", 8, BLOCK, AlphaKeyRow},
-    {0x506, "read pixel", 3, BLOCK, ReadPixelRow},
-    {0x507, "blend pixel", 4, BLOCK, BlendPixelRow},
-    {0x508, "scaled blit", 12, BLOCK, ScaledBlitRow},
-    {0x50A, "RGB to HSV", 1, BLOCK, ToHsv},
-    {0x50B, "HSV to RGB", 1, BLOCK, ToRgb},
+    {0x501, "rectangle", 7, BLOCK,
+     [](vm::Request& r) {
+       DrawRectangle(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), r.a[5],
+                     r.a[6]);
+     }},
+    {0x503, "blit", 11, BLOCK,
+     [](vm::Request& r) {
+       Blit(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), Arg(r, 5), Arg(r, 6),
+            Arg(r, 7), Arg(r, 8), Arg(r, 9), Arg(r, 10));
+     }},
+    {0x504, "free surface", 1, BLOCK, [](vm::Request& r) { FreeSurface(r.m, Arg(r, 0)); }},
+    {0x505, "alpha key", 8, BLOCK,
+     [](vm::Request& r) {
+       SetPair(r.m, AlphaKey(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4),
+                             r.a[5], r.a[6], Arg(r, 7)));
+     }},
+    {0x506, "read pixel", 3, BLOCK,
+     [](vm::Request& r) {
+       vm::SetResult(r.m, ReadPixel(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2)));
+     }},
+    {0x507, "blend pixel", 4, BLOCK,
+     [](vm::Request& r) { BlendPixel(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), r.a[3]); }},
+    {0x508, "scaled blit", 12, BLOCK,
+     [](vm::Request& r) {
+       ScaledBlit(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), Arg(r, 5),
+                  Arg(r, 6), Arg(r, 7), Arg(r, 8), Arg(r, 9), Arg(r, 10), Arg(r, 11));
+     }},
+    {0x50A, "RGB to HSV", 1, BLOCK, [](vm::Request& r) { vm::SetResult(r.m, RgbToHsv(r.a[0])); }},
+    {0x50B, "HSV to RGB", 1, BLOCK, [](vm::Request& r) { vm::SetResult(r.m, HsvToRgb(r.a[0])); }},
     {0x50C, "surface info", 2, BLOCK, Info},
     {0x50D, "clip", 6, BLOCK, Clip},
-    {0x50E, "line pattern", 2, BLOCK, Pattern},
-    {0x50F, "colour adjust", 9, BLOCK, Adjust},
-    {0x511, "gradient", 6, BLOCK, Gradient},
-    {0x512, "ellipse", 7, BLOCK, Ellipse},
-    {0x513, "new surface", 2, BLOCK, NewSurface},
+    {0x50E, "line pattern", 2, BLOCK,
+     [](vm::Request& r) { SetPair(r.m, SetLinePattern(G(r), uint64_t{r.a[1]} << 32 | r.a[0])); }},
+    {0x50F, "colour adjust", 9, BLOCK,
+     [](vm::Request& r) {
+       ColourAdjust(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), Arg(r, 5),
+                    Arg(r, 6), Arg(r, 7), Arg(r, 8));
+     }},
+    {0x511, "gradient", 6, BLOCK,
+     [](vm::Request& r) {
+       GradientSquare(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), r.a[5]);
+     }},
+    {0x512, "ellipse", 7, BLOCK,
+     [](vm::Request& r) {
+       DrawEllipse(G(r), r.m, Arg(r, 0), Arg(r, 1), Arg(r, 2), Arg(r, 3), Arg(r, 4), r.a[5],
+                   r.a[6]);
+     }},
+    {0x513, "new surface", 2, BLOCK,
+     [](vm::Request& r) {
+       vm::SetResult(r.m, static_cast<uint32_t>(CreateSurface(r.m, Arg(r, 0), Arg(r, 1))));
+     }},
 };
 
 }  // namespace
 
 void AddGraphicsRequests(vm::RequestTable& t, Graphics& g) {
-  vm::AddRequests(t, kRows, g);
+  vm::AddRequests(t, kRows, &g);
 }
 
 }  // namespace orvo::gfx

@@ -123,7 +123,7 @@ constexpr vm::RequestRow kRows[] = {
 }  // namespace
 
 void AddPictureRequests(vm::RequestTable& t, Graphics& g) {
-  vm::AddRequests(t, kRows, g);
+  vm::AddRequests(t, kRows, &g);
 }
 
 }  // namespace orvo::gfx

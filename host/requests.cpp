@@ -16,7 +16,7 @@ void Runtime::AddRequests() {
   services::AddStringRequests(t);
   gfx::AddGraphicsRequests(t, graphics_);
   gfx::AddPictureRequests(t, graphics_);
-  vm::AddRequests(t, kText, *this);
+  vm::AddRequests(t, kText, this);
   sound::AddSoundRequests(t, sound_);
   AddWindowRequests(t, window_);
   services::AddSettingsRequests(t, settingsRequests_);

@@ -183,31 +183,9 @@ void LineEnd(vm::Request& r) {
   vm::SetResult(r.m, 2);
 }
 
-void DisplaySize(vm::Request& r) {
-  SetPair(r.m, W(r).host.displayWidth, W(r).host.displayHeight);
-}
-
-void NextPress(vm::Request& r) {
-  if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 16))
-    vm::SetResult(r.m, TakePress(W(r).queue, record));
-}
-
-void LastMove(vm::Request& r) {
-  if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 16))
-    vm::SetResult(r.m, LatestMove(W(r).queue, record));
-}
-
-void ClipboardIn(vm::Request& r) {
-  ReadClipboard(W(r), r.m, r.a[0], r.a[1]);
-}
-
 void ClipboardOut(vm::Request& r) {
   std::string_view text;
   if (vm::RequestString(r.m, r.a[0], text)) W(r).platform.SetClipboardText(text);
-}
-
-void Capture(vm::Request& r) {
-  W(r).platform.CaptureMouse(r.a[0] != 0);
 }
 
 void GetPlacement(vm::Request& r) {
@@ -218,21 +196,9 @@ void SetPlacement(vm::Request& r) {
   if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 20)) WritePlacement(W(r), record);
 }
 
-void ClientSize(vm::Request& r) {
-  SetPair(r.m, W(r).host.clientWidth, W(r).host.clientHeight);
-}
-
 void Title(vm::Request& r) {
   std::string_view text;
   if (vm::RequestString(r.m, r.a[0], text)) SetTitle(W(r), text);
-}
-
-void DataFolder(vm::Request& r) {
-  CopyOut(r.m, r.a[0], W(r).host.folders.data);
-}
-
-void GameFolder(vm::Request& r) {
-  CopyOut(r.m, r.a[0], W(r).host.folders.program);
 }
 
 void Version(vm::Request& r) {
@@ -240,10 +206,6 @@ void Version(vm::Request& r) {
   const uint32_t result = VersionLine(line);
   CopyOut(r.m, r.a[0], line);
   vm::SetResult(r.m, result);
-}
-
-void ControlKeyName(vm::Request& r) {
-  CopyOut(r.m, r.a[0], W(r).host.controlKeyName);
 }
 
 void Cursor(vm::Request& r) {
@@ -260,42 +222,51 @@ void Open(vm::Request& r) {
   if (vm::RequestString(r.m, r.a[0], text)) W(r).platform.OpenWithShell(text);
 }
 
-void DesktopSize(vm::Request& r) {
-  SetPair(r.m, W(r).host.desktopWidth, W(r).host.desktopHeight);
-}
-
-void KeyStateRow(vm::Request& r) {
-  vm::SetResult(r.m, static_cast<uint32_t>(KeyState(W(r), r.a[0])));
-}
-
 constexpr vm::ArgCheck EACH = vm::ArgCheck::EACH_WORD;
 constexpr vm::RequestRow kRows[] = {
     {0x700, "message", 1, EACH, Message},
     {0x701, "line end", 2, EACH, LineEnd},
-    {0x702, "display size", 0, EACH, DisplaySize},
-    {0x703, "next press", 1, EACH, NextPress},
-    {0x704, "last mouse position", 1, EACH, LastMove},
-    {0x705, "read clipboard", 2, EACH, ClipboardIn},
+    {0x702, "display size", 0, EACH,
+     [](vm::Request& r) { SetPair(r.m, W(r).host.displayWidth, W(r).host.displayHeight); }},
+    {0x703, "next press", 1, EACH,
+     [](vm::Request& r) {
+       if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 16))
+         vm::SetResult(r.m, TakePress(W(r).queue, record));
+     }},
+    {0x704, "last mouse position", 1, EACH,
+     [](vm::Request& r) {
+       if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 16))
+         vm::SetResult(r.m, LatestMove(W(r).queue, record));
+     }},
+    {0x705, "read clipboard", 2, EACH,
+     [](vm::Request& r) { ReadClipboard(W(r), r.m, r.a[0], r.a[1]); }},
     {0x706, "write clipboard", 1, EACH, ClipboardOut},
-    {0x707, "capture mouse", 1, EACH, Capture},
+    {0x707, "capture mouse", 1, EACH,
+     [](vm::Request& r) { W(r).platform.CaptureMouse(r.a[0] != 0); }},
     {0x708, "get placement", 1, EACH, GetPlacement},
     {0x709, "set placement", 1, EACH, SetPlacement},
-    {0x70A, "client size", 0, EACH, ClientSize},
+    {0x70A, "client size", 0, EACH,
+     [](vm::Request& r) { SetPair(r.m, W(r).host.clientWidth, W(r).host.clientHeight); }},
     {0x70B, "title", 1, EACH, Title},
-    {0x70C, "data folder", 1, EACH, DataFolder},
-    {0x70D, "game folder", 1, EACH, GameFolder},
+    {0x70C, "data folder", 1, EACH,
+     [](vm::Request& r) { CopyOut(r.m, r.a[0], W(r).host.folders.data); }},
+    {0x70D, "game folder", 1, EACH,
+     [](vm::Request& r) { CopyOut(r.m, r.a[0], W(r).host.folders.program); }},
     {0x70E, "version", 1, EACH, Version},
-    {0x70F, "Control key name", 1, EACH, ControlKeyName},
+    {0x70F, "Control key name", 1, EACH,
+     [](vm::Request& r) { CopyOut(r.m, r.a[0], W(r).host.controlKeyName); }},
     {0x710, "cursor", 1, EACH, Cursor},
     {0x711, "open", 1, EACH, Open},
-    {0x712, "desktop size", 0, EACH, DesktopSize},
-    {0x713, "key state", 1, EACH, KeyStateRow},
+    {0x712, "desktop size", 0, EACH,
+     [](vm::Request& r) { SetPair(r.m, W(r).host.desktopWidth, W(r).host.desktopHeight); }},
+    {0x713, "key state", 1, EACH,
+     [](vm::Request& r) { vm::SetResult(r.m, static_cast<uint32_t>(KeyState(W(r), r.a[0]))); }},
 };
 
 }  // namespace
 
 void AddWindowRequests(vm::RequestTable& t, WindowContext& w) {
-  vm::AddRequests(t, kRows, w);
+  vm::AddRequests(t, kRows, &w);
 }
 
 }  // namespace orvo::host

@@ -26,8 +26,6 @@ struct RequestTable;
 
 namespace orvo::services {
 
-inline constexpr uint32_t SYS_GROUP_FILES = 0;
-
 enum FilesRow : uint32_t {
   SYS_FOPEN = 0,       // name, flags
   SYS_FEOF = 1,        // descriptor

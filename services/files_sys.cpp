@@ -140,10 +140,6 @@ void ListNextRow(vm::Request& r) {
   if (StoreEntry(r.m, e, r.a[0], r.a[1], r.a[2])) vm::SetResult(r.m, 0);
 }
 
-void ListCloseRow(vm::Request& r) {
-  ListClose(Files(r));
-}
-
 void Base64(vm::Request& r) {
   BufferRow(r, [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteBase64(f, b, n); });
 }
@@ -169,7 +165,7 @@ constexpr vm::RequestRow kRows[] = {
     {0x00A, "time", 1, BLOCK, Time},
     {0x00B, "list first", 4, BLOCK, ListFirstRow},
     {0x00C, "list next", 3, BLOCK, ListNextRow},
-    {0x00D, "list close", 0, BLOCK, ListCloseRow},
+    {0x00D, "list close", 0, BLOCK, [](vm::Request& r) { ListClose(Files(r)); }},
     {0x00E, "write base64", 3, BLOCK, Base64},
     {0x00F, "rename", 2, BLOCK, Rename},
 };
@@ -177,7 +173,7 @@ constexpr vm::RequestRow kRows[] = {
 }  // namespace
 
 void AddFileRequests(vm::RequestTable& t, FileService& fs) {
-  vm::AddRequests(t, kRows, fs);
+  vm::AddRequests(t, kRows, &fs);
 }
 
 }  // namespace orvo::services

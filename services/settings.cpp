@@ -544,10 +544,6 @@ void Save(vm::Request& r) {
     vm::SetResult(r.m, SaveSettings(s.store, s.files, name) ? 1 : 0);
 }
 
-void Free(vm::Request& r) {
-  Store(r) = SettingsStore{};
-}
-
 void FindSectionRow(vm::Request& r) {
   SettingsStore& s = Store(r);
   std::string_view name;
@@ -656,14 +652,6 @@ void Walk(vm::Request& r, int32_t (*walk)(SettingsStore&, int32_t, std::string&)
   vm::SetResult(r.m, static_cast<uint32_t>(result));
 }
 
-void NextSectionRow(vm::Request& r) {
-  Walk(r, NextSection);
-}
-
-void ReadLineRow(vm::Request& r) {
-  Walk(r, ReadLine);
-}
-
 void Clear(vm::Request& r) {
   SettingsStore& s = Store(r);
   if (!s.buffer) return;
@@ -701,7 +689,7 @@ constexpr vm::ArgCheck BLOCK = vm::ArgCheck::BLOCK;
 constexpr vm::RequestRow kRows[] = {
     {0x800, "load", 1, BLOCK, Load},
     {0x801, "save", 1, BLOCK, Save},
-    {0x802, "free", 0, BLOCK, Free},
+    {0x802, "free", 0, BLOCK, [](vm::Request& r) { Store(r) = SettingsStore{}; }},
     {0x803, "find section", 1, BLOCK, FindSectionRow},
     {0x804, "find key", 1, BLOCK, FindKeyRow},
     {0x805, "read number", 1, BLOCK, ReadNumber},
@@ -710,18 +698,18 @@ constexpr vm::RequestRow kRows[] = {
     {0x808, "set line", 2, BLOCK, SetLineRow},
     {0x809, "delete section", 0, BLOCK, DeleteSection},
     {0x80A, "delete key", 1, BLOCK, DeleteKey},
-    {0x80B, "next section", 2, BLOCK, NextSectionRow},
+    {0x80B, "next section", 2, BLOCK, [](vm::Request& r) { Walk(r, NextSection); }},
     {0x80C, "clear", 0, BLOCK, Clear},
     {0x80D, "at line end", 0, BLOCK, AtLineEnd},
     {0x80E, "add number", 3, BLOCK, AddNumber},
     {0x80F, "add string", 2, BLOCK, AddString},
-    {0x810, "read line", 2, BLOCK, ReadLineRow},
+    {0x810, "read line", 2, BLOCK, [](vm::Request& r) { Walk(r, ReadLine); }},
 };
 
 }  // namespace
 
 void AddSettingsRequests(vm::RequestTable& t, SettingsRequests& service) {
-  vm::AddRequests(t, kRows, service);
+  vm::AddRequests(t, kRows, &service);
 }
 
 }  // namespace orvo::services

@@ -23,8 +23,6 @@ namespace orvo::services {
 
 struct FileService;
 
-inline constexpr uint32_t SYS_GROUP_SETTINGS = 8;
-
 enum SettingsRow : uint32_t {
   SET_LOAD = 0,            // file name
   SET_SAVE = 1,            // file name

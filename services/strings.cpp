@@ -79,10 +79,6 @@ void Copy(vm::Request& r) {
   CopyString(r, false);
 }
 
-void Append(vm::Request& r) {
-  CopyString(r, true);
-}
-
 void Length(vm::Request& r) {
   std::string_view s;
   if (vm::RequestString(r.m, r.a[0], s)) vm::SetResult(r.m, static_cast<uint32_t>(s.size()));
@@ -224,7 +220,7 @@ constexpr vm::ArgCheck BLOCK = vm::ArgCheck::BLOCK;
 constexpr vm::RequestRow kRows[] = {
     {0x300, "format", 3, vm::ArgCheck::BLOCK_THEN_VALUE, PrintFormatted},
     {0x301, "copy", 2, BLOCK, Copy},
-    {0x302, "append", 2, BLOCK, Append},
+    {0x302, "append", 2, BLOCK, [](vm::Request& r) { CopyString(r, true); }},
     {0x303, "length", 1, BLOCK, Length},
     {0x304, "compare", 2, BLOCK, CompareStrings},
     {0x305, "upper case", 1, BLOCK, UpperCase},

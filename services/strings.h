@@ -10,8 +10,6 @@ struct RequestTable;
 
 namespace orvo::services {
 
-inline constexpr uint32_t SYS_GROUP_STRINGS = 3;
-
 // Rows of the group (the low byte of the command word).
 enum StringsRow : uint32_t {
   SYS_PRTFMT = 0,     // destination, format, argument size, value word(s)

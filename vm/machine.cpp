@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "vm/sys.h"
-
 namespace orvo::vm {
 
 std::string Format(const char* fmt, ...) {

@@ -54,11 +54,6 @@ struct RequestTable {
 void AddRequests(RequestTable& t, std::span<const RequestRow> rows, void* service);
 
 template <typename Service>
-void AddRequests(RequestTable& t, std::span<const RequestRow> rows, Service& service) {
-  AddRequests(t, rows, static_cast<void*>(&service));
-}
-
-template <typename Service>
 Service& ServiceOf(const Request& r) {
   return *static_cast<Service*>(r.service);
 }

@@ -13,24 +13,12 @@ void SetTimer(Request& r) {
   r.m.hooks->SetTimer(r.a[0]);
 }
 
-void Clock(Request& r) {
-  SetResult(r.m, r.m.hooks->ElapsedMs());
-}
-
 void Date(Request& r) {
   LocalTime t = r.m.hooks->Now();
   std::string text = Format("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", t.year, t.month, t.day, t.hour,
                             t.minute, t.second);
   uint8_t* out = RequestBytes(r.m, r.a[0], static_cast<uint32_t>(text.size() + 1));
   if (out) std::memcpy(out, text.c_str(), text.size() + 1);
-}
-
-void Allocate(Request& r) {
-  SetResult(r.m, AllocHeap(r.m, r.a[0]));
-}
-
-void Free(Request& r) {
-  FreeHeap(r.m, r.a[0]);
 }
 
 void Lock(Request& r) {
@@ -44,23 +32,18 @@ void Lock(Request& r) {
   SetResult(m, address);
 }
 
-void Unlock(Request& r) {
-  UnlockHeap(r.m, r.a[0]);
-}
-
-void Address(Request& r) {
-  SetResult(r.m, GetHeapAdr(r.m, r.a[0]));
-}
-
 constexpr RequestRow kCoreRows[] = {
     {0x200, "timer", 1, ArgCheck::BLOCK, SetTimer},
-    {0x201, "clock", 0, ArgCheck::BLOCK, Clock},
+    {0x201, "clock", 0, ArgCheck::BLOCK,
+     [](Request& r) { SetResult(r.m, r.m.hooks->ElapsedMs()); }},
     {0x202, "date", 1, ArgCheck::BLOCK, Date},
-    {0x900, "allocate", 1, ArgCheck::BLOCK, Allocate},
-    {0x901, "free", 1, ArgCheck::BLOCK, Free},
+    {0x900, "allocate", 1, ArgCheck::BLOCK,
+     [](Request& r) { SetResult(r.m, AllocHeap(r.m, r.a[0])); }},
+    {0x901, "free", 1, ArgCheck::BLOCK, [](Request& r) { FreeHeap(r.m, r.a[0]); }},
     {0x902, "lock", 1, ArgCheck::BLOCK, Lock},
-    {0x903, "unlock", 1, ArgCheck::BLOCK, Unlock},
-    {0x904, "address", 1, ArgCheck::BLOCK, Address},
+    {0x903, "unlock", 1, ArgCheck::BLOCK, [](Request& r) { UnlockHeap(r.m, r.a[0]); }},
+    {0x904, "address", 1, ArgCheck::BLOCK,
+     [](Request& r) { SetResult(r.m, GetHeapAdr(r.m, r.a[0])); }},
 };
 
 }  // namespace

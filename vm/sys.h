@@ -8,8 +8,6 @@
 
 namespace orvo::vm {
 
-struct Machine;
-
 // Runs the request whose address is in $15; the header's VPC holds the sys instruction.
 void SysDispatch(Machine& m);
 void UnknownSys(Machine& m);
