@@ -17,10 +17,6 @@ namespace orvo::gfx {
 inline constexpr int32_t PICTURE_BMP = 0;
 inline constexpr int32_t PICTURE_PNG = 1;
 
-// The graphics rows served here.
-inline constexpr uint32_t GFX_LOAD_PICTURE = 2;
-inline constexpr uint32_t GFX_SAVE_PICTURE = 9;
-
 inline constexpr size_t BMP_HEADER_SIZE = 54;
 
 // A decoded picture in surface order: rows top-down, bytes blue, green, red, alpha.
@@ -53,7 +49,7 @@ int32_t SavePicture(Graphics& g, vm::Machine& m, int32_t surface, std::string_vi
 bool WritePng(const std::string& path, const uint8_t* bgra, int32_t width, int32_t height,
               int32_t stride);
 
-// Rows 2 and 9 of the graphics group; args is the VM address of the first argument word.
-void PictureSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args);
+// Adds the load and save picture rows of the graphics group, served by g.
+void AddPictureRequests(vm::RequestTable& t, Graphics& g);
 
 }  // namespace orvo::gfx

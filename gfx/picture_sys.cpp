@@ -6,6 +6,8 @@
 #include "gfx/picture.h"
 #include "vm/machine.h"
 #include "vm/memory.h"
+#include "vm/request.h"
+#include "vm/requests.h"
 #include "vm/sys.h"
 
 namespace orvo::gfx {
@@ -96,30 +98,32 @@ int32_t SavePicture(Graphics& g, vm::Machine& m, int32_t surface, std::string_vi
   return ok ? 1 : 0;
 }
 
-void PictureSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args) {
-  if (row != GFX_LOAD_PICTURE && row != GFX_SAVE_PICTURE) {
-    vm::UnknownSys(m);
-    return;
-  }
-  const uint32_t words = row == GFX_LOAD_PICTURE ? 1 : 3;
-  const uint8_t* a = m.Ptr(args, 4 * words);
-  if (!a) {
-    vm::AddressFault(m, args, m.Word(vm::HDR_VPC));
-    return;
-  }
-  const uint32_t nameAddress = vm::Load32(a + (row == GFX_LOAD_PICTURE ? 0 : 4));
+namespace {
+
+void Load(vm::Request& r) {
   std::string_view name;
-  if (!vm::ReadString(m, nameAddress, name)) {
-    vm::AddressFault(m, nameAddress, m.Word(vm::HDR_VPC));
-    return;
-  }
-  if (row == GFX_LOAD_PICTURE) {
-    vm::SetResult(m, static_cast<uint32_t>(LoadPicture(g, m, name)));
-    return;
-  }
-  const int32_t surface = static_cast<int32_t>(vm::Load32(a));
-  const int32_t format = static_cast<int32_t>(vm::Load32(a + 8));
-  vm::SetResult(m, static_cast<uint32_t>(SavePicture(g, m, surface, name, format)));
+  if (!vm::RequestString(r.m, r.a[0], name)) return;
+  vm::SetResult(r.m, static_cast<uint32_t>(LoadPicture(vm::ServiceOf<Graphics>(r), r.m, name)));
+}
+
+void Save(vm::Request& r) {
+  std::string_view name;
+  if (!vm::RequestString(r.m, r.a[1], name)) return;
+  const int32_t surface = static_cast<int32_t>(r.a[0]);
+  const int32_t format = static_cast<int32_t>(r.a[2]);
+  vm::SetResult(r.m, static_cast<uint32_t>(
+                         SavePicture(vm::ServiceOf<Graphics>(r), r.m, surface, name, format)));
+}
+
+constexpr vm::RequestRow kRows[] = {
+    {0x502, "load picture", 1, vm::ArgCheck::BLOCK, Load},
+    {0x509, "save picture", 3, vm::ArgCheck::BLOCK, Save},
+};
+
+}  // namespace
+
+void AddPictureRequests(vm::RequestTable& t, Graphics& g) {
+  vm::AddRequests(t, kRows, &g);
 }
 
 }  // namespace orvo::gfx

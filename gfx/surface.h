@@ -88,9 +88,9 @@ bool TakeDirty(Graphics& g, int32_t& x, int32_t& y, int32_t& width, int32_t& hei
 void DrawRectangle(Graphics& g, vm::Machine& m, int32_t surface, int32_t x, int32_t y,
                    int32_t width, int32_t height, uint32_t fill, uint32_t border);
 
-// The graphics sys group (group 5): every row except 2 and 9 (pictures) and 16 (text),
-// which have their own entries. args is the VM address of the first argument word.
-void GraphicsSys(Graphics& g, vm::Machine& m, uint32_t row, uint32_t args);
+// Adds the graphics group's rows, served by g, to the request table: every row except
+// the pictures' (picture.h) and the text's, which are added by their owners.
+void AddGraphicsRequests(vm::RequestTable& t, Graphics& g);
 
 // x / 255, truncated, for 0 <= x <= 255 * 255: the multiply-and-shift form used by every
 // blend (exact over that whole range).

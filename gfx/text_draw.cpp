@@ -5,6 +5,7 @@
 #include "gfx/text_compose.h"
 #include "gfx/text_layout.h"
 #include "gfx/text_utf8.h"
+#include "vm/request.h"
 #include "vm/sys.h"
 
 namespace orvo::gfx {
@@ -77,12 +78,9 @@ uint32_t DrawText(TextState& t, Graphics& g, vm::Machine& m, const TextBlock& bl
 }
 
 void TextSys(TextState& t, Graphics& g, vm::Machine& m, uint32_t args) {
-  const uint8_t* p = m.Ptr(args, TEXT_BLOCK_BYTES);
-  if (!p) {
-    vm::AddressFault(m, args, m.Word(vm::HDR_VPC));
-    return;
-  }
-  auto word = [p](int i) { return vm::Load32(p + 4 * i); };
+  uint32_t a[TEXT_BLOCK_BYTES / 4];
+  if (!vm::RequestWords(m, args, TEXT_BLOCK_BYTES / 4, a)) return;
+  auto word = [&a](int i) { return a[i]; };
   TextBlock block;
   block.surface = static_cast<int32_t>(word(0));
   block.text = word(1);
@@ -94,10 +92,8 @@ void TextSys(TextState& t, Graphics& g, vm::Machine& m, uint32_t args) {
   block.background = word(7);
   block.colour = word(8);
   std::string_view text;
-  if (block.boxWidth != 0 && block.lineHeight != 0 && !vm::ReadString(m, block.text, text)) {
-    vm::AddressFault(m, block.text, m.Word(vm::HDR_VPC));
+  if (block.boxWidth != 0 && block.lineHeight != 0 && !vm::RequestString(m, block.text, text))
     return;
-  }
   vm::SetResult(m, DrawText(t, g, m, block, text));
 }
 

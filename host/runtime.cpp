@@ -19,7 +19,9 @@ constexpr const char* kWindowTitle = "ORVO 6.0";
 }  // namespace
 
 Runtime::Runtime(platform::Platform platform, RuntimeOptions options)
-    : platform_(platform), options_(std::move(options)), machine_(*this) {}
+    : platform_(platform), options_(std::move(options)), machine_(*this) {
+  AddRequests();
+}
 
 Runtime::~Runtime() {
   crash::UninstallFor(machine_);
@@ -176,7 +178,7 @@ void Runtime::DestroyWindow() {
   if (windowDestroyed_) return;
   Deliver(EVT_END, 0, 0, 0);
   windowDestroyed_ = true;
-  StopMusic();
+  sound_.StopMusic();
   Finish();
   platform_.window.DestroyWindow();
   platform_.window.PostQuit();
@@ -307,18 +309,6 @@ void Runtime::ResumeMusic() {
 }
 bool Runtime::MusicFinished() {
   return sound_.OnMusicDone();
-}
-void Runtime::PlaySound(vm::Machine& m, uint32_t nameAddress) {
-  sound_.PlayEffect(m, nameAddress);
-}
-void Runtime::MusicCommand(vm::Machine& m, uint32_t arg) {
-  sound_.MusicCommand(m, arg);
-}
-void Runtime::StopMusic() {
-  sound_.StopMusic();
-}
-bool Runtime::MusicPlaying() {
-  return sound_.MusicPlaying();
 }
 
 }  // namespace orvo::host

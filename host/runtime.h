@@ -10,6 +10,7 @@
 #include "gfx/text.h"
 #include "host/event_queue.h"
 #include "host/host_state.h"
+#include "host/window_requests.h"
 #include "platform/platform.h"
 #include "services/files.h"
 #include "services/settings.h"
@@ -66,18 +67,17 @@ class Runtime : public vm::Hooks {
   // vm::Hooks
   void MessageBox(std::string_view text) override;
   void AppendDebugLog(std::string_view text) override;
-  void SysGroup(vm::Machine& m, uint32_t command, uint32_t args) override;
   void SetTimer(uint32_t periodMs) override;
   uint32_t ElapsedMs() override;
   vm::LocalTime Now() override;
-  void PlaySound(vm::Machine& m, uint32_t nameAddress) override;
-  void MusicCommand(vm::Machine& m, uint32_t arg) override;
-  void StopMusic() override;
-  bool MusicPlaying() override;
   void EndProgram(vm::Machine& m) override;
 
  private:
   friend struct WindowProcTable;
+  // Every subsystem's rows into the machine's request table.
+  void AddRequests();
+  // The text row: the font libraries start with the first text drawn.
+  static void DrawTextRequest(vm::Request& r);
   bool StartUp();
   void SetUpDataFolder();
   bool LoadProgram();
@@ -111,6 +111,8 @@ class Runtime : public vm::Hooks {
   services::FileService files_;
   services::SettingsStore settings_;
   sound::Sound sound_;
+  WindowContext window_{platform_, state_, queue_};
+  services::SettingsRequests settingsRequests_{settings_, files_};
   bool windowDestroyed_ = false;
   bool over_ = false;
   int exitCode_ = 0;

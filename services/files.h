@@ -21,11 +21,10 @@
 
 namespace orvo::vm {
 struct Machine;
-}
+struct RequestTable;
+}  // namespace orvo::vm
 
 namespace orvo::services {
-
-inline constexpr uint32_t SYS_GROUP_FILES = 0;
 
 enum FilesRow : uint32_t {
   SYS_FOPEN = 0,       // name, flags
@@ -197,8 +196,8 @@ int32_t StreamStatus(FileService& fs, std::string_view name, struct stat* record
 
 // --- sys group 0 ------------------------------------------------------------------------
 
-// Runs row `row`; args is the VM address of the first argument word. Every VM address is
-// checked for its whole length: a bad one stops the program in order.
-void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args);
+// Adds the group's rows, served by fs, to the request table. Every VM address is checked
+// for its whole length: a bad one stops the program in order.
+void AddFileRequests(vm::RequestTable& t, FileService& fs);
 
 }  // namespace orvo::services

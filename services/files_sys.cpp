@@ -3,7 +3,8 @@
 #include <utility>
 
 #include "services/files.h"
-#include "services/request.h"
+#include "vm/request.h"
+#include "vm/requests.h"
 #include "vm/sys.h"
 
 namespace orvo::services {
@@ -11,9 +12,6 @@ namespace orvo::services {
 namespace {
 
 constexpr uint32_t kFailure = 0xFFFFFFFF;
-
-// Argument words of each row.
-constexpr uint32_t kArgCount[16] = {2, 1, 3, 3, 3, 1, 1, 1, 1, 1, 1, 4, 3, 0, 3, 2};
 
 OpenFileState* Descriptor(FileService& fs, uint32_t word) {
   auto it = fs.descriptors.find(static_cast<int32_t>(word));
@@ -25,131 +23,157 @@ OpenFileState* Descriptor(FileService& fs, uint32_t word) {
 bool StoreEntry(vm::Machine& m, const ListEntry& e, uint32_t nameAddress, uint32_t attributeAddress,
                 uint32_t sourceAddress) {
   const uint32_t nameBytes = static_cast<uint32_t>(e.name.size() + 1);
-  uint8_t* name = RequestBytes(m, nameAddress, nameBytes);
+  uint8_t* name = vm::RequestBytes(m, nameAddress, nameBytes);
   if (!name) return false;
   uint8_t* attribute = nullptr;
   uint8_t* source = nullptr;
-  if (attributeAddress && !(attribute = RequestBytes(m, attributeAddress, 4))) return false;
-  if (sourceAddress && !(source = RequestBytes(m, sourceAddress, 4))) return false;
+  if (attributeAddress && !(attribute = vm::RequestBytes(m, attributeAddress, 4))) return false;
+  if (sourceAddress && !(source = vm::RequestBytes(m, sourceAddress, 4))) return false;
   std::memcpy(name, e.name.c_str(), nameBytes);
   if (attribute) vm::Store32(attribute, e.attributes);
   if (source) vm::Store32(source, e.source);
   return true;
 }
 
-// Rows 2, 3 and 14: a descriptor, a buffer and a count.
+FileService& Files(vm::Request& r) {
+  return vm::ServiceOf<FileService>(r);
+}
+
+// Read, write and write base64: a descriptor, a buffer and a count.
 template <typename Call>
-void BufferRow(FileService& fs, vm::Machine& m, const uint32_t* a, Call call) {
-  OpenFileState* f = Descriptor(fs, a[0]);
-  if (!f || a[2] > INT32_MAX) {
-    vm::SetResult(m, kFailure);
+void BufferRow(vm::Request& r, Call call) {
+  OpenFileState* f = Descriptor(Files(r), r.a[0]);
+  if (!f || r.a[2] > INT32_MAX) {
+    vm::SetResult(r.m, kFailure);
     return;
   }
-  uint8_t* buffer = RequestBytes(m, a[1], a[2]);
+  uint8_t* buffer = vm::RequestBytes(r.m, r.a[1], r.a[2]);
   if (!buffer) return;
-  vm::SetResult(m, static_cast<uint32_t>(call(*f, buffer, a[2])));
+  vm::SetResult(r.m, static_cast<uint32_t>(call(*f, buffer, r.a[2])));
 }
+
+void Open(vm::Request& r) {
+  std::string_view name;
+  if (!vm::RequestString(r.m, r.a[0], name)) return;
+  OpenFileState f;
+  if (!OpenFile(Files(r), name, r.a[1], f)) {
+    vm::SetResult(r.m, kFailure);
+    return;
+  }
+  const int32_t number = f.fd;
+  Files(r).descriptors[number] = std::move(f);
+  vm::SetResult(r.m, static_cast<uint32_t>(number));
+}
+
+void AtEnd(vm::Request& r) {
+  const OpenFileState* f = Descriptor(Files(r), r.a[0]);
+  vm::SetResult(r.m, f ? static_cast<uint32_t>(EndOfFile(*f)) : kFailure);
+}
+
+void Read(vm::Request& r) {
+  BufferRow(r, [](const OpenFileState& f, uint8_t* b, uint32_t n) { return ReadFile(f, b, n); });
+}
+
+void Write(vm::Request& r) {
+  BufferRow(r, [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteFile(f, b, n); });
+}
+
+void Seek(vm::Request& r) {
+  const OpenFileState* f = Descriptor(Files(r), r.a[0]);
+  int32_t at = f ? SeekFile(*f, static_cast<int32_t>(r.a[1]), static_cast<int32_t>(r.a[2])) : -1;
+  vm::SetResult(r.m, static_cast<uint32_t>(at));
+}
+
+void Delete(vm::Request& r) {
+  std::string_view name;
+  if (vm::RequestString(r.m, r.a[0], name)) RemoveFile(Files(r), name);
+}
+
+void MakeFolderRow(vm::Request& r) {
+  std::string_view name;
+  if (vm::RequestString(r.m, r.a[0], name)) vm::SetResult(r.m, MakeFolder(Files(r), name) ? 1 : 0);
+}
+
+void RemoveFolderRow(vm::Request& r) {
+  std::string_view name;
+  if (vm::RequestString(r.m, r.a[0], name)) RemoveFolder(Files(r), name);
+}
+
+void Close(vm::Request& r) {
+  FileService& fs = Files(r);
+  auto it = fs.descriptors.find(static_cast<int32_t>(r.a[0]));
+  if (it == fs.descriptors.end()) return;
+  CloseFile(fs, it->second);
+  fs.descriptors.erase(it);
+}
+
+void Size(vm::Request& r) {
+  std::string_view name;
+  if (vm::RequestString(r.m, r.a[0], name))
+    vm::SetResult(r.m, static_cast<uint32_t>(FileSize(Files(r), name)));
+}
+
+void Time(vm::Request& r) {
+  std::string_view name;
+  if (!vm::RequestString(r.m, r.a[0], name)) return;
+  const uint64_t t = static_cast<uint64_t>(FileTime(Files(r), name));
+  vm::SetResultPair(r.m, static_cast<uint32_t>(t), static_cast<uint32_t>(t >> 32));
+}
+
+void ListFirstRow(vm::Request& r) {
+  std::string_view name;
+  if (!vm::RequestString(r.m, r.a[0], name)) return;
+  ListEntry e;
+  if (!ListFirst(Files(r), name, e)) {
+    vm::SetResult(r.m, kFailure);
+    return;
+  }
+  if (StoreEntry(r.m, e, r.a[1], r.a[2], r.a[3])) vm::SetResult(r.m, 0);
+}
+
+void ListNextRow(vm::Request& r) {
+  ListEntry e;
+  if (!ListNext(Files(r), e)) {
+    vm::SetResult(r.m, kFailure);
+    return;
+  }
+  if (StoreEntry(r.m, e, r.a[0], r.a[1], r.a[2])) vm::SetResult(r.m, 0);
+}
+
+void Base64(vm::Request& r) {
+  BufferRow(r, [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteBase64(f, b, n); });
+}
+
+void Rename(vm::Request& r) {
+  std::string_view name, other;
+  if (vm::RequestString(r.m, r.a[0], name) && vm::RequestString(r.m, r.a[1], other))
+    RenameFile(Files(r), name, other);
+}
+
+constexpr vm::ArgCheck BLOCK = vm::ArgCheck::BLOCK;
+constexpr vm::RequestRow kRows[] = {
+    {0x000, "open", 2, BLOCK, Open},
+    {0x001, "at end", 1, BLOCK, AtEnd},
+    {0x002, "read", 3, BLOCK, Read},
+    {0x003, "write", 3, BLOCK, Write},
+    {0x004, "seek", 3, BLOCK, Seek},
+    {0x005, "delete", 1, BLOCK, Delete},
+    {0x006, "make folder", 1, BLOCK, MakeFolderRow},
+    {0x007, "remove folder", 1, BLOCK, RemoveFolderRow},
+    {0x008, "close", 1, BLOCK, Close},
+    {0x009, "size", 1, BLOCK, Size},
+    {0x00A, "time", 1, BLOCK, Time},
+    {0x00B, "list first", 4, BLOCK, ListFirstRow},
+    {0x00C, "list next", 3, BLOCK, ListNextRow},
+    {0x00D, "list close", 0, BLOCK, [](vm::Request& r) { ListClose(Files(r)); }},
+    {0x00E, "write base64", 3, BLOCK, Base64},
+    {0x00F, "rename", 2, BLOCK, Rename},
+};
 
 }  // namespace
 
-void FilesSys(FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
-  if (row >= 16) {
-    vm::UnknownSys(m);
-    return;
-  }
-  uint32_t a[4] = {};
-  if (!RequestWords(m, args, kArgCount[row], a)) return;
-  std::string_view name, other;
-  switch (row) {
-    case SYS_FOPEN: {
-      if (!RequestString(m, a[0], name)) return;
-      OpenFileState f;
-      if (!OpenFile(fs, name, a[1], f)) {
-        vm::SetResult(m, kFailure);
-        return;
-      }
-      const int32_t number = f.fd;
-      fs.descriptors[number] = std::move(f);
-      vm::SetResult(m, static_cast<uint32_t>(number));
-      return;
-    }
-    case SYS_FEOF: {
-      const OpenFileState* f = Descriptor(fs, a[0]);
-      vm::SetResult(m, f ? static_cast<uint32_t>(EndOfFile(*f)) : kFailure);
-      return;
-    }
-    case SYS_FREAD:
-      BufferRow(fs, m, a,
-                [](const OpenFileState& f, uint8_t* b, uint32_t n) { return ReadFile(f, b, n); });
-      return;
-    case SYS_FWRITE:
-      BufferRow(fs, m, a,
-                [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteFile(f, b, n); });
-      return;
-    case SYS_FSEEK: {
-      const OpenFileState* f = Descriptor(fs, a[0]);
-      int32_t at = f ? SeekFile(*f, static_cast<int32_t>(a[1]), static_cast<int32_t>(a[2])) : -1;
-      vm::SetResult(m, static_cast<uint32_t>(at));
-      return;
-    }
-    case SYS_FDELETE:
-      if (RequestString(m, a[0], name)) RemoveFile(fs, name);
-      return;
-    case SYS_MKDIR:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, MakeFolder(fs, name) ? 1 : 0);
-      return;
-    case SYS_RMDIR:
-      if (RequestString(m, a[0], name)) RemoveFolder(fs, name);
-      return;
-    case SYS_FCLOSE: {
-      auto it = fs.descriptors.find(static_cast<int32_t>(a[0]));
-      if (it == fs.descriptors.end()) return;
-      CloseFile(fs, it->second);
-      fs.descriptors.erase(it);
-      return;
-    }
-    case SYS_FSIZE:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, static_cast<uint32_t>(FileSize(fs, name)));
-      return;
-    case SYS_FTIME: {
-      if (!RequestString(m, a[0], name)) return;
-      const uint64_t t = static_cast<uint64_t>(FileTime(fs, name));
-      vm::SetResultPair(m, static_cast<uint32_t>(t), static_cast<uint32_t>(t >> 32));
-      return;
-    }
-    case SYS_FINDFIRST: {
-      if (!RequestString(m, a[0], name)) return;
-      ListEntry e;
-      if (!ListFirst(fs, name, e)) {
-        vm::SetResult(m, kFailure);
-        return;
-      }
-      if (StoreEntry(m, e, a[1], a[2], a[3])) vm::SetResult(m, 0);
-      return;
-    }
-    case SYS_FINDNEXT: {
-      ListEntry e;
-      if (!ListNext(fs, e)) {
-        vm::SetResult(m, kFailure);
-        return;
-      }
-      if (StoreEntry(m, e, a[0], a[1], a[2])) vm::SetResult(m, 0);
-      return;
-    }
-    case SYS_FINDCLOSE:
-      ListClose(fs);
-      return;
-    case SYS_FBASE64:
-      BufferRow(fs, m, a,
-                [](OpenFileState& f, uint8_t* b, uint32_t n) { return WriteBase64(f, b, n); });
-      return;
-    case SYS_FRENAME:
-      if (RequestString(m, a[0], name) && RequestString(m, a[1], other))
-        RenameFile(fs, name, other);
-      return;
-    default:
-      return;
-  }
+void AddFileRequests(vm::RequestTable& t, FileService& fs) {
+  vm::AddRequests(t, kRows, &fs);
 }
 
 }  // namespace orvo::services

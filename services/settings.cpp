@@ -8,8 +8,9 @@
 
 #include "services/files.h"
 #include "services/files_posix.h"
-#include "services/request.h"
 #include "vm/memory.h"
+#include "vm/request.h"
+#include "vm/requests.h"
 #include "vm/sys.h"
 
 namespace orvo::services {
@@ -332,15 +333,13 @@ bool SaveSettings(SettingsStore& s, FileService& fs, std::string_view name) {
 
 namespace {
 
-constexpr uint32_t kArgCount[17] = {1, 1, 0, 1, 1, 1, 2, 1, 2, 0, 1, 2, 0, 0, 3, 2, 2};
-
 // Copies a text into the program's buffer of size bytes: at most size - 1 bytes and a
 // terminator; nothing at all for a size below 1.
 bool Deliver(vm::Machine& m, uint32_t address, int32_t size, std::string_view text) {
   if (size < 1) return true;
   const size_t n =
       text.size() < static_cast<size_t>(size - 1) ? text.size() : static_cast<size_t>(size - 1);
-  uint8_t* d = RequestBytes(m, address, static_cast<uint32_t>(n + 1));
+  uint8_t* d = vm::RequestBytes(m, address, static_cast<uint32_t>(n + 1));
   if (!d) return false;
   std::memcpy(d, text.data(), n);
   d[n] = 0;
@@ -527,144 +526,190 @@ std::string QuoteString(std::string_view text) {
   return out;
 }
 
-}  // namespace
+SettingsStore& Store(vm::Request& r) {
+  return vm::ServiceOf<SettingsRequests>(r).store;
+}
 
-void SettingsSys(SettingsStore& s, FileService& fs, vm::Machine& m, uint32_t row, uint32_t args) {
-  if (row > SET_READ_LINE) {
-    vm::UnknownSys(m);
+void Load(vm::Request& r) {
+  std::string_view name;
+  SettingsRequests& s = vm::ServiceOf<SettingsRequests>(r);
+  if (vm::RequestString(r.m, r.a[0], name))
+    vm::SetResult(r.m, LoadSettings(s.store, s.files, name) ? 1 : 0);
+}
+
+void Save(vm::Request& r) {
+  std::string_view name;
+  SettingsRequests& s = vm::ServiceOf<SettingsRequests>(r);
+  if (vm::RequestString(r.m, r.a[0], name))
+    vm::SetResult(r.m, SaveSettings(s.store, s.files, name) ? 1 : 0);
+}
+
+void FindSectionRow(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  std::string_view name;
+  if (!vm::RequestString(r.m, r.a[0], name)) return;
+  if (!s.buffer) {
+    vm::SetResult(r.m, 0);
     return;
   }
-  uint32_t a[3] = {};
-  if (!RequestWords(m, args, kArgCount[row], a)) return;
-  std::string_view name, text;
-  std::string out;
-  switch (row) {
-    case SET_LOAD:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, LoadSettings(s, fs, name) ? 1 : 0);
-      return;
-    case SET_SAVE:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, SaveSettings(s, fs, name) ? 1 : 0);
-      return;
-    case SET_FREE:
-      s = SettingsStore{};
-      return;
-    case SET_FIND_SECTION: {
-      if (!RequestString(m, a[0], name)) return;
-      if (!s.buffer) {
-        vm::SetResult(m, 0);
-        return;
-      }
-      const size_t found = FindSection(s, name);
-      s.section = found == NONE ? EndOf(s) : found;
-      s.cursor = NONE;
-      vm::SetResult(m, found == NONE ? 0 : 1);
-      return;
-    }
-    case SET_FIND_KEY: {
-      if (!RequestString(m, a[0], name)) return;
-      if (!HasSection(s)) {
-        vm::SetResult(m, 0);
-        return;
-      }
-      KeyLine k = FindKey(s, name);
-      s.cursor = k.found ? k.start + name.size() + 1 : k.start;
-      vm::SetResult(m, k.found ? 1 : 0);
-      return;
-    }
-    case SET_READ_NUMBER: {
-      if (!s.buffer || s.cursor == NONE) {
-        vm::SetResult(m, 0);
-        return;
-      }
-      const uint8_t* p = s.buffer.get() + s.cursor;
-      while (IsBlank(*p)) ++p;
-      const bool negative = *p == '-';
-      if (negative) ++p;
-      bool found = false;
-      const uint32_t v = ParseNumber(p, found);
-      uint8_t* word = RequestBytes(m, a[0], 4);
-      if (!word) return;
-      vm::Store32(word, negative ? 0u - v : v);
-      s.cursor = static_cast<size_t>(p - s.buffer.get());
-      vm::SetResult(m, found ? 1 : 0);
-      return;
-    }
-    case SET_READ_STRING: {
-      size_t cursor = s.cursor;
-      const int32_t result = ReadQuoted(s, static_cast<int32_t>(a[1]), out, cursor);
-      if (!Deliver(m, a[0], static_cast<int32_t>(a[1]), out)) return;
-      s.cursor = cursor;
-      vm::SetResult(m, static_cast<uint32_t>(result));
-      return;
-    }
-    case SET_ADD_SECTION:
-      if (RequestString(m, a[0], name)) vm::SetResult(m, s.buffer && AddSection(s, name) ? 1 : 0);
-      return;
-    case SET_SET_LINE:
-      if (RequestString(m, a[0], name) && RequestString(m, a[1], text))
-        vm::SetResult(m, HasSection(s) && SetLine(s, name, text) ? 1 : 0);
-      return;
-    case SET_DELETE_SECTION:
-      if (!HasSection(s)) return;
-      Remove(s, s.section, LengthOf(s, s.section));
-      s.cursor = NONE;
-      s.section = 0;
-      return;
-    case SET_DELETE_KEY: {
-      if (!RequestString(m, a[0], name)) return;
-      if (!HasSection(s)) {
-        vm::SetResult(m, 0);
-        return;
-      }
-      KeyLine k = FindKey(s, name);
-      if (k.found) RemoveInSection(s, k.start, k.extent - k.start);
-      s.cursor = k.start;
-      vm::SetResult(m, k.found ? 1 : 0);
-      return;
-    }
-    case SET_NEXT_SECTION:
-    case SET_READ_LINE: {
-      // The walks only move the two pointers; a destination that is not in VM memory
-      // puts them back, so the request changes nothing but stopping the program.
-      const size_t section = s.section, cursor = s.cursor;
-      const int32_t size = static_cast<int32_t>(a[1]);
-      const int32_t result =
-          row == SET_NEXT_SECTION ? NextSection(s, size, out) : ReadLine(s, size, out);
-      if (!Deliver(m, a[0], size, out)) {
-        s.section = section;
-        s.cursor = cursor;
-        return;
-      }
-      vm::SetResult(m, static_cast<uint32_t>(result));
-      return;
-    }
-    case SET_CLEAR:
-      if (!s.buffer) return;
-      s.buffer[0] = 0;
-      s.used = 1;
-      s.section = s.cursor = NONE;
-      return;
-    case SET_AT_LINE_END: {
-      if (!s.buffer || s.cursor == NONE) {
-        vm::SetResult(m, 1);
-        return;
-      }
-      while (IsBlank(s.buffer[s.cursor])) ++s.cursor;
-      const uint8_t c = s.buffer[s.cursor];
-      vm::SetResult(m, c == 0 || IsBreak(c) ? 1 : 0);
-      return;
-    }
-    case SET_ADD_NUMBER:
-      if (!RequestString(m, a[0], name)) return;
-      vm::SetResult(m, HasSection(s) && AppendToKey(s, name, FormatNumber(a[1], a[2])) ? 1 : 0);
-      return;
-    case SET_ADD_STRING:
-      if (!RequestString(m, a[0], name) || !RequestString(m, a[1], text)) return;
-      vm::SetResult(m, HasSection(s) && AppendToKey(s, name, QuoteString(text)) ? 1 : 0);
-      return;
-    default:
-      return;
+  const size_t found = FindSection(s, name);
+  s.section = found == NONE ? EndOf(s) : found;
+  s.cursor = NONE;
+  vm::SetResult(r.m, found == NONE ? 0 : 1);
+}
+
+void FindKeyRow(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  std::string_view name;
+  if (!vm::RequestString(r.m, r.a[0], name)) return;
+  if (!HasSection(s)) {
+    vm::SetResult(r.m, 0);
+    return;
   }
+  KeyLine k = FindKey(s, name);
+  s.cursor = k.found ? k.start + name.size() + 1 : k.start;
+  vm::SetResult(r.m, k.found ? 1 : 0);
+}
+
+void ReadNumber(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  if (!s.buffer || s.cursor == NONE) {
+    vm::SetResult(r.m, 0);
+    return;
+  }
+  const uint8_t* p = s.buffer.get() + s.cursor;
+  while (IsBlank(*p)) ++p;
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  bool found = false;
+  const uint32_t v = ParseNumber(p, found);
+  uint8_t* word = vm::RequestBytes(r.m, r.a[0], 4);
+  if (!word) return;
+  vm::Store32(word, negative ? 0u - v : v);
+  s.cursor = static_cast<size_t>(p - s.buffer.get());
+  vm::SetResult(r.m, found ? 1 : 0);
+}
+
+void ReadStringRow(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  std::string out;
+  size_t cursor = s.cursor;
+  const int32_t result = ReadQuoted(s, static_cast<int32_t>(r.a[1]), out, cursor);
+  if (!Deliver(r.m, r.a[0], static_cast<int32_t>(r.a[1]), out)) return;
+  s.cursor = cursor;
+  vm::SetResult(r.m, static_cast<uint32_t>(result));
+}
+
+void AddSectionRow(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  std::string_view name;
+  if (vm::RequestString(r.m, r.a[0], name))
+    vm::SetResult(r.m, s.buffer && AddSection(s, name) ? 1 : 0);
+}
+
+void SetLineRow(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  std::string_view name, text;
+  if (vm::RequestString(r.m, r.a[0], name) && vm::RequestString(r.m, r.a[1], text))
+    vm::SetResult(r.m, HasSection(s) && SetLine(s, name, text) ? 1 : 0);
+}
+
+void DeleteSection(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  if (!HasSection(s)) return;
+  Remove(s, s.section, LengthOf(s, s.section));
+  s.cursor = NONE;
+  s.section = 0;
+}
+
+void DeleteKey(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  std::string_view name;
+  if (!vm::RequestString(r.m, r.a[0], name)) return;
+  if (!HasSection(s)) {
+    vm::SetResult(r.m, 0);
+    return;
+  }
+  KeyLine k = FindKey(s, name);
+  if (k.found) RemoveInSection(s, k.start, k.extent - k.start);
+  s.cursor = k.start;
+  vm::SetResult(r.m, k.found ? 1 : 0);
+}
+
+// Next section and read line only move the two pointers; a destination that is not in
+// VM memory puts them back, so the request changes nothing but stopping the program.
+void Walk(vm::Request& r, int32_t (*walk)(SettingsStore&, int32_t, std::string&)) {
+  SettingsStore& s = Store(r);
+  std::string out;
+  const size_t section = s.section, cursor = s.cursor;
+  const int32_t size = static_cast<int32_t>(r.a[1]);
+  const int32_t result = walk(s, size, out);
+  if (!Deliver(r.m, r.a[0], size, out)) {
+    s.section = section;
+    s.cursor = cursor;
+    return;
+  }
+  vm::SetResult(r.m, static_cast<uint32_t>(result));
+}
+
+void Clear(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  if (!s.buffer) return;
+  s.buffer[0] = 0;
+  s.used = 1;
+  s.section = s.cursor = NONE;
+}
+
+void AtLineEnd(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  if (!s.buffer || s.cursor == NONE) {
+    vm::SetResult(r.m, 1);
+    return;
+  }
+  while (IsBlank(s.buffer[s.cursor])) ++s.cursor;
+  const uint8_t c = s.buffer[s.cursor];
+  vm::SetResult(r.m, c == 0 || IsBreak(c) ? 1 : 0);
+}
+
+void AddNumber(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  std::string_view name;
+  if (!vm::RequestString(r.m, r.a[0], name)) return;
+  vm::SetResult(r.m, HasSection(s) && AppendToKey(s, name, FormatNumber(r.a[1], r.a[2])) ? 1 : 0);
+}
+
+void AddString(vm::Request& r) {
+  SettingsStore& s = Store(r);
+  std::string_view name, text;
+  if (!vm::RequestString(r.m, r.a[0], name) || !vm::RequestString(r.m, r.a[1], text)) return;
+  vm::SetResult(r.m, HasSection(s) && AppendToKey(s, name, QuoteString(text)) ? 1 : 0);
+}
+
+constexpr vm::ArgCheck BLOCK = vm::ArgCheck::BLOCK;
+constexpr vm::RequestRow kRows[] = {
+    {0x800, "load", 1, BLOCK, Load},
+    {0x801, "save", 1, BLOCK, Save},
+    {0x802, "free", 0, BLOCK, [](vm::Request& r) { Store(r) = SettingsStore{}; }},
+    {0x803, "find section", 1, BLOCK, FindSectionRow},
+    {0x804, "find key", 1, BLOCK, FindKeyRow},
+    {0x805, "read number", 1, BLOCK, ReadNumber},
+    {0x806, "read string", 2, BLOCK, ReadStringRow},
+    {0x807, "add section", 1, BLOCK, AddSectionRow},
+    {0x808, "set line", 2, BLOCK, SetLineRow},
+    {0x809, "delete section", 0, BLOCK, DeleteSection},
+    {0x80A, "delete key", 1, BLOCK, DeleteKey},
+    {0x80B, "next section", 2, BLOCK, [](vm::Request& r) { Walk(r, NextSection); }},
+    {0x80C, "clear", 0, BLOCK, Clear},
+    {0x80D, "at line end", 0, BLOCK, AtLineEnd},
+    {0x80E, "add number", 3, BLOCK, AddNumber},
+    {0x80F, "add string", 2, BLOCK, AddString},
+    {0x810, "read line", 2, BLOCK, [](vm::Request& r) { Walk(r, ReadLine); }},
+};
+
+}  // namespace
+
+void AddSettingsRequests(vm::RequestTable& t, SettingsRequests& service) {
+  vm::AddRequests(t, kRows, &service);
 }
 
 }  // namespace orvo::services

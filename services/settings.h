@@ -16,13 +16,12 @@
 
 namespace orvo::vm {
 struct Machine;
-}
+struct RequestTable;
+}  // namespace orvo::vm
 
 namespace orvo::services {
 
 struct FileService;
-
-inline constexpr uint32_t SYS_GROUP_SETTINGS = 8;
 
 enum SettingsRow : uint32_t {
   SET_LOAD = 0,            // file name
@@ -84,8 +83,14 @@ std::string SettingsFileImage(SettingsStore& s);
 bool LoadSettings(SettingsStore& s, FileService& fs, std::string_view name);
 bool SaveSettings(SettingsStore& s, FileService& fs, std::string_view name);
 
-// Runs row `row` of group 8; args is the VM address of the first argument word. Every VM
-// address is checked: a bad one stops the program in order.
-void SettingsSys(SettingsStore& s, FileService& fs, vm::Machine& m, uint32_t row, uint32_t args);
+// What the group's requests work on: the store, and the files it is loaded from and saved to.
+struct SettingsRequests {
+  SettingsStore& store;
+  FileService& files;
+};
+
+// Adds the group's rows to the request table. Every VM address is checked: a bad one stops
+// the program in order.
+void AddSettingsRequests(vm::RequestTable& t, SettingsRequests& service);
 
 }  // namespace orvo::services

@@ -11,6 +11,8 @@
 #include "base/utf8.h"
 #include "services/format_one.h"
 #include "vm/machine.h"
+#include "vm/request.h"
+#include "vm/requests.h"
 #include "vm/sys.h"
 
 namespace orvo::services {
@@ -19,45 +21,16 @@ namespace {
 
 using vm::Machine;
 
-void Fault(Machine& m, uint32_t address) {
-  vm::AddressFault(m, address, m.Word(vm::HDR_VPC));
-}
-
-// n argument words starting at args; a request block that runs out of VM memory stops
-// the program.
-bool ReadArgs(Machine& m, uint32_t args, uint32_t* out, uint32_t n) {
-  const uint8_t* p = m.Ptr(args, 4 * n);
-  if (!p) {
-    Fault(m, args);
-    return false;
-  }
-  for (uint32_t i = 0; i < n; ++i) out[i] = vm::Load32(p + 4 * i);
-  return true;
-}
-
-bool String(Machine& m, uint32_t address, std::string_view& out) {
-  if (vm::ReadString(m, address, out)) return true;
-  Fault(m, address);
-  return false;
-}
-
-uint8_t* Area(Machine& m, uint32_t address, uint32_t len) {
-  uint8_t* p = m.Ptr(address, len);
-  if (!p) Fault(m, address);
-  return p;
-}
-
 // The Windows library's comparisons answer -1, 0 or 1.
 uint32_t Order(int c) {
   return c < 0 ? 0xFFFFFFFFu : c > 0 ? 1u : 0u;
 }
 
-void PrintFormatted(Machine& m, uint32_t args) {
-  uint32_t a[3];
-  if (!ReadArgs(m, args, a, 3)) return;
-  const uint32_t destination = a[0], format = a[1], size = a[2];
+void PrintFormatted(vm::Request& r) {
+  Machine& m = r.m;
+  const uint32_t destination = r.a[0], format = r.a[1], size = r.a[2];
   std::string_view held;
-  if (!String(m, destination, held)) return;
+  if (!vm::RequestString(m, destination, held)) return;
   // The terminator found there lies inside VM memory, so end < memSize.
   const uint32_t end = destination + static_cast<uint32_t>(held.size());
   if (size != 1 && size != 4 && size != 8) {
@@ -66,17 +39,17 @@ void PrintFormatted(Machine& m, uint32_t args) {
     return;
   }
   uint32_t value[2] = {0, 0};
-  if (!ReadArgs(m, args + 12, value, size == 8 ? 2 : 1)) return;
+  if (!vm::RequestWords(m, r.args + 12, size == 8 ? 2 : 1, value)) return;
   std::string_view fmt;
-  if (!String(m, format, fmt)) return;
+  if (!vm::RequestString(m, format, fmt)) return;
   FormatArgument arg{size, value[0], value[1]};
   std::string text;
   switch (FormatOne(m, fmt, arg, m.memSize - end - 1, text)) {
     case FormatStatus::FORMAT_BAD_STRING:
-      Fault(m, arg.low);
+      vm::RequestFault(m, arg.low);
       return;
     case FormatStatus::FORMAT_NO_ROOM:
-      Fault(m, end);
+      vm::RequestFault(m, end);
       return;
     case FormatStatus::FORMAT_OK:
       break;
@@ -86,36 +59,37 @@ void PrintFormatted(Machine& m, uint32_t args) {
   vm::SetResult(m, static_cast<uint32_t>(text.size()));
 }
 
-void CopyString(Machine& m, uint32_t args, bool append) {
-  uint32_t a[2];
-  if (!ReadArgs(m, args, a, 2)) return;
+void CopyString(vm::Request& r, bool append) {
+  Machine& m = r.m;
+  const uint32_t* a = r.a;
   std::string_view source;
-  if (!String(m, a[1], source)) return;
+  if (!vm::RequestString(m, a[1], source)) return;
   uint32_t to = a[0];
   if (append) {
     std::string_view held;
-    if (!String(m, a[0], held)) return;
+    if (!vm::RequestString(m, a[0], held)) return;
     to += static_cast<uint32_t>(held.size());
   }
   const uint32_t len = static_cast<uint32_t>(source.size()) + 1;
-  uint8_t* out = Area(m, to, len);
+  uint8_t* out = vm::RequestBytes(m, to, len);
   // The areas may overlap (a string appended to itself); the source is taken as it was.
   if (out) std::memmove(out, source.data(), len);
 }
 
-void Length(Machine& m, uint32_t args) {
-  uint32_t a;
-  std::string_view s;
-  if (ReadArgs(m, args, &a, 1) && String(m, a, s))
-    vm::SetResult(m, static_cast<uint32_t>(s.size()));
+void Copy(vm::Request& r) {
+  CopyString(r, false);
 }
 
-void CompareStrings(Machine& m, uint32_t args) {
-  uint32_t a[2];
+void Length(vm::Request& r) {
+  std::string_view s;
+  if (vm::RequestString(r.m, r.a[0], s)) vm::SetResult(r.m, static_cast<uint32_t>(s.size()));
+}
+
+void CompareStrings(vm::Request& r) {
   std::string_view x, y;
-  if (!ReadArgs(m, args, a, 2) || !String(m, a[0], x) || !String(m, a[1], y)) return;
+  if (!vm::RequestString(r.m, r.a[0], x) || !vm::RequestString(r.m, r.a[1], y)) return;
   // Up to and including the shorter one's terminator: strcmp order on unsigned bytes.
-  vm::SetResult(m, Order(std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()) + 1)));
+  vm::SetResult(r.m, Order(std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()) + 1)));
 }
 
 // Decodes well-formed UTF-8; false for anything else.
@@ -151,11 +125,12 @@ class CaseMapping {
 
 // The text meant for one character: 20 UTF-16 units in, terminator included, and at most
 // 5 bytes out. Text that is not UTF-8, or whose upper case does not fit, is left as it was.
-void UpperCase(Machine& m, uint32_t args) {
+void UpperCase(vm::Request& r) {
   constexpr size_t kUnitsIn = 20, kBytesOut = 5;
-  uint32_t a;
+  Machine& m = r.m;
+  const uint32_t a = r.a[0];
   std::string_view s;
-  if (!ReadArgs(m, args, &a, 1) || !String(m, a, s)) return;
+  if (!vm::RequestString(m, a, s)) return;
   std::u32string chars;
   if (!DecodeUtf8(s, chars)) return;
   size_t units = 1;
@@ -169,18 +144,20 @@ void UpperCase(Machine& m, uint32_t args) {
   }
   if (upper.size() + 1 > kBytesOut) return;
   // The upper case may be longer than the original (U+0250 has a three-byte capital).
-  uint8_t* out = Area(m, a, static_cast<uint32_t>(upper.size() + 1));
+  uint8_t* out = vm::RequestBytes(m, a, static_cast<uint32_t>(upper.size() + 1));
   if (!out) return;
   std::memcpy(out, upper.data(), upper.size());
   out[upper.size()] = 0;
 }
 
-void Block(Machine& m, uint32_t row, uint32_t args) {
-  uint32_t a[3];
-  if (!ReadArgs(m, args, a, 3)) return;
+// Copy, move, fill and compare blocks.
+void Block(vm::Request& r) {
+  Machine& m = r.m;
+  const uint32_t* a = r.a;
+  const uint32_t row = r.row;
   const uint32_t count = a[2];
   if (row == SYS_MEMSET) {
-    uint8_t* out = count ? Area(m, a[0], count) : nullptr;
+    uint8_t* out = count ? vm::RequestBytes(m, a[0], count) : nullptr;
     if (out) std::memset(out, static_cast<int>(a[1] & 0xFF), count);
     return;
   }
@@ -189,8 +166,8 @@ void Block(Machine& m, uint32_t row, uint32_t args) {
     return;
   }
   // The second area is read first, so it is checked first.
-  uint8_t* second = Area(m, a[1], count);
-  uint8_t* first = second ? Area(m, a[0], count) : nullptr;
+  uint8_t* second = vm::RequestBytes(m, a[1], count);
+  uint8_t* first = second ? vm::RequestBytes(m, a[0], count) : nullptr;
   if (!first) return;
   if (row == SYS_MEMCMP)
     vm::SetResult(m, Order(std::memcmp(first, second, count)));
@@ -198,47 +175,30 @@ void Block(Machine& m, uint32_t row, uint32_t args) {
     std::memmove(first, second, count);
 }
 
-void Message(Machine& m, uint32_t args) {
-  uint32_t a;
+void Message(vm::Request& r) {
   std::string_view s;
-  if (ReadArgs(m, args, &a, 1) && String(m, a, s)) vm::ShowMessage(m, s);
+  if (vm::RequestString(r.m, r.a[0], s)) vm::ShowMessage(r.m, s);
 }
+
+constexpr vm::ArgCheck BLOCK = vm::ArgCheck::BLOCK;
+constexpr vm::RequestRow kRows[] = {
+    {0x300, "format", 3, vm::ArgCheck::BLOCK_THEN_VALUE, PrintFormatted},
+    {0x301, "copy", 2, BLOCK, Copy},
+    {0x302, "append", 2, BLOCK, [](vm::Request& r) { CopyString(r, true); }},
+    {0x303, "length", 1, BLOCK, Length},
+    {0x304, "compare", 2, BLOCK, CompareStrings},
+    {0x305, "upper case", 1, BLOCK, UpperCase},
+    {0x30A, "copy block", 3, BLOCK, Block},
+    {0x30B, "move block", 3, BLOCK, Block},
+    {0x30C, "fill", 3, BLOCK, Block},
+    {0x30D, "compare blocks", 3, BLOCK, Block},
+    {0x30E, "message", 1, BLOCK, Message},
+};
 
 }  // namespace
 
-void StringsSys(Machine& m, uint32_t row, uint32_t args) {
-  switch (row) {
-    case SYS_PRTFMT:
-      PrintFormatted(m, args);
-      return;
-    case SYS_STRCPY:
-      CopyString(m, args, false);
-      return;
-    case SYS_STRCAT:
-      CopyString(m, args, true);
-      return;
-    case SYS_STRLEN:
-      Length(m, args);
-      return;
-    case SYS_STRCMP:
-      CompareStrings(m, args);
-      return;
-    case SYS_CHARUPPER:
-      UpperCase(m, args);
-      return;
-    case SYS_MEMCPY:
-    case SYS_MEMMOVE:
-    case SYS_MEMSET:
-    case SYS_MEMCMP:
-      Block(m, row, args);
-      return;
-    case SYS_MESSAGE:
-      Message(m, args);
-      return;
-    default:
-      vm::UnknownSys(m);
-      return;
-  }
+void AddStringRequests(vm::RequestTable& t) {
+  vm::AddRequests(t, kRows, nullptr);
 }
 
 }  // namespace orvo::services

@@ -5,11 +5,10 @@
 
 namespace orvo::vm {
 struct Machine;
-}
+struct RequestTable;
+}  // namespace orvo::vm
 
 namespace orvo::services {
-
-inline constexpr uint32_t SYS_GROUP_STRINGS = 3;
 
 // Rows of the group (the low byte of the command word).
 enum StringsRow : uint32_t {
@@ -26,8 +25,8 @@ enum StringsRow : uint32_t {
   SYS_MESSAGE = 14,   // string
 };
 
-// Runs row `row` of the group; args is the VM address of the first argument word. Every
-// address is checked: a bad one stops the program in order.
-void StringsSys(vm::Machine& m, uint32_t row, uint32_t args);
+// Adds the group's rows to the request table. Every address is checked: a bad one stops
+// the program in order.
+void AddStringRequests(vm::RequestTable& t);
 
 }  // namespace orvo::services

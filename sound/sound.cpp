@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "sound/fluid_device.h"
+#include "vm/request.h"
 
 namespace orvo::sound {
 
@@ -44,10 +45,7 @@ void Sound::Close() {
 
 void Sound::PlayEffect(vm::Machine& m, uint32_t nameAddress) {
   std::string_view name;
-  if (!vm::ReadString(m, nameAddress, name)) {
-    vm::AddressFault(m, nameAddress, m.Word(vm::HDR_VPC));
-    return;
-  }
+  if (!vm::RequestString(m, nameAddress, name)) return;
   if (!output_) return;
   PlayEffectFile(resolve_ ? resolve_(name) : std::string());
 }
@@ -114,10 +112,7 @@ void Sound::MusicCommand(vm::Machine& m, uint32_t arg) {
     return;
   }
   std::string_view name;
-  if (!vm::ReadString(m, arg, name)) {
-    vm::AddressFault(m, arg, m.Word(vm::HDR_VPC));
-    return;
-  }
+  if (!vm::RequestString(m, arg, name)) return;
   if (musicPlaying_) {
     if (player_) player_->Stop();
     musicPlaying_ = false;

@@ -87,4 +87,7 @@ class Sound : public platform::AudioSource {
   float mix_[2 * CHUNK_FRAMES] = {};
 };
 
+// Adds the sound group's rows, served by s, to the request table.
+void AddSoundRequests(vm::RequestTable& t, Sound& s);
+
 }  // namespace orvo::sound

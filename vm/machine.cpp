@@ -4,14 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "vm/sys.h"
-
 namespace orvo::vm {
-
-void Hooks::SysGroup(Machine& m, uint32_t command, uint32_t args) {
-  (void)command, (void)args;
-  UnknownSys(m);
-}
 
 std::string Format(const char* fmt, ...) {
   char small[256];

@@ -10,6 +10,7 @@
 
 #include "vm/heap.h"
 #include "vm/memory.h"
+#include "vm/requests.h"
 
 namespace orvo::vm {
 
@@ -27,16 +28,10 @@ class Hooks {
   virtual void MessageBox(std::string_view text) = 0;
   // Appends raw bytes to "debug.log" in the data folder.
   virtual void AppendDebugLog(std::string_view text) = 0;
-  // Sys groups served outside the VM core (0, 3, 5, 7, 8). The default reports UnknownSys.
-  virtual void SysGroup(Machine& m, uint32_t command, uint32_t args);
-  // Dispatcher rows that reach the timer, the clock and the sound player.
+  // The time rows' timer and clock.
   virtual void SetTimer(uint32_t periodMs) { (void)periodMs; }
   virtual uint32_t ElapsedMs() = 0;
   virtual LocalTime Now() = 0;
-  virtual void PlaySound(Machine& m, uint32_t nameAddress) { (void)m, (void)nameAddress; }
-  virtual void MusicCommand(Machine& m, uint32_t arg) { (void)m, (void)arg; }
-  virtual void StopMusic() {}
-  virtual bool MusicPlaying() { return false; }
   // The program asked to end and its delivery is over: the host destroys the window
   // (delivering the last event) and exits with code 0.
   virtual void EndProgram(Machine& m) { (void)m; }
@@ -65,6 +60,7 @@ struct Machine {
   Machine& operator=(const Machine&) = delete;
 
   Hooks* hooks;
+  RequestTable requests;                        // the sys requests this machine serves
   std::unique_ptr<uint8_t, FreeDeleter> block;  // VM memory; never moves once loaded
   uint8_t* mem = nullptr;
   uint32_t memSize = 0;  // bytes in the block: S + Z + T + H

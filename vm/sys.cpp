@@ -3,110 +3,54 @@
 #include <cstring>
 
 #include "vm/machine.h"
+#include "vm/request.h"
 
 namespace orvo::vm {
 
 namespace {
 
-// The argument word of a dispatcher row; a block that ends before it stops the program.
-bool ReadArg(Machine& m, uint32_t args, uint32_t& arg) {
-  const uint8_t* p = m.Ptr(args, 4);
-  if (!p) {
-    AddressFault(m, args, m.Word(HDR_VPC));
-    return false;
-  }
-  arg = Load32(p);
-  return true;
+void SetTimer(Request& r) {
+  r.m.hooks->SetTimer(r.a[0]);
 }
 
-enum SysGroupNumber : uint32_t {
-  GROUP_TIME = 2,
-  GROUP_IGNORED_1 = 1,
-  GROUP_IGNORED_4 = 4,
-  GROUP_SOUND = 6,
-  GROUP_HEAP = 9,
+void Date(Request& r) {
+  LocalTime t = r.m.hooks->Now();
+  std::string text = Format("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", t.year, t.month, t.day, t.hour,
+                            t.minute, t.second);
+  uint8_t* out = RequestBytes(r.m, r.a[0], static_cast<uint32_t>(text.size() + 1));
+  if (out) std::memcpy(out, text.c_str(), text.size() + 1);
+}
+
+void Lock(Request& r) {
+  // The lock stamp is taken above the sys instruction's own stack use, so a lock taken
+  // by a function survives until that function's frame is left.
+  Machine& m = r.m;
+  uint32_t vsp = m.Word(HDR_VSP);
+  m.SetWord(HDR_VSP, vsp + 20);
+  uint32_t address = LockHeap(m, r.a[0]);
+  m.SetWord(HDR_VSP, vsp);
+  SetResult(m, address);
+}
+
+constexpr RequestRow kCoreRows[] = {
+    {0x200, "timer", 1, ArgCheck::BLOCK, SetTimer},
+    {0x201, "clock", 0, ArgCheck::BLOCK,
+     [](Request& r) { SetResult(r.m, r.m.hooks->ElapsedMs()); }},
+    {0x202, "date", 1, ArgCheck::BLOCK, Date},
+    {0x900, "allocate", 1, ArgCheck::BLOCK,
+     [](Request& r) { SetResult(r.m, AllocHeap(r.m, r.a[0])); }},
+    {0x901, "free", 1, ArgCheck::BLOCK, [](Request& r) { FreeHeap(r.m, r.a[0]); }},
+    {0x902, "lock", 1, ArgCheck::BLOCK, Lock},
+    {0x903, "unlock", 1, ArgCheck::BLOCK, [](Request& r) { UnlockHeap(r.m, r.a[0]); }},
+    {0x904, "address", 1, ArgCheck::BLOCK,
+     [](Request& r) { SetResult(r.m, GetHeapAdr(r.m, r.a[0])); }},
 };
 
-void TimeRow(Machine& m, uint32_t sub, uint32_t args) {
-  uint32_t arg = 0;
-  if ((sub == 0 || sub == 2) && !ReadArg(m, args, arg)) return;
-  switch (sub) {
-    case 0:
-      m.hooks->SetTimer(arg);
-      break;
-    case 1:
-      SetResult(m, m.hooks->ElapsedMs());
-      break;
-    case 2: {
-      LocalTime t = m.hooks->Now();
-      std::string text = Format("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", t.year, t.month, t.day,
-                                t.hour, t.minute, t.second);
-      uint8_t* out = m.Ptr(arg, static_cast<uint32_t>(text.size() + 1));
-      if (!out) {
-        AddressFault(m, arg, m.Word(HDR_VPC));
-        return;
-      }
-      std::memcpy(out, text.c_str(), text.size() + 1);
-      break;
-    }
-    default:
-      break;
-  }
-}
-
-void SoundRow(Machine& m, uint32_t sub, uint32_t args) {
-  uint32_t arg = 0;
-  if (sub <= 1 && !ReadArg(m, args, arg)) return;
-  switch (sub) {
-    case 0:
-      m.hooks->PlaySound(m, arg);
-      break;
-    case 1:
-      m.hooks->MusicCommand(m, arg);
-      break;
-    case 2:
-      m.hooks->StopMusic();
-      break;
-    case 3:
-      SetResult(m, m.hooks->MusicPlaying() ? 1 : 0);
-      break;
-    default:
-      break;
-  }
-}
-
-void HeapRow(Machine& m, uint32_t sub, uint32_t args) {
-  uint32_t arg = 0;
-  if (sub <= 4 && !ReadArg(m, args, arg)) return;
-  switch (sub) {
-    case 0:
-      SetResult(m, AllocHeap(m, arg));
-      break;
-    case 1:
-      FreeHeap(m, arg);
-      break;
-    case 2: {
-      // The lock stamp is taken above the sys instruction's own stack use, so a lock taken
-      // by a function survives until that function's frame is left.
-      uint32_t vsp = m.Word(HDR_VSP);
-      m.SetWord(HDR_VSP, vsp + 20);
-      uint32_t address = LockHeap(m, arg);
-      m.SetWord(HDR_VSP, vsp);
-      SetResult(m, address);
-      break;
-    }
-    case 3:
-      UnlockHeap(m, arg);
-      break;
-    case 4:
-      SetResult(m, GetHeapAdr(m, arg));
-      break;
-    default:
-      break;
-  }
-}
-
 }  // namespace
+
+std::span<const RequestRow> CoreRequests() {
+  return kCoreRows;
+}
 
 void SetResult(Machine& m, uint32_t low) {
   Store32(m.mem + HDR_RESULT, low);
@@ -124,35 +68,8 @@ void UnknownSys(Machine& m) {
 
 void SysDispatch(Machine& m) {
   uint32_t request = m.Word(HDR_SYSREQ);
-  const uint8_t* block = m.Ptr(request, 4);
-  if (!block) {
-    AddressFault(m, request, m.Word(HDR_VPC));
-    return;
-  }
-  uint32_t command = Load32(block);
-  if (command >= SYS_COMMANDS) {
-    UnknownSys(m);
-    return;
-  }
-  uint32_t group = command >> 8, sub = command & 0xFF;
-  uint32_t args = request + 4;
-  switch (group) {
-    case GROUP_IGNORED_1:
-    case GROUP_IGNORED_4:
-      return;
-    case GROUP_TIME:
-      TimeRow(m, sub, args);
-      return;
-    case GROUP_SOUND:
-      SoundRow(m, sub, args);
-      return;
-    case GROUP_HEAP:
-      HeapRow(m, sub, args);
-      return;
-    default:
-      m.hooks->SysGroup(m, command, args);
-      return;
-  }
+  uint32_t command = 0;
+  if (RequestWords(m, request, 1, &command)) RunRequest(m, command, request + 4);
 }
 
 }  // namespace orvo::vm

@@ -162,6 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(m.mem, 0, kMemory);
   services::FileService files;
   SettingsStore s;
+  services::SettingsRequests service{s, files};
+  services::AddSettingsRequests(m.requests, service);
 
   services::LoadSettingsBytes(s, file);
   CheckStore(s);
@@ -211,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     vm::Store32(m.mem + kRequest, 0x800 + row);
     for (int i = 0; i < 3; ++i) vm::Store32(m.mem + kRequest + 4 + 4 * i, words[i]);
-    services::SettingsSys(s, files, m, row, kRequest + 4);
+    vm::RunRequest(m, 0x800 + row, kRequest + 4);
     Require(!m.StopRequested());  // every address handed over lies inside VM memory
     CheckStore(s);
   }

@@ -386,7 +386,8 @@ class GfxTest : public ::testing::Test {
   // Runs a row of the graphics group with its argument words in VM memory.
   void Sys(uint32_t row, const std::vector<uint32_t>& words) {
     for (size_t i = 0; i < words.size(); ++i) vm::Store32(vm.m.mem + scratch + 4 * i, words[i]);
-    GraphicsSys(g, vm.m, row, scratch);
+    AddGraphicsRequests(vm.m.requests, g);
+    vm::RunRequest(vm.m, 0x500 | row, scratch);
   }
   uint64_t Result() const { return vm.Quad(vm::HDR_RESULT); }
   uint32_t At(uint32_t offset) const { return scratch + offset; }

@@ -124,7 +124,7 @@ TEST_F(BadAddresses, OutputsPointArraysAndArgumentBlocksAreChecked) {
   // The argument block itself.
   vm.hooks.messages.clear();
   M().hostFlags = 0;
-  GraphicsSys(g, M(), 3, end - 8);
+  vm::RunRequest(M(), 0x503, end - 8);
   ASSERT_EQ(Messages().size(), 1u);
   EXPECT_TRUE(M().hostFlags & vm::HOST_END_PROGRAM);
   // Exactly fitting outputs are fine.

@@ -650,20 +650,21 @@ TEST_F(PictureTest, RowsTwoAndNine) {
   auto run = [&](uint32_t row, const std::vector<uint32_t>& words) {
     for (size_t i = 0; i < words.size(); ++i) vm::Store32(vm.m.mem + scratch + 4 * i, words[i]);
     vm::Store64(vm.m.mem + vm::HDR_RESULT, 0xAAAAAAAA55555555u);
-    PictureSys(g, vm.m, row, scratch);
+    AddPictureRequests(vm.m.requests, g);
+    vm::RunRequest(vm.m, 0x500 | row, scratch);
     return Result();
   };
-  EXPECT_EQ(run(GFX_SAVE_PICTURE, {uint32_t(s), name, 0}), 0xAAAAAAAA00000001u);
-  const uint64_t loaded = run(GFX_LOAD_PICTURE, {name});
+  EXPECT_EQ(run(9, {uint32_t(s), name, 0}), 0xAAAAAAAA00000001u);
+  const uint64_t loaded = run(2, {name});
   EXPECT_EQ(loaded >> 32, 0xAAAAAAAAu);
   const int32_t t = int32_t(uint32_t(loaded));
   ASSERT_GT(t, 0);
   EXPECT_EQ(Pixels(t), Pixels(s));
-  EXPECT_EQ(run(GFX_SAVE_PICTURE, {uint32_t(s), name, 2}), 0xAAAAAAAA00000000u);
+  EXPECT_EQ(run(9, {uint32_t(s), name, 2}), 0xAAAAAAAA00000000u);
   EXPECT_TRUE(Messages().empty());
 
   vm.m.mem[vm.m.memSize - 1] = 'x';
-  run(GFX_LOAD_PICTURE, {vm.m.memSize - 1});  // a name without its terminator
+  run(2, {vm.m.memSize - 1});  // a name without its terminator
   ASSERT_EQ(Messages().size(), 1u);
   EXPECT_NE(Messages()[0].find("Bad memory address"), std::string::npos);
   EXPECT_NE(vm.m.hostFlags & vm::HOST_END_PROGRAM, 0u);

@@ -97,14 +97,7 @@ class ServicesHooks : public CaptureHooks {
  public:
   FileService files;
   SettingsStore settings;
-  void SysGroup(vm::Machine& m, uint32_t command, uint32_t args) override {
-    if (command >> 8 == SYS_GROUP_FILES)
-      FilesSys(files, m, command & 0xFF, args);
-    else if (command >> 8 == SYS_GROUP_SETTINGS)
-      SettingsSys(settings, files, m, command & 0xFF, args);
-    else
-      CaptureHooks::SysGroup(m, command, args);
-  }
+  SettingsRequests settingsRequests{settings, files};
 };
 
 // The program: sfvr, mov $15 <- block, sys (at 0x20C), efr.
@@ -126,6 +119,8 @@ class ServicesVm {
 
   explicit ServicesVm(const Folders2* f = nullptr) {
     if (f) hooks.files.folders = {f->install, f->user};
+    AddFileRequests(m.requests, hooks.files);
+    AddSettingsRequests(m.requests, hooks.settingsRequests);
     Image image;
     image.zeroSize = 256 * 1024;
     image.Code(Sfvr(0, 0), Two(vm::OP2_MOV, D, 22, 15, 0), 0, SYS, Efr(0));

@@ -18,15 +18,7 @@ namespace orvo::services::test {
 
 using namespace orvo::vm::test;
 
-class StringsHooks : public CaptureHooks {
- public:
-  void SysGroup(vm::Machine& m, uint32_t command, uint32_t args) override {
-    if (command >> 8 == SYS_GROUP_STRINGS)
-      StringsSys(m, command & 0xFF, args);
-    else
-      CaptureHooks::SysGroup(m, command, args);
-  }
-};
+using StringsHooks = CaptureHooks;
 
 // The program: sfvr, mov $15 ← block, sys (at 0x20C), efr.
 inline constexpr uint32_t kSysAt = 0x20C;
@@ -46,6 +38,7 @@ class StringsVm {
   vm::Machine m{hooks};
 
   StringsVm() {
+    AddStringRequests(m.requests);
     Image image;
     image.zeroSize = 4096;
     image.Code(Sfvr(0, 0), Two(vm::OP2_MOV, D, 22, 15, 0), 0, SYS, Efr(0));

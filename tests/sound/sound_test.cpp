@@ -26,16 +26,11 @@ constexpr int kRate = Sound::SAMPLE_RATE;
 
 // The VM side: requests through the dispatcher, the sound rows handed to a Sound.
 struct Hooks : vm::Hooks {
-  Sound* sound = nullptr;
   std::vector<std::string> messages;
   void MessageBox(std::string_view text) override { messages.emplace_back(text); }
   void AppendDebugLog(std::string_view) override {}
   uint32_t ElapsedMs() override { return 0; }
   vm::LocalTime Now() override { return {}; }
-  void PlaySound(vm::Machine& m, uint32_t name) override { sound->PlayEffect(m, name); }
-  void MusicCommand(vm::Machine& m, uint32_t arg) override { sound->MusicCommand(m, arg); }
-  void StopMusic() override { sound->StopMusic(); }
-  bool MusicPlaying() override { return sound->MusicPlaying(); }
 };
 
 struct Vm {
@@ -75,7 +70,7 @@ Bytes Notes(int n, int key = 60) {
 
 class SoundTest : public ::testing::Test {
  protected:
-  void SetUp() override { vmm.hooks.sound = &sound; }
+  void SetUp() override { AddSoundRequests(vmm.m.requests, sound); }
   void Open(bool recordingDevice = true) {
     ASSERT_TRUE(sound.Open(platform, platform.SongEnded(), [this](std::string_view name) {
       asked.emplace_back(name);
@@ -340,7 +335,7 @@ TEST_F(SoundTest, FluidSynthPlaysEachNoteAtItsTimeWithTheEffectMixedIn) {
 TEST_F(SoundTest, RealTimeSongEndsAfterItsLengthAndTheWait) {
   test::FakePlatform realTime(platform::NullAudio::Pace::REAL_TIME);
   Sound live;
-  vmm.hooks.sound = &live;
+  AddSoundRequests(vmm.m.requests, live);
   ASSERT_TRUE(live.Open(realTime, realTime.SongEnded(),
                         [&](std::string_view n) { return dir.Path() + "/" + std::string(n); }));
   live.UseMidiDevice(std::make_unique<test::RecordingDevice>());

@@ -104,7 +104,6 @@ class CaptureHooks : public Hooks {
   int endProgramCalls = 0;
   uint32_t elapsed = 1234;
   uint32_t timerPeriod = 0xFFFFFFFF;
-  std::vector<uint32_t> sysGroupCalls;  // command numbers routed outside the core
 
   void MessageBox(std::string_view text) override { messages.emplace_back(text); }
   void AppendDebugLog(std::string_view text) override { debugLog.append(text); }
@@ -112,10 +111,6 @@ class CaptureHooks : public Hooks {
   LocalTime Now() override { return {2024, 2, 3, 7, 5, 9}; }
   void SetTimer(uint32_t period) override { timerPeriod = period; }
   void EndProgram(Machine&) override { ++endProgramCalls; }
-  void SysGroup(Machine& m, uint32_t command, uint32_t args) override {
-    sysGroupCalls.push_back(command);
-    Hooks::SysGroup(m, command, args);
-  }
 };
 
 // A loaded machine with captured hooks.

@@ -3,24 +3,25 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "host/event_queue.h"
 #include "host/host_state.h"
 #include "platform/platform.h"
 #include "vm/machine.h"
 
-namespace orvo::services {
+namespace orvo::host {
 
 struct WindowContext {
   platform::Platform platform;
-  host::HostState& host;
-  host::EventQueue& queue;
+  HostState& host;
+  EventQueue& queue;
 };
 
-// row = low byte of the command; args = VM address of the first argument word.
-void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args);
+// Adds the group's rows, served through w, to the request table.
+void AddWindowRequests(vm::RequestTable& t, WindowContext& w);
 
 // The version line and the result word made from the system's version numbers.
 uint32_t VersionLine(std::string& line);
 
-}  // namespace orvo::services
+}  // namespace orvo::host

@@ -1,4 +1,4 @@
-#include "services/window_requests.h"
+#include "host/window_requests.h"
 
 #include <sys/utsname.h>
 
@@ -6,51 +6,21 @@
 #include <cstring>
 #include <string>
 
+#include "vm/request.h"
+#include "vm/requests.h"
 #include "vm/sys.h"
 
-namespace orvo::services {
+namespace orvo::host {
 
 namespace {
 
-using host::EVENT_QUEUE_SIZE;
-using host::EventQueue;
-
-constexpr int32_t EVT_DOWN = 12, EVT_UP = 13, EVT_TIMER = 11, EVT_MOUSE_MOVE = 15;
 constexpr uint32_t VK_CAPITAL = 0x14, VK_NUMLOCK = 0x90, VK_SCROLL = 0x91;
 constexpr uint32_t kTitleLimit = 511;  // characters the title keeps
-
-// The argument words of one request, each read only once it is known to lie in VM memory.
-struct Args {
-  vm::Machine& m;
-  uint32_t base;
-  bool ok = true;
-  uint32_t operator[](uint32_t i) {
-    const uint8_t* p = m.Ptr(base + 4 * i, 4);
-    if (!p) {
-      if (ok) vm::AddressFault(m, base + 4 * i, m.Word(vm::HDR_VPC));
-      ok = false;
-      return 0;
-    }
-    return vm::Load32(p);
-  }
-};
-
-uint8_t* Need(vm::Machine& m, uint32_t addr, uint32_t len) {
-  uint8_t* p = m.Ptr(addr, len);
-  if (!p) vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
-  return p;
-}
-
-bool Text(vm::Machine& m, uint32_t addr, std::string_view& out) {
-  if (vm::ReadString(m, addr, out)) return true;
-  vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
-  return false;
-}
 
 // Copies a string and its terminator, cut to what VM memory holds from addr on.
 void CopyOut(vm::Machine& m, uint32_t addr, std::string_view text) {
   if (addr >= m.memSize) {
-    vm::AddressFault(m, addr, m.Word(vm::HDR_VPC));
+    vm::RequestFault(m, addr);
     return;
   }
   const uint32_t room = m.memSize - addr;
@@ -63,7 +33,7 @@ uint32_t Next(uint32_t i) {
   return (i + 1) % EVENT_QUEUE_SIZE;
 }
 
-void CopyEvent(uint8_t* record, const host::Event& e) {
+void CopyEvent(uint8_t* record, const Event& e) {
   vm::Store32(record, static_cast<uint32_t>(e.code));
   vm::Store32(record + 4, static_cast<uint32_t>(e.a1));
   vm::Store32(record + 8, static_cast<uint32_t>(e.a2));
@@ -93,7 +63,7 @@ uint32_t TakePress(EventQueue& q, uint8_t* record) {
 uint32_t LatestMove(EventQueue& q, uint8_t* record) {
   vm::Store32(record, 0);
   while (q.read != q.write) {
-    const host::Event& e = q.entries[q.read];
+    const Event& e = q.entries[q.read];
     if (e.code != EVT_MOUSE_MOVE && e.code != EVT_TIMER) break;
     if (e.code == EVT_MOUSE_MOVE) CopyEvent(record, e);
     q.read = Next(q.read);
@@ -103,13 +73,13 @@ uint32_t LatestMove(EventQueue& q, uint8_t* record) {
 
 void ReadClipboard(WindowContext& w, vm::Machine& m, uint32_t buffer, uint32_t size) {
   if (!w.platform.shell.HasClipboardText()) return;
-  uint8_t* b = Need(m, buffer, 1);
+  uint8_t* b = vm::RequestBytes(m, buffer, 1);
   if (!b) return;
   *b = 0;
   const std::string text = w.platform.shell.GetClipboardText();
   // Text that does not fit is not cut: the buffer stays empty.
   if (text.size() + 1 >= size) return;
-  uint8_t* out = Need(m, buffer, static_cast<uint32_t>(text.size() + 1));
+  uint8_t* out = vm::RequestBytes(m, buffer, static_cast<uint32_t>(text.size() + 1));
   if (out) std::memcpy(out, text.c_str(), text.size() + 1);
 }
 
@@ -189,115 +159,114 @@ uint32_t VersionLine(std::string& line) {
   return static_cast<uint32_t>(((numbers[1] & 0xFF) << 24) | ((numbers[0] & 0xFF) << 16));
 }
 
-void WindowSys(WindowContext& w, vm::Machine& m, uint32_t row, uint32_t args) {
-  Args a{m, args};
+namespace {
+
+WindowContext& W(vm::Request& r) {
+  return vm::ServiceOf<WindowContext>(r);
+}
+
+void SetPair(vm::Machine& m, int32_t low, int32_t high) {
+  vm::SetResultPair(m, static_cast<uint32_t>(low), static_cast<uint32_t>(high));
+}
+
+void Message(vm::Request& r) {
   std::string_view text;
-  switch (row) {
-    case 0:
-      if (Text(m, a[0], text)) vm::ShowMessage(m, text);
-      break;
-    case 1: {
-      const uint32_t buffer = a[0], size = a[1];
-      if (!a.ok) return;
-      if (size <= 2) {
-        vm::ShowMessage(m, "GetEOL: buffer too small");
-      } else if (uint8_t* b = Need(m, buffer, 3)) {
-        std::memcpy(b, "\r\n", 3);
-      }
-      vm::SetResult(m, 2);
-      break;
-    }
-    case 2:
-      vm::SetResultPair(m, static_cast<uint32_t>(w.host.displayWidth),
-                        static_cast<uint32_t>(w.host.displayHeight));
-      break;
-    case 3:
-    case 4: {
-      const uint32_t record = a[0];
-      if (!a.ok) return;
-      if (uint8_t* r = Need(m, record, 16))
-        vm::SetResult(m, row == 3 ? TakePress(w.queue, r) : LatestMove(w.queue, r));
-      break;
-    }
-    case 5: {
-      const uint32_t buffer = a[0], size = a[1];
-      if (a.ok) ReadClipboard(w, m, buffer, size);
-      break;
-    }
-    case 6:
-      if (Text(m, a[0], text)) w.platform.shell.SetClipboardText(text);
-      break;
-    case 7: {
-      const uint32_t flag = a[0];
-      if (a.ok) w.platform.window.CaptureMouse(flag != 0);
-      break;
-    }
-    case 8:
-    case 9: {
-      const uint32_t record = a[0];
-      if (!a.ok) return;
-      if (uint8_t* r = Need(m, record, 20)) {
-        if (row == 8)
-          ReadPlacement(w, r);
-        else
-          WritePlacement(w, r);
-      }
-      break;
-    }
-    case 10:
-      vm::SetResultPair(m, static_cast<uint32_t>(w.host.clientWidth),
-                        static_cast<uint32_t>(w.host.clientHeight));
-      break;
-    case 11:
-      if (Text(m, a[0], text)) SetTitle(w, text);
-      break;
-    case 12:
-    case 13:
-    case 15: {
-      const uint32_t buffer = a[0];
-      if (!a.ok) return;
-      CopyOut(m, buffer,
-              row == 12   ? w.host.folders.data
-              : row == 13 ? w.host.folders.program
-                          : w.host.controlKeyName);
-      break;
-    }
-    case 14: {
-      const uint32_t buffer = a[0];
-      if (!a.ok) return;
-      std::string line;
-      const uint32_t result = VersionLine(line);
-      CopyOut(m, buffer, line);
-      vm::SetResult(m, result);
-      break;
-    }
-    case 16: {
-      const uint32_t word = a[0];
-      if (!a.ok) return;
-      const int32_t shape = static_cast<int32_t>(word & 0xFFFF);
-      if (shape != w.host.cursorShape) {
-        w.host.cursorShape = shape;
-        w.platform.window.SetCursor(shape <= platform::CURSOR_UPARROW ? shape
-                                                                      : platform::CURSOR_ARROW);
-      }
-      break;
-    }
-    case 17:
-      if (Text(m, a[0], text)) w.platform.shell.OpenWithShell(text);
-      break;
-    case 18:
-      vm::SetResultPair(m, static_cast<uint32_t>(w.host.desktopWidth),
-                        static_cast<uint32_t>(w.host.desktopHeight));
-      break;
-    case 19: {
-      const uint32_t vk = a[0];
-      if (a.ok) vm::SetResult(m, static_cast<uint32_t>(KeyState(w, vk)));
-      break;
-    }
-    default:
-      vm::UnknownSys(m);
-      break;
+  if (vm::RequestString(r.m, r.a[0], text)) vm::ShowMessage(r.m, text);
+}
+
+void LineEnd(vm::Request& r) {
+  if (r.a[1] <= 2) {
+    vm::ShowMessage(r.m, "GetEOL: buffer too small");
+  } else if (uint8_t* b = vm::RequestBytes(r.m, r.a[0], 3)) {
+    std::memcpy(b, "\r\n", 3);
+  }
+  vm::SetResult(r.m, 2);
+}
+
+void ClipboardOut(vm::Request& r) {
+  std::string_view text;
+  if (vm::RequestString(r.m, r.a[0], text)) W(r).platform.shell.SetClipboardText(text);
+}
+
+void GetPlacement(vm::Request& r) {
+  if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 20)) ReadPlacement(W(r), record);
+}
+
+void SetPlacement(vm::Request& r) {
+  if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 20)) WritePlacement(W(r), record);
+}
+
+void Title(vm::Request& r) {
+  std::string_view text;
+  if (vm::RequestString(r.m, r.a[0], text)) SetTitle(W(r), text);
+}
+
+void Version(vm::Request& r) {
+  std::string line;
+  const uint32_t result = VersionLine(line);
+  CopyOut(r.m, r.a[0], line);
+  vm::SetResult(r.m, result);
+}
+
+void Cursor(vm::Request& r) {
+  WindowContext& w = W(r);
+  const int32_t shape = static_cast<int32_t>(r.a[0] & 0xFFFF);
+  if (shape != w.host.cursorShape) {
+    w.host.cursorShape = shape;
+    w.platform.window.SetCursor(shape <= platform::CURSOR_UPARROW ? shape : platform::CURSOR_ARROW);
   }
 }
 
-}  // namespace orvo::services
+void Open(vm::Request& r) {
+  std::string_view text;
+  if (vm::RequestString(r.m, r.a[0], text)) W(r).platform.shell.OpenWithShell(text);
+}
+
+constexpr vm::ArgCheck EACH = vm::ArgCheck::EACH_WORD;
+constexpr vm::RequestRow kRows[] = {
+    {0x700, "message", 1, EACH, Message},
+    {0x701, "line end", 2, EACH, LineEnd},
+    {0x702, "display size", 0, EACH,
+     [](vm::Request& r) { SetPair(r.m, W(r).host.displayWidth, W(r).host.displayHeight); }},
+    {0x703, "next press", 1, EACH,
+     [](vm::Request& r) {
+       if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 16))
+         vm::SetResult(r.m, TakePress(W(r).queue, record));
+     }},
+    {0x704, "last mouse position", 1, EACH,
+     [](vm::Request& r) {
+       if (uint8_t* record = vm::RequestBytes(r.m, r.a[0], 16))
+         vm::SetResult(r.m, LatestMove(W(r).queue, record));
+     }},
+    {0x705, "read clipboard", 2, EACH,
+     [](vm::Request& r) { ReadClipboard(W(r), r.m, r.a[0], r.a[1]); }},
+    {0x706, "write clipboard", 1, EACH, ClipboardOut},
+    {0x707, "capture mouse", 1, EACH,
+     [](vm::Request& r) { W(r).platform.window.CaptureMouse(r.a[0] != 0); }},
+    {0x708, "get placement", 1, EACH, GetPlacement},
+    {0x709, "set placement", 1, EACH, SetPlacement},
+    {0x70A, "client size", 0, EACH,
+     [](vm::Request& r) { SetPair(r.m, W(r).host.clientWidth, W(r).host.clientHeight); }},
+    {0x70B, "title", 1, EACH, Title},
+    {0x70C, "data folder", 1, EACH,
+     [](vm::Request& r) { CopyOut(r.m, r.a[0], W(r).host.folders.data); }},
+    {0x70D, "game folder", 1, EACH,
+     [](vm::Request& r) { CopyOut(r.m, r.a[0], W(r).host.folders.program); }},
+    {0x70E, "version", 1, EACH, Version},
+    {0x70F, "Control key name", 1, EACH,
+     [](vm::Request& r) { CopyOut(r.m, r.a[0], W(r).host.controlKeyName); }},
+    {0x710, "cursor", 1, EACH, Cursor},
+    {0x711, "open", 1, EACH, Open},
+    {0x712, "desktop size", 0, EACH,
+     [](vm::Request& r) { SetPair(r.m, W(r).host.desktopWidth, W(r).host.desktopHeight); }},
+    {0x713, "key state", 1, EACH,
+     [](vm::Request& r) { vm::SetResult(r.m, static_cast<uint32_t>(KeyState(W(r), r.a[0]))); }},
+};
+
+}  // namespace
+
+void AddWindowRequests(vm::RequestTable& t, WindowContext& w) {
+  vm::AddRequests(t, kRows, &w);
+}
+
+}  // namespace orvo::host

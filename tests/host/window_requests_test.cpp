@@ -1,4 +1,4 @@
-#include "services/window_requests.h"
+#include "host/window_requests.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,9 @@
 #include "platform/headless/headless_platform.h"
 #include "tests/vm/vm_test_support.h"
 
-namespace orvo::services {
+namespace orvo::host {
 namespace {
 
-using host::Event;
 using vm::Load32;
 using vm::Store32;
 
@@ -22,8 +21,8 @@ class WindowRequests : public ::testing::Test {
  protected:
   vm::test::Vm vm;
   platform::HeadlessPlatform platform{{}};
-  host::HostState host;
-  host::EventQueue queue;
+  HostState host;
+  EventQueue queue;
   WindowContext w{platform.Parts(), host, queue};
 
   void SetUp() override {
@@ -31,12 +30,13 @@ class WindowRequests : public ::testing::Test {
     image.zeroSize = 0x1000;
     image.Code(vm::test::Efr(0));
     ASSERT_TRUE(vm.Load(image));
+    AddWindowRequests(vm.m.requests, w);
     Store32(vm.m.mem + vm::HDR_RESULT, 0xEEEEEEEE);
   }
   uint32_t Request(uint32_t row, std::initializer_list<uint32_t> args) {
     uint32_t at = kArgs;
     for (uint32_t a : args) Store32(vm.m.mem + (at += 4) - 4, a);
-    WindowSys(w, vm.m, row, kArgs);
+    vm::RunRequest(vm.m, 0x700 | row, kArgs);
     return vm.Word(vm::HDR_RESULT);
   }
   void Put(uint32_t addr, const std::string& text) {
@@ -221,10 +221,10 @@ TEST_F(WindowRequests, UnknownRowsAndBadArguments) {
   Request(20, {});
   ASSERT_EQ(vm.hooks.messages.size(), 1u);
   EXPECT_NE(vm.hooks.messages[0].find("Unknown SYS command"), std::string::npos);
-  WindowSys(w, vm.m, 6, vm.m.memSize - 2);  // the argument word itself is outside
+  vm::RunRequest(vm.m, 0x706, vm.m.memSize - 2);  // the argument word itself is outside
   ASSERT_EQ(vm.hooks.messages.size(), 2u);
   EXPECT_NE(vm.hooks.messages[1].find("Bad memory address"), std::string::npos);
 }
 
 }  // namespace
-}  // namespace orvo::services
+}  // namespace orvo::host
