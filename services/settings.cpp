@@ -558,15 +558,23 @@ void FindSectionRow(vm::Request& r) {
   vm::SetResult(r.m, found == NONE ? 0 : 1);
 }
 
+// The key named by the first argument in the current section. False when the request is
+// over already: a bad name stopped the program, or there is no section (the result is 0).
+bool KeyOfRequest(vm::Request& r, SettingsStore& s, std::string_view& name, KeyLine& k) {
+  if (!vm::RequestString(r.m, r.a[0], name)) return false;
+  if (!HasSection(s)) {
+    vm::SetResult(r.m, 0);
+    return false;
+  }
+  k = FindKey(s, name);
+  return true;
+}
+
 void FindKeyRow(vm::Request& r) {
   SettingsStore& s = Store(r);
   std::string_view name;
-  if (!vm::RequestString(r.m, r.a[0], name)) return;
-  if (!HasSection(s)) {
-    vm::SetResult(r.m, 0);
-    return;
-  }
-  KeyLine k = FindKey(s, name);
+  KeyLine k;
+  if (!KeyOfRequest(r, s, name, k)) return;
   s.cursor = k.found ? k.start + name.size() + 1 : k.start;
   vm::SetResult(r.m, k.found ? 1 : 0);
 }
@@ -625,12 +633,8 @@ void DeleteSection(vm::Request& r) {
 void DeleteKey(vm::Request& r) {
   SettingsStore& s = Store(r);
   std::string_view name;
-  if (!vm::RequestString(r.m, r.a[0], name)) return;
-  if (!HasSection(s)) {
-    vm::SetResult(r.m, 0);
-    return;
-  }
-  KeyLine k = FindKey(s, name);
+  KeyLine k;
+  if (!KeyOfRequest(r, s, name, k)) return;
   if (k.found) RemoveInSection(s, k.start, k.extent - k.start);
   s.cursor = k.start;
   vm::SetResult(r.m, k.found ? 1 : 0);
