@@ -17,7 +17,7 @@ namespace {
 using velda::SourcePlace;
 
 // Protocol constants.
-constexpr int kError = 1, kWarning = 2;
+constexpr int kError = 1, kWarning = 2, kInformation = 3, kUnnecessary = 1;
 constexpr int kSymbolFunction = 12, kSymbolVariable = 13, kSymbolConstant = 14;
 constexpr int kHighlightRead = 2, kHighlightWrite = 3;
 constexpr int kCompletionFunction = 3, kCompletionVariable = 6, kCompletionKeyword = 14,
@@ -151,12 +151,19 @@ Json Diagnostics(const Project& p, int file) {
       list.push_back(Diagnostic(f, u.place, kWarning, "undefined label: " + u.name));
     }
   }
-  if (!a.uses.empty() || a.errors.empty())  // uses are known once pass 2 ran
+  // Uses are all known when velda did not give up. A label main.map lists is read from there.
+  if (!a.stopped)
     for (size_t i = 0; i < a.labels.size(); ++i) {
       const velda::LabelDefinition& d = a.labels[i];
-      if (used[i] == 0 && d.place.file == here && !Anonymous(d.name))
-        list.push_back(Diagnostic(f, d.place, kWarning, "label never used: " + d.name));
+      if (used[i] == 0 && d.place.file == here && !Anonymous(d.name) && !(d.flags & velda::ID_MAPPED)) {
+        Json unused = Diagnostic(f, d.place, kWarning, "label never used: " + d.name);
+        unused["tags"] = {kUnnecessary};
+        list.push_back(unused);
+      }
     }
+  // velda gives up after its error limit; the last error shows where.
+  if (a.errors.size() > static_cast<size_t>(velda::kMaxErrors) && a.errors.back().place.file == here)
+    list.push_back(Diagnostic(f, a.errors.back().place, kInformation, "Too many errors..."));
   return {{"uri", f.uri}, {"diagnostics", list}};
 }
 

@@ -115,6 +115,20 @@ TEST(Diagnostics, FollowEveryChangeAcrossTheFilesOfTheList) {
   EXPECT_FALSE(Messages(g.client.Diagnostics(g.lib), 2).empty());  // Helpe is never used
 }
 
+TEST(Diagnostics, TakeALabelOfTheMapAsUsedAndSayWhereVeldaGaveUp) {
+  std::string text = "@code\n@align 4\n:_Checksum\n d 0\n:Plain\n d 0\n";
+  Game g(text + "@seg_end\n");
+  std::vector<std::string> warnings = Messages(g.client.Diagnostics(g.game), 2);
+  EXPECT_EQ(warnings, std::vector<std::string>{"label never used: Plain"});
+
+  for (int i = 0; i < 25; ++i) text += " d mov $1, $2 x\n";
+  g.client.Change(g.game, text + "@seg_end\n");
+  Json d = g.client.Diagnostics(g.game);
+  EXPECT_EQ(Messages(d, 1).size(), 21u);  // velda's limit
+  EXPECT_EQ(Messages(d, 3), std::vector<std::string>{"Too many errors..."});
+  EXPECT_TRUE(Messages(d, 2).empty());  // which labels are used is not known then
+}
+
 TEST(Navigation, FindsLabelsAcrossFilesAndRenamesThemEverywhere) {
   Game g;
   Json def = g.client.Request("textDocument/definition", At(g.game, 2, 13))["result"];
