@@ -46,9 +46,10 @@ int main(int argc, char** argv) {
   if (!list.errors.empty()) return kExitOpen;
 
   auto a = std::make_unique<Assembler>();
-  std::filesystem::path out = outOverride.empty()
-                                  ? (list.output.empty() ? std::filesystem::path() : list.folder / list.output)
-                                  : std::filesystem::path(outOverride);
+  std::filesystem::path out =
+      outOverride.empty()
+          ? (list.output.empty() ? std::filesystem::path() : list.folder / list.output)
+          : std::filesystem::path(outOverride);
   if (!out.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(out, ec);

@@ -40,8 +40,10 @@ SourceList ParseSourceList(std::string_view text, const std::filesystem::path& f
     } else if (key == "source") {
       list.sources.emplace_back(value);
     } else if (key == "output") {
-      if (!list.output.empty()) list.errors.push_back(where + "second output: " + std::string(value));
-      else list.output = value;
+      if (!list.output.empty())
+        list.errors.push_back(where + "second output: " + std::string(value));
+      else
+        list.output = value;
     } else {
       list.errors.push_back(where + "unknown entry: " + std::string(key));
     }

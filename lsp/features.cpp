@@ -78,13 +78,13 @@ int LabelAt(const Project& p, int file, Position at) {
   const ProjectFile& f = *p.files[static_cast<size_t>(file)];
   Hit h = TokenAt(f, at);
   if (!h.token) return -1;
-  if (h.token->kind != TokenKind::kLabel && h.token->kind != TokenKind::kLabelDefinition)
-    return -1;
+  if (h.token->kind != TokenKind::kLabel && h.token->kind != TokenKind::kLabelDefinition) return -1;
   const auto& a = p.analysis;
   for (const velda::LabelUse& u : a.uses)
     if (u.place.file == static_cast<uint32_t>(file) && u.place.offset == h.begin) return u.label;
   for (size_t i = 0; i < a.labels.size(); ++i)
-    if (a.labels[i].place.file == static_cast<uint32_t>(file) && a.labels[i].place.offset == h.begin)
+    if (a.labels[i].place.file == static_cast<uint32_t>(file) &&
+        a.labels[i].place.offset == h.begin)
       return static_cast<int>(i);
   for (size_t i = 0; i < a.labels.size(); ++i)
     if (velda::EqualNoCase(a.labels[i].name, h.text)) return static_cast<int>(i);
@@ -107,6 +107,12 @@ LabelKind KindOf(const Project& p, const velda::LabelDefinition& d) {
   return LabelKind::kCode;
 }
 
+int SymbolKind(LabelKind k) {
+  return k == LabelKind::kZero   ? kSymbolVariable
+         : k == LabelKind::kData ? kSymbolConstant
+                                 : kSymbolFunction;
+}
+
 const char* KindName(LabelKind k) {
   return k == LabelKind::kZero ? "zero" : k == LabelKind::kData ? "data" : "code";
 }
@@ -118,7 +124,8 @@ std::string Hex(int64_t v) {
 }
 
 Json Diagnostic(const ProjectFile& f, const SourcePlace& s, int severity, const std::string& text) {
-  return {{"range", PlaceRange(f, s)}, {"severity", severity}, {"source", "velda"}, {"message", text}};
+  return {
+      {"range", PlaceRange(f, s)}, {"severity", severity}, {"source", "velda"}, {"message", text}};
 }
 
 }  // namespace
@@ -141,8 +148,9 @@ Json Diagnostics(const Project& p, int file) {
     if (e.place.file == here) list.push_back(Diagnostic(f, e.place, kError, e.message));
   for (const velda::IgnoredStatement& s : a.ignored)
     if (s.place.file == here)
-      list.push_back(Diagnostic(f, s.place, kWarning,
-                                "'" + s.word + "' is no mnemonic or directive: the statement assembles to nothing"));
+      list.push_back(Diagnostic(
+          f, s.place, kWarning,
+          "'" + s.word + "' is no mnemonic or directive: the statement assembles to nothing"));
   std::vector<int> used(a.labels.size(), 0);
   for (const velda::LabelUse& u : a.uses) {
     if (u.label >= 0) {
@@ -155,14 +163,16 @@ Json Diagnostics(const Project& p, int file) {
   if (!a.stopped)
     for (size_t i = 0; i < a.labels.size(); ++i) {
       const velda::LabelDefinition& d = a.labels[i];
-      if (used[i] == 0 && d.place.file == here && !Anonymous(d.name) && !(d.flags & velda::ID_MAPPED)) {
+      if (used[i] == 0 && d.place.file == here && !Anonymous(d.name) &&
+          !(d.flags & velda::ID_MAPPED)) {
         Json unused = Diagnostic(f, d.place, kWarning, "label never used: " + d.name);
         unused["tags"] = {kUnnecessary};
         list.push_back(unused);
       }
     }
   // velda gives up after its error limit; the last error shows where.
-  if (a.errors.size() > static_cast<size_t>(velda::kMaxErrors) && a.errors.back().place.file == here)
+  if (a.errors.size() > static_cast<size_t>(velda::kMaxErrors) &&
+      a.errors.back().place.file == here)
     list.push_back(Diagnostic(f, a.errors.back().place, kInformation, "Too many errors..."));
   return {{"uri", f.uri}, {"diagnostics", list}};
 }
@@ -177,7 +187,8 @@ Json References(const Project& p, int file, Position at, bool withDeclaration) {
   int label = LabelAt(p, file, at);
   if (label < 0) return nullptr;
   Json list = Json::array();
-  if (withDeclaration) list.push_back(Location(p, p.analysis.labels[static_cast<size_t>(label)].place));
+  if (withDeclaration)
+    list.push_back(Location(p, p.analysis.labels[static_cast<size_t>(label)].place));
   for (const velda::LabelUse& u : p.analysis.uses)
     if (u.label == label) list.push_back(Location(p, u.place));
   return list;
@@ -190,7 +201,8 @@ Json Highlights(const Project& p, int file, Position at) {
   const uint32_t here = static_cast<uint32_t>(file);
   Json list = Json::array();
   const auto& d = p.analysis.labels[static_cast<size_t>(label)];
-  if (d.place.file == here) list.push_back({{"range", PlaceRange(f, d.place)}, {"kind", kHighlightWrite}});
+  if (d.place.file == here)
+    list.push_back({{"range", PlaceRange(f, d.place)}, {"kind", kHighlightWrite}});
   for (const velda::LabelUse& u : p.analysis.uses)
     if (u.label == label && u.place.file == here)
       list.push_back({{"range", PlaceRange(f, u.place)}, {"kind", kHighlightRead}});
@@ -204,7 +216,8 @@ Json PrepareRename(const Project& p, int file, Position at) {
   return Range(*p.files[static_cast<size_t>(file)], h.begin, h.end);
 }
 
-Json Rename(const Project& p, int file, Position at, const std::string& newName, std::string& error) {
+Json Rename(const Project& p, int file, Position at, const std::string& newName,
+            std::string& error) {
   int label = LabelAt(p, file, at);
   if (label < 0) {
     error = "no label here";
@@ -246,11 +259,10 @@ Json DocumentSymbols(const Project& p, int file) {
   for (const velda::LabelDefinition& d : p.analysis.labels) {
     if (d.place.file != static_cast<uint32_t>(file) || Anonymous(d.name)) continue;
     LabelKind k = KindOf(p, d);
-    int kind = k == LabelKind::kZero ? kSymbolVariable : k == LabelKind::kData ? kSymbolConstant : kSymbolFunction;
     Json range = PlaceRange(f, d.place);
     list.push_back({{"name", d.name},
                     {"detail", std::string(KindName(k)) + " " + Hex(d.value)},
-                    {"kind", kind},
+                    {"kind", SymbolKind(k)},
                     {"range", range},
                     {"selectionRange", range}});
   }
@@ -266,8 +278,9 @@ void WorkspaceSymbols(const Project& p, const std::string& query, Json& out) {
     for (char c : d.name) folded.push_back(velda::FoldCase(c));
     if (folded.find(q) == std::string::npos) continue;
     LabelKind k = KindOf(p, d);
-    int kind = k == LabelKind::kZero ? kSymbolVariable : k == LabelKind::kData ? kSymbolConstant : kSymbolFunction;
-    out.push_back({{"name", d.name}, {"kind", kind}, {"location", Location(p, d.place)},
+    out.push_back({{"name", d.name},
+                   {"kind", SymbolKind(k)},
+                   {"location", Location(p, d.place)},
                    {"containerName", KindName(k)}});
   }
 }
@@ -299,7 +312,8 @@ Json Hover(const Project& p, int file, Position at) {
       break;
     case TokenKind::kDirective:
     case TokenKind::kSize:
-      if (const DirectiveDoc* d = FindDirective(h.text)) text = "**" + std::string(d->word) + "**: " + d->meaning;
+      if (const DirectiveDoc* d = FindDirective(h.text))
+        text = "**" + std::string(d->word) + "**: " + d->meaning;
       break;
     case TokenKind::kNumber: {
       bool ok;
@@ -307,15 +321,16 @@ Json Hover(const Project& p, int file, Position at) {
       if (!ok) break;
       text = "`" + std::string(h.text) + "` = " + std::to_string(v) + " = " + Hex(v);
       if (const RequestDoc* r = FindRequest(static_cast<uint32_t>(v)); r && v >= 0)
-        text += "\n\nrequest **" + Hex(v) + " " + r->name + "** (" + r->group + ")\n\narguments: " +
-                r->arguments + "\n\nresult: " + r->result;
+        text += "\n\nrequest **" + Hex(v) + " " + r->name + "** (" + r->group +
+                ")\n\narguments: " + r->arguments + "\n\nresult: " + r->result;
       break;
     }
     default:
       break;
   }
   if (text.empty()) return nullptr;
-  return {{"contents", {{"kind", "markdown"}, {"value", text}}}, {"range", Range(f, h.begin, h.end)}};
+  return {{"contents", {{"kind", "markdown"}, {"value", text}}},
+          {"range", Range(f, h.begin, h.end)}};
 }
 
 Json Completion(const Project& p, int file, Position at) {
@@ -332,7 +347,9 @@ Json Completion(const Project& p, int file, Position at) {
     for (int row = 0; row < velda::kMnemonicRows; ++row) {
       const velda::Mnemonic& m = velda::kMnemonics[static_cast<size_t>(row)];
       if (m.name[0] == '\0' || velda::FindMnemonic(m.name) != row) continue;
-      items.push_back({{"label", m.name}, {"kind", kCompletionFunction}, {"detail", MnemonicSizes(row)},
+      items.push_back({{"label", m.name},
+                       {"kind", kCompletionFunction},
+                       {"detail", MnemonicSizes(row)},
                        {"documentation", {{"kind", "markdown"}, {"value", MnemonicHover(row)}}}});
     }
     for (const DirectiveDoc& d : Directives())
@@ -341,18 +358,23 @@ Json Completion(const Project& p, int file, Position at) {
   }
   for (const velda::LabelDefinition& d : p.analysis.labels) {
     if (Anonymous(d.name) || d.name.empty()) continue;
-    items.push_back({{"label", d.name}, {"kind", kCompletionVariable},
+    items.push_back({{"label", d.name},
+                     {"kind", kCompletionVariable},
                      {"detail", std::string(KindName(KindOf(p, d))) + " " + Hex(d.value)}});
   }
   for (const RequestDoc& r : Requests()) {
     std::string number = Hex(r.command);
-    items.push_back({{"label", number + " " + r.name}, {"kind", kCompletionConstant},
-                     {"insertText", number}, {"filterText", number + " " + r.name},
+    items.push_back({{"label", number + " " + r.name},
+                     {"kind", kCompletionConstant},
+                     {"insertText", number},
+                     {"filterText", number + " " + r.name},
                      {"detail", r.arguments + " -> " + r.result}});
   }
   for (const EventDoc& e : Events())
-    items.push_back({{"label", std::string(e.name)}, {"kind", kCompletionEvent},
-                     {"insertText", std::to_string(e.code)}, {"detail", "event code " + std::to_string(e.code)}});
+    items.push_back({{"label", std::string(e.name)},
+                     {"kind", kCompletionEvent},
+                     {"insertText", std::to_string(e.code)},
+                     {"detail", "event code " + std::to_string(e.code)}});
   return items;
 }
 
@@ -365,17 +387,36 @@ Json SemanticTokens(const Project& p, int file) {
     for (const Token& t : f.lines[i].tokens) {
       int type;
       switch (t.kind) {
-        case TokenKind::kComment: type = 0; break;
-        case TokenKind::kString: type = 1; break;
-        case TokenKind::kNumber: type = 2; break;
-        case TokenKind::kDirective: type = 3; break;
-        case TokenKind::kSize: type = 4; break;
-        case TokenKind::kMnemonic: type = 5; break;
+        case TokenKind::kComment:
+          type = 0;
+          break;
+        case TokenKind::kString:
+          type = 1;
+          break;
+        case TokenKind::kNumber:
+          type = 2;
+          break;
+        case TokenKind::kDirective:
+          type = 3;
+          break;
+        case TokenKind::kSize:
+          type = 4;
+          break;
+        case TokenKind::kMnemonic:
+          type = 5;
+          break;
         case TokenKind::kLabelDefinition:
-        case TokenKind::kLabel: type = 6; break;
-        case TokenKind::kRegister: type = 7; break;
-        case TokenKind::kOperator: type = 8; break;
-        default: continue;
+        case TokenKind::kLabel:
+          type = 6;
+          break;
+        case TokenKind::kRegister:
+          type = 7;
+          break;
+        case TokenKind::kOperator:
+          type = 8;
+          break;
+        default:
+          continue;
       }
       Position a = f.index.At(start + t.begin), b = f.index.At(start + t.end);
       uint32_t deltaLine = a.line - lastLine;
@@ -409,7 +450,8 @@ Json FoldingRanges(const Project& p, int file) {
       if (!s.inSegment) break;  // the segment ended on the line before
       if (s.bodyEnd > 0 && !s.commentary) last = i;
     }
-    if (last > starts[k]) list.push_back({{"startLine", starts[k]}, {"endLine", last}, {"kind", "region"}});
+    if (last > starts[k])
+      list.push_back({{"startLine", starts[k]}, {"endLine", last}, {"kind", "region"}});
   }
   return list;
 }
@@ -422,15 +464,17 @@ std::string FormatText(const ProjectFile& f) {
     std::string_view line = f.index.Line(i);
     size_t lineStart = f.index.LineStart(i);
     size_t next = i + 1 < f.lines.size() ? f.index.LineStart(i + 1) : f.text.size();
-    std::string_view ending = std::string_view(f.text).substr(lineStart + line.size(), next - lineStart - line.size());
+    std::string_view ending =
+        std::string_view(f.text).substr(lineStart + line.size(), next - lineStart - line.size());
     const ScannedLine& s = f.lines[i];
-    bool openString = !s.tokens.empty() && s.tokens.back().kind == TokenKind::kString &&
-                      (s.tokens.back().end - s.tokens.back().begin < 2 || line[s.tokens.back().end - 1] != '"');
+    bool openString =
+        !s.tokens.empty() && s.tokens.back().kind == TokenKind::kString &&
+        (s.tokens.back().end - s.tokens.back().begin < 2 || line[s.tokens.back().end - 1] != '"');
     size_t first = line.find_first_not_of(" \t");
     // Left as they are: long lines (velda splits them at its line limit), an unclosed
     // string (its trailing blanks are part of it), text velda skips, comment lines.
-    if (line.size() > velda::kMaxLine / 2 || openString || s.commentary || first == std::string_view::npos ||
-        s.bodyEnd <= first) {
+    if (line.size() > velda::kMaxLine / 2 || openString || s.commentary ||
+        first == std::string_view::npos || s.bodyEnd <= first) {
       size_t keep = line.size();
       if (!openString && line.size() <= velda::kMaxLine / 2)
         while (keep > 0 && (line[keep - 1] == ' ' || line[keep - 1] == '\t')) --keep;
@@ -443,8 +487,10 @@ std::string FormatText(const ProjectFile& f) {
     formatted.append(body);
     if (s.commentBegin >= 0) {
       std::string_view comment = line.substr(static_cast<size_t>(s.commentBegin));
-      while (!comment.empty() && (comment.back() == ' ' || comment.back() == '\t')) comment.remove_suffix(1);
-      formatted.append(formatted.size() < kCommentColumn ? kCommentColumn - formatted.size() : 1, ' ');
+      while (!comment.empty() && (comment.back() == ' ' || comment.back() == '\t'))
+        comment.remove_suffix(1);
+      formatted.append(formatted.size() < kCommentColumn ? kCommentColumn - formatted.size() : 1,
+                       ' ');
       formatted.append(comment);
     }
     out.append(formatted);

@@ -20,7 +20,8 @@ Json Definition(const Project& p, int file, Position at);
 Json References(const Project& p, int file, Position at, bool withDeclaration);
 Json Highlights(const Project& p, int file, Position at);
 // A WorkspaceEdit, or null with `error` set when the new name cannot be used.
-Json Rename(const Project& p, int file, Position at, const std::string& newName, std::string& error);
+Json Rename(const Project& p, int file, Position at, const std::string& newName,
+            std::string& error);
 Json PrepareRename(const Project& p, int file, Position at);
 Json DocumentSymbols(const Project& p, int file);
 // Appends the project's labels matching `query` to `out`.

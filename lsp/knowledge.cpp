@@ -4,8 +4,8 @@
 #include <sstream>
 
 #include "host/event_queue.h"
-#include "isa/instruction_set.h"
 #include "id_table.h"
+#include "isa/instruction_set.h"
 #include "mnemonics.h"
 
 namespace orvo::lsp {
@@ -202,19 +202,31 @@ std::string MnemonicSizes(int row) {
 
 const std::vector<DirectiveDoc>& Directives() {
   static const std::vector<DirectiveDoc> d = {
-      {"@code", "Starts the code segment (outside a segment): statements add bytes to the image; pads to 2 bytes."},
-      {"@zero", "Starts the zero segment (outside a segment): `d [n]` reserves zeroed bytes after the image."},
-      {"@seg_end", "Ends the current segment; text after it, up to the next `@code` or `@zero`, is commentary."},
+      {"@code",
+       "Starts the code segment (outside a segment): statements add bytes to the image; pads to 2 "
+       "bytes."},
+      {"@zero",
+       "Starts the zero segment (outside a segment): `d [n]` reserves zeroed bytes after the "
+       "image."},
+      {"@seg_end",
+       "Ends the current segment; text after it, up to the next `@code` or `@zero`, is "
+       "commentary."},
       {"@end", "Outside a segment: pads the image and the zero segment to a multiple of 4."},
-      {"@align", "`@align 1|2|4|8`: pads the current segment; the next label starting with `_` goes into main.map."},
+      {"@align",
+       "`@align 1|2|4|8`: pads the current segment; the next label starting with `_` goes into "
+       "main.map."},
       {"public", "`public name`: names a label for other files; no effect on the outputs."},
       {"extern", "`extern name`: names a label of another file; no effect on the outputs."},
       {"&", "`& label`: a 32-bit word holding the label's value."},
       {"b", "Size b (1 byte) for the data and instructions that follow, until the next size word."},
-      {"w", "Size w (2 bytes) for the data and instructions that follow, until the next size word."},
-      {"d", "Size d (4 bytes) for the data and instructions that follow, until the next size word."},
-      {"q", "Size q (8 bytes) for the data and instructions that follow, until the next size word."},
-      {":@", "An anonymous label; `@F` names the next one, `@B` the one before (`@FF`, `@BB` further)."},
+      {"w",
+       "Size w (2 bytes) for the data and instructions that follow, until the next size word."},
+      {"d",
+       "Size d (4 bytes) for the data and instructions that follow, until the next size word."},
+      {"q",
+       "Size q (8 bytes) for the data and instructions that follow, until the next size word."},
+      {":@",
+       "An anonymous label; `@F` names the next one, `@B` the one before (`@FF`, `@BB` further)."},
   };
   return d;
 }
@@ -242,11 +254,20 @@ const RequestDoc* FindRequest(uint32_t command) {
 const std::vector<EventDoc>& Events() {
   using namespace host;
   static const std::vector<EventDoc> e = {
-      {"EVT_START", EVT_START},   {"EVT_WINDOW", EVT_WINDOW},       {"EVT_CLOSE", EVT_CLOSE},
-      {"EVT_END", EVT_END},       {"EVT_FOCUS", EVT_FOCUS},         {"EVT_MINIMIZE", EVT_MINIMIZE},
-      {"EVT_MOVE", EVT_MOVE},     {"EVT_SIZE", EVT_SIZE},           {"EVT_MUSIC_DONE", EVT_MUSIC_DONE},
-      {"EVT_TIMER", EVT_TIMER},   {"EVT_DOWN", EVT_DOWN},           {"EVT_UP", EVT_UP},
-      {"EVT_CHAR", EVT_CHAR},     {"EVT_MOUSE_MOVE", EVT_MOUSE_MOVE},
+      {"EVT_START", EVT_START},
+      {"EVT_WINDOW", EVT_WINDOW},
+      {"EVT_CLOSE", EVT_CLOSE},
+      {"EVT_END", EVT_END},
+      {"EVT_FOCUS", EVT_FOCUS},
+      {"EVT_MINIMIZE", EVT_MINIMIZE},
+      {"EVT_MOVE", EVT_MOVE},
+      {"EVT_SIZE", EVT_SIZE},
+      {"EVT_MUSIC_DONE", EVT_MUSIC_DONE},
+      {"EVT_TIMER", EVT_TIMER},
+      {"EVT_DOWN", EVT_DOWN},
+      {"EVT_UP", EVT_UP},
+      {"EVT_CHAR", EVT_CHAR},
+      {"EVT_MOUSE_MOVE", EVT_MOUSE_MOVE},
   };
   return e;
 }

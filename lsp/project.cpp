@@ -42,7 +42,8 @@ std::unique_ptr<Project> Project::Load(const std::string& listPath, const std::s
     p->listPath = NormalPath(listPath);
     velda::SourceList list = velda::ReadSourceList(p->listPath);
     p->listErrors = list.errors;
-    for (const std::string& s : list.sources) paths.push_back(NormalPath(velda::SourcePath(list, s)));
+    for (const std::string& s : list.sources)
+      paths.push_back(NormalPath(velda::SourcePath(list, s)));
   } else {
     paths.push_back(NormalPath(lonePath));
   }

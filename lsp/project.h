@@ -16,13 +16,13 @@ struct ProjectFile {
   std::string path;  // absolute, normalised
   std::string uri;
   std::string text;
-  LineIndex index;                  // over text
-  std::vector<ScannedLine> lines;   // one per line of index
+  LineIndex index;                 // over text
+  std::vector<ScannedLine> lines;  // one per line of index
   void SetText(std::string t);
 };
 
 struct Project {
-  std::string listPath;  // the velda.list, or empty for a lone file
+  std::string listPath;                             // the velda.list, or empty for a lone file
   std::vector<std::unique_ptr<ProjectFile>> files;  // in assembly order
   velda::Analysis analysis;
   std::vector<std::string> listErrors;

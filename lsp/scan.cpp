@@ -82,7 +82,9 @@ struct Cursor {
       } else if (size_t n = c == '-' ? 0 : WordLength(line, pos); n > 0) {
         std::string_view w = line.substr(pos, n);
         bool frame = EqualNoCase(w, "FP") && pos > 0 && line[pos - 1] == '[';
-        Add(IsDigit(c) ? TokenKind::kNumber : frame ? TokenKind::kRegister : TokenKind::kLabel,
+        Add(IsDigit(c) ? TokenKind::kNumber
+            : frame    ? TokenKind::kRegister
+                       : TokenKind::kLabel,
             pos, pos + n);
         pos += n;
       } else {
@@ -109,19 +111,21 @@ ScannedLine LineScanner::Scan(std::string_view line) {
     std::string_view first = c.Word();
     if (first.empty()) {
       c.Skip();
-      if (c.pos < line.size() && line[c.pos] == ';') c.Comment();
+      if (c.pos < line.size() && line[c.pos] == ';')
+        c.Comment();
       else if (segment_ == velda::SEG_NONE) {
         out.commentary = true;
         c.Comment();
-      }
-      else c.Operands();
+      } else
+        c.Operands();
     } else if (EqualNoCase(first, "public") || EqualNoCase(first, "extern")) {
       c.Take(TokenKind::kDirective, first);
       std::string_view name = c.Word();
       c.Take(TokenKind::kLabel, name);
       c.Operands();
     } else if (segment_ == velda::SEG_NONE) {
-      if (EqualNoCase(first, "@code") || EqualNoCase(first, "@zero") || EqualNoCase(first, "@end")) {
+      if (EqualNoCase(first, "@code") || EqualNoCase(first, "@zero") ||
+          EqualNoCase(first, "@end")) {
         if (EqualNoCase(first, "@code")) segment_ = velda::SEG_CODE;
         if (EqualNoCase(first, "@zero")) segment_ = velda::SEG_ZERO;
         c.Take(TokenKind::kDirective, first);

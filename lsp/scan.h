@@ -12,11 +12,11 @@
 namespace orvo::lsp {
 
 enum class TokenKind : uint8_t {
-  kComment,      // also text outside segments, which velda skips
+  kComment,  // also text outside segments, which velda skips
   kString,
   kNumber,
-  kDirective,    // @code, @zero, @end, @seg_end, @align, public, extern, &
-  kSize,         // b, w, d, q
+  kDirective,  // @code, @zero, @end, @seg_end, @align, public, extern, &
+  kSize,       // b, w, d, q
   kMnemonic,
   kLabelDefinition,  // the name after ':'
   kLabel,            // a label named in an operand
@@ -32,11 +32,11 @@ struct Token {
 
 struct ScannedLine {
   std::vector<Token> tokens;
-  uint32_t bodyEnd = 0;      // end of the statement before its comment and trailing blanks
-  int commentBegin = -1;     // where the comment starts, or -1
-  bool inSegment = false;    // the segment state before the line
-  bool commentary = false;   // text outside a segment: velda skips the whole line
-  bool data = false;         // a data statement (numbers, string, repeat, &) in the code segment
+  uint32_t bodyEnd = 0;     // end of the statement before its comment and trailing blanks
+  int commentBegin = -1;    // where the comment starts, or -1
+  bool inSegment = false;   // the segment state before the line
+  bool commentary = false;  // text outside a segment: velda skips the whole line
+  bool data = false;        // a data statement (numbers, string, repeat, &) in the code segment
 };
 
 class LineScanner {

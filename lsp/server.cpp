@@ -89,7 +89,8 @@ void Server::Handle(std::string_view body) {
     }
   }
   if (!m->HasId()) return;  // a notification has no answer, not even an error
-  send_(code != 0 ? protocol::ErrorResponse(m->id, code, error) : protocol::Response(m->id, result));
+  send_(code != 0 ? protocol::ErrorResponse(m->id, code, error)
+                  : protocol::Response(m->id, result));
 }
 
 Json Server::Dispatch(const protocol::Message& m, int& code, std::string& error) {
@@ -218,7 +219,8 @@ void Server::Close(const std::string& uri) {
     if (file < 0) continue;
     std::unique_ptr<Project> fresh = Project::Load(p->listPath, path);
     int same = fresh->FileOf(path);
-    if (same >= 0) p->files[static_cast<size_t>(file)]->SetText(fresh->files[static_cast<size_t>(same)]->text);
+    if (same >= 0)
+      p->files[static_cast<size_t>(file)]->SetText(fresh->files[static_cast<size_t>(same)]->text);
     p->Analyze();
     Publish(*p);
   }
@@ -226,7 +228,8 @@ void Server::Close(const std::string& uri) {
 
 void Server::Publish(Project& p) {
   for (size_t i = 0; i < p.files.size(); ++i)
-    send_(protocol::Notification("textDocument/publishDiagnostics", Diagnostics(p, static_cast<int>(i))));
+    send_(protocol::Notification("textDocument/publishDiagnostics",
+                                 Diagnostics(p, static_cast<int>(i))));
 }
 
 }  // namespace orvo::lsp

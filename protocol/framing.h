@@ -9,7 +9,7 @@
 
 namespace orvo::protocol {
 
-inline constexpr size_t kMaxHeader = 8192;           // bytes of one header block
+inline constexpr size_t kMaxHeader = 8192;            // bytes of one header block
 inline constexpr size_t kMaxBody = 64 * 1024 * 1024;  // a larger message is skipped
 
 // Collects bytes as they arrive and hands out whole message bodies. A malformed

@@ -21,7 +21,7 @@ inline constexpr int kServerNotInitialized = -32002;
 inline constexpr int kRequestFailed = -32803;
 
 struct Message {
-  Json id;  // null for a notification
+  Json id;             // null for a notification
   std::string method;  // empty for a response
   Json params;         // object, array or null
   Json result;         // responses

@@ -50,15 +50,20 @@ double TimeChange(const std::string& uri, const std::string& text, size_t at) {
   orvo::lsp::Server server([&](const std::string&) { ++messages; });
   auto send = [&](const Json& j) { server.Handle(j.dump()); };
   send({{"jsonrpc", "2.0"}, {"id", 1}, {"method", "initialize"}, {"params", Json::object()}});
-  send({{"jsonrpc", "2.0"}, {"method", "textDocument/didOpen"},
-        {"params", {{"textDocument", {{"uri", uri}, {"languageId", "velda"}, {"version", 1}, {"text", text}}}}}});
+  send({{"jsonrpc", "2.0"},
+        {"method", "textDocument/didOpen"},
+        {"params",
+         {{"textDocument",
+           {{"uri", uri}, {"languageId", "velda"}, {"version", 1}, {"text", text}}}}}});
   std::vector<double> ms;
   for (int run = 0; run < 15; ++run) {
     std::string changed = text;
     changed[at] = run % 2 ? 'x' : 'y';  // one character of a statement
-    Json change = {{"jsonrpc", "2.0"}, {"method", "textDocument/didChange"},
-                   {"params", {{"textDocument", {{"uri", uri}, {"version", run + 2}}},
-                               {"contentChanges", {{{"text", changed}}}}}}};
+    Json change = {{"jsonrpc", "2.0"},
+                   {"method", "textDocument/didChange"},
+                   {"params",
+                    {{"textDocument", {{"uri", uri}, {"version", run + 2}}},
+                     {"contentChanges", {{{"text", changed}}}}}}};
     std::string body = change.dump();
     auto start = Clock::now();
     server.Handle(body);

@@ -1,12 +1,13 @@
 // The source list: its lines, its mistakes, and velda-game assembling a game from it
 // exactly as velda does from the same names on its command line.
+#include "source_list.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "source_list.h"
 #include "velda_test_util.h"
 
 namespace {
@@ -14,8 +15,8 @@ namespace {
 using orvo::velda::ParseSourceList;
 
 TEST(SourceList, ReadsSourcesInOrderAndTheOutputFolder) {
-  auto list = ParseSourceList("; a comment\n\nsource ../lib/header\r\n  source\tgame.ova ; why\noutput out\n",
-                              "/g");
+  auto list = ParseSourceList(
+      "; a comment\n\nsource ../lib/header\r\n  source\tgame.ova ; why\noutput out\n", "/g");
   EXPECT_TRUE(list.errors.empty());
   EXPECT_EQ(list.sources, (std::vector<std::string>{"../lib/header", "game.ova"}));
   EXPECT_EQ(list.output, "out");
@@ -56,7 +57,8 @@ TEST(SourceList, VeldaGameAssemblesTheExamplesAsVeldaDoes) {
     velda_test::Result byVelda = velda_test::Assemble(dir, files, args);
     ASSERT_EQ(byVelda.code, 0) << byVelda.console;
     std::string out = (dir.path() / "by-list").string();
-    std::string command = std::string(VELDA_GAME) + " -Q -o " + out + " " + (examples / game).string();
+    std::string command =
+        std::string(VELDA_GAME) + " -Q -o " + out + " " + (examples / game).string();
     ASSERT_EQ(std::system(command.c_str()), 0) << game;
     EXPECT_EQ(ReadFile(out + "/main.ove"), byVelda.image) << game;
     EXPECT_EQ(ReadFile(out + "/main.map"), byVelda.map) << game;

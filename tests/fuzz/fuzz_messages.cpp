@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (r == orvo::protocol::FrameReader::Result::kNeedMore) break;
       if (r != orvo::protocol::FrameReader::Result::kMessage) continue;
       orvo::protocol::ReadError e;
-      if (auto m = orvo::protocol::ReadMessage(body, e))
-        orvo::protocol::Response(m->id, m->params);
+      if (auto m = orvo::protocol::ReadMessage(body, e)) orvo::protocol::Response(m->id, m->params);
     }
   }
   return 0;

@@ -41,24 +41,27 @@ void Client::Raw(const std::string& body) {
 
 Json Client::Request(const std::string& method, const Json& params) {
   int id = next_++;
-  Raw(Json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump(-1, ' ', false, Json::error_handler_t::replace));
+  Raw(Json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump(
+      -1, ' ', false, Json::error_handler_t::replace));
   for (const Json& j : last_)
     if (j.contains("id") && j["id"] == id) return j;
   return nullptr;
 }
 
 void Client::Notify(const std::string& method, const Json& params) {
-  Raw(Json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}}.dump(-1, ' ', false, Json::error_handler_t::replace));
+  Raw(Json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}}.dump(
+      -1, ' ', false, Json::error_handler_t::replace));
 }
 
 void Client::Open(const std::string& uri, const std::string& text) {
-  Notify("textDocument/didOpen",
-         {{"textDocument", {{"uri", uri}, {"languageId", "velda"}, {"version", 1}, {"text", text}}}});
+  Notify(
+      "textDocument/didOpen",
+      {{"textDocument", {{"uri", uri}, {"languageId", "velda"}, {"version", 1}, {"text", text}}}});
 }
 
 void Client::Change(const std::string& uri, const std::string& text) {
-  Notify("textDocument/didChange",
-         {{"textDocument", {{"uri", uri}, {"version", 2}}}, {"contentChanges", {{{"text", text}}}}});
+  Notify("textDocument/didChange", {{"textDocument", {{"uri", uri}, {"version", 2}}},
+                                    {"contentChanges", {{{"text", text}}}}});
 }
 
 Json Client::Diagnostics(const std::string& uri) const {
@@ -67,7 +70,8 @@ Json Client::Diagnostics(const std::string& uri) const {
 }
 
 Json At(const std::string& uri, int line, int character) {
-  return {{"textDocument", {{"uri", uri}}}, {"position", {{"line", line}, {"character", character}}}};
+  return {{"textDocument", {{"uri", uri}}},
+          {"position", {{"line", line}, {"character", character}}}};
 }
 
 }  // namespace orvo::lsp::testing

@@ -20,14 +20,14 @@ const char* kLib =
     " efr 0\n"
     "@seg_end\n";
 const char* kGame =
-    "@code\n"                // 0
-    ":Start\n"               // 1
-    " jsrfr 0, =Helper\n"    // 2
-    " trem\n"                // 3
-    " ljeq =Missing\n"       // 4
-    " d mov $1, $2 junk\n"   // 5
-    ":Unused\n"              // 6
-    " jmp =Start\n"          // 7
+    "@code\n"               // 0
+    ":Start\n"              // 1
+    " jsrfr 0, =Helper\n"   // 2
+    " trem\n"               // 3
+    " ljeq =Missing\n"      // 4
+    " d mov $1, $2 junk\n"  // 5
+    ":Unused\n"             // 6
+    " jmp =Start\n"         // 7
     "@seg_end\n";
 
 struct Game {
@@ -58,7 +58,8 @@ const Json* WithMessage(const Json& diagnostics, const std::string& message) {
 }
 
 Json Range(int line, int from, int to) {
-  return {{"start", {{"line", line}, {"character", from}}}, {"end", {{"line", line}, {"character", to}}}};
+  return {{"start", {{"line", line}, {"character", from}}},
+          {"end", {{"line", line}, {"character", to}}}};
 }
 
 TEST(Diagnostics, AreVeldasOwnErrorsWithTheirTextsAtTheirPlaces) {
@@ -90,7 +91,8 @@ TEST(Diagnostics, WarnOfWhatVeldaPassesOverSilently) {
   EXPECT_NE(std::find(warnings.begin(), warnings.end(),
                       "'trem' is no mnemonic or directive: the statement assembles to nothing"),
             warnings.end());
-  EXPECT_NE(std::find(warnings.begin(), warnings.end(), "label never used: Unused"), warnings.end());
+  EXPECT_NE(std::find(warnings.begin(), warnings.end(), "label never used: Unused"),
+            warnings.end());
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), "label never used: Start"), 0);
   Json undefined;
   for (const Json& d : g.client.Diagnostics(g.game))
@@ -170,7 +172,8 @@ TEST(Navigation, AnonymousLabelsResolveAsVeldaResolvesThem) {
 
 TEST(WordHelp, SymbolsHoverAndCompletionTellWhatAWordIs) {
   Game g;
-  Json symbols = g.client.Request("textDocument/documentSymbol", {{"textDocument", {{"uri", g.game}}}})["result"];
+  Json symbols = g.client.Request("textDocument/documentSymbol",
+                                  {{"textDocument", {{"uri", g.game}}}})["result"];
   ASSERT_EQ(symbols.size(), 2u);
   EXPECT_EQ(symbols[0]["name"], "Start");
   EXPECT_EQ(symbols[0]["kind"], 12);
@@ -178,15 +181,19 @@ TEST(WordHelp, SymbolsHoverAndCompletionTellWhatAWordIs) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0]["location"]["uri"], g.lib);
 
-  std::string label = g.client.Request("textDocument/hover", At(g.game, 2, 14))["result"]["contents"]["value"];
+  std::string label =
+      g.client.Request("textDocument/hover", At(g.game, 2, 14))["result"]["contents"]["value"];
   EXPECT_NE(label.find("code label, value 0x0"), std::string::npos) << label;
-  std::string mov = g.client.Request("textDocument/hover", At(g.lib, 2, 4))["result"]["contents"]["value"];
+  std::string mov =
+      g.client.Request("textDocument/hover", At(g.lib, 2, 4))["result"]["contents"]["value"];
   EXPECT_NE(mov.find("`mov $r, =v` | 2 words, 3 words at q"), std::string::npos) << mov;
   EXPECT_NE(mov.find("`mov $r, =v (-4..3)` | 1 word"), std::string::npos) << mov;
   g.client.Open(g.lib, kLib);
-  std::string request = g.client.Request("textDocument/hover", At(g.lib, 2, 13))["result"]["contents"]["value"];
+  std::string request =
+      g.client.Request("textDocument/hover", At(g.lib, 2, 13))["result"]["contents"]["value"];
   EXPECT_NE(request.find("0x303 length"), std::string::npos) << request;
-  std::string seg = g.client.Request("textDocument/hover", At(g.lib, 4, 2))["result"]["contents"]["value"];
+  std::string seg =
+      g.client.Request("textDocument/hover", At(g.lib, 4, 2))["result"]["contents"]["value"];
   EXPECT_NE(seg.find("@seg_end"), std::string::npos);
 
   auto labels = [](const Json& items) {
@@ -194,10 +201,12 @@ TEST(WordHelp, SymbolsHoverAndCompletionTellWhatAWordIs) {
     for (const Json& i : items) out.push_back(i["label"]);
     return out;
   };
-  std::vector<std::string> first = labels(g.client.Request("textDocument/completion", At(g.game, 3, 1))["result"]);
+  std::vector<std::string> first =
+      labels(g.client.Request("textDocument/completion", At(g.game, 3, 1))["result"]);
   EXPECT_NE(std::find(first.begin(), first.end(), "term"), first.end());
   EXPECT_NE(std::find(first.begin(), first.end(), "@align"), first.end());
-  std::vector<std::string> operand = labels(g.client.Request("textDocument/completion", At(g.game, 2, 11))["result"]);
+  std::vector<std::string> operand =
+      labels(g.client.Request("textDocument/completion", At(g.game, 2, 11))["result"]);
   EXPECT_NE(std::find(operand.begin(), operand.end(), "Helper"), operand.end());
   EXPECT_NE(std::find(operand.begin(), operand.end(), "EVT_START"), operand.end());
   EXPECT_NE(std::find(operand.begin(), operand.end(), "0x303 length"), operand.end());
@@ -206,7 +215,8 @@ TEST(WordHelp, SymbolsHoverAndCompletionTellWhatAWordIs) {
 
 TEST(Layout, SemanticTokensAndRoutineFolds) {
   Game g;
-  Json data = g.client.Request("textDocument/semanticTokens/full", {{"textDocument", {{"uri", g.game}}}})["result"]["data"];
+  Json data = g.client.Request("textDocument/semanticTokens/full",
+                               {{"textDocument", {{"uri", g.game}}}})["result"]["data"];
   ASSERT_EQ(data.size() % 5, 0u);
   // Decode and find "jsrfr" on line 2 as a mnemonic (type 5) and "Helper" as a label (6).
   std::vector<std::array<int, 4>> tokens;  // line, start, length, type
@@ -220,7 +230,8 @@ TEST(Layout, SemanticTokensAndRoutineFolds) {
   EXPECT_NE(std::find(tokens.begin(), tokens.end(), std::array<int, 4>{2, 11, 6, 6}), tokens.end());
   EXPECT_NE(std::find(tokens.begin(), tokens.end(), std::array<int, 4>{5, 7, 2, 7}), tokens.end());
 
-  Json folds = g.client.Request("textDocument/foldingRange", {{"textDocument", {{"uri", g.game}}}})["result"];
+  Json folds = g.client.Request("textDocument/foldingRange",
+                                {{"textDocument", {{"uri", g.game}}}})["result"];
   ASSERT_EQ(folds.size(), 2u);
   EXPECT_EQ(folds[0]["startLine"], 1);
   EXPECT_EQ(folds[0]["endLine"], 5);

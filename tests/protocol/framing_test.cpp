@@ -1,11 +1,12 @@
 // The framed message reader: whole messages however the bytes arrive, and recovery
 // from broken headers.
+#include "protocol/framing.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "protocol/framing.h"
 #include "protocol/json_rpc.h"
 
 namespace orvo::protocol {
@@ -22,8 +23,10 @@ Read Drain(FrameReader& r) {
   for (;;) {
     auto result = r.Next(body, error);
     if (result == FrameReader::Result::kNeedMore) return out;
-    if (result == FrameReader::Result::kBadHeader) ++out.bad;
-    else out.bodies.push_back(body);
+    if (result == FrameReader::Result::kBadHeader)
+      ++out.bad;
+    else
+      out.bodies.push_back(body);
   }
 }
 
@@ -97,11 +100,12 @@ TEST(JsonRpc, TellsRequestsNotificationsResponsesAndWhatIsNone) {
     const char* body;
     int code;
   };
-  for (Case c : {Case{"{", kParseError}, Case{"[1,2]", kInvalidRequest},
-                 Case{R"({"id":1})", kInvalidRequest}, Case{R"({"id":1,"method":5})", kInvalidRequest},
-                 Case{R"({"id":{},"method":"m"})", kInvalidRequest},
-                 Case{R"({"id":1,"method":"m","params":3})", kInvalidRequest},
-                 Case{"\xff\xfe", kParseError}}) {
+  for (Case c :
+       {Case{"{", kParseError}, Case{"[1,2]", kInvalidRequest},
+        Case{R"({"id":1})", kInvalidRequest}, Case{R"({"id":1,"method":5})", kInvalidRequest},
+        Case{R"({"id":{},"method":"m"})", kInvalidRequest},
+        Case{R"({"id":1,"method":"m","params":3})", kInvalidRequest},
+        Case{"\xff\xfe", kParseError}}) {
     EXPECT_FALSE(ReadMessage(c.body, e)) << c.body;
     EXPECT_EQ(e.code, c.code) << c.body;
   }
