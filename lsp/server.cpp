@@ -177,7 +177,7 @@ void Server::Open(const std::string& uri, std::string text) {
   std::string path = UriToPath(uri);
   if (path.empty()) return;
   path = NormalPath(path);
-  open_[uri] = text;
+  open_.insert(uri);
   int file;
   if (!Find(uri, file)) {
     // The source list of the file's folder, when it names the file; else the file alone.
@@ -198,11 +198,10 @@ void Server::Change(const std::string& uri, std::string text) {
   std::string path = UriToPath(uri);
   if (path.empty() || !open_.count(uri)) return;
   path = NormalPath(path);
-  open_[uri] = text;
   for (const auto& p : projects_) {
     int file = p->FileOf(path);
     if (file < 0) continue;
-    p->files[static_cast<size_t>(file)]->SetText(text);
+    p->files[static_cast<size_t>(file)]->SetText(text);  // a file may be in several lists
     p->Analyze();
     Publish(*p);
   }

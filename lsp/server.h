@@ -2,7 +2,7 @@
 #pragma once
 
 #include <functional>
-#include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,7 +33,7 @@ class Server {
 
   std::function<void(const std::string&)> send_;
   std::vector<std::unique_ptr<Project>> projects_;
-  std::map<std::string, std::string> open_;  // uri -> text of open documents
+  std::set<std::string> open_;  // uris of open documents
   bool initialized_ = false;
   bool shutdown_ = false;
   bool exited_ = false;
