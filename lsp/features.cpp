@@ -41,6 +41,14 @@ Json Location(const Project& p, const SourcePlace& s) {
   return {{"uri", f.uri}, {"range", PlaceRange(f, s)}};
 }
 
+// The semantic token types of the legend, and the type of each token kind in the order
+// of TokenKind (-1: not coloured).
+const std::vector<std::string> kTokenTypes = {"comment",  "string",    "number",
+                                              "keyword",  "type",      "function",
+                                              "variable", "parameter", "operator"};
+constexpr int kTokenType[] = {0, 1, 2, 3, 4, 5, 6, 6, 7, 8, -1};
+static_assert(std::size(kTokenType) == static_cast<size_t>(TokenKind::kUnknownWord) + 1);
+
 bool Anonymous(const std::string& name) {
   return name.starts_with("_@");
 }
@@ -131,10 +139,7 @@ Json Diagnostic(const ProjectFile& f, const SourcePlace& s, int severity, const 
 }  // namespace
 
 Json SemanticTokenLegend() {
-  return {{"tokenTypes",
-           {"comment", "string", "number", "keyword", "type", "function", "variable", "parameter",
-            "operator"}},
-          {"tokenModifiers", {"declaration"}}};
+  return {{"tokenTypes", kTokenTypes}, {"tokenModifiers", {"declaration"}}};
 }
 
 Json Diagnostics(const Project& p, int file) {
@@ -385,39 +390,8 @@ Json SemanticTokens(const Project& p, int file) {
   for (size_t i = 0; i < f.lines.size(); ++i) {
     size_t start = f.index.LineStart(i);
     for (const Token& t : f.lines[i].tokens) {
-      int type;
-      switch (t.kind) {
-        case TokenKind::kComment:
-          type = 0;
-          break;
-        case TokenKind::kString:
-          type = 1;
-          break;
-        case TokenKind::kNumber:
-          type = 2;
-          break;
-        case TokenKind::kDirective:
-          type = 3;
-          break;
-        case TokenKind::kSize:
-          type = 4;
-          break;
-        case TokenKind::kMnemonic:
-          type = 5;
-          break;
-        case TokenKind::kLabelDefinition:
-        case TokenKind::kLabel:
-          type = 6;
-          break;
-        case TokenKind::kRegister:
-          type = 7;
-          break;
-        case TokenKind::kOperator:
-          type = 8;
-          break;
-        default:
-          continue;
-      }
+      int type = kTokenType[static_cast<size_t>(t.kind)];
+      if (type < 0) continue;
       Position a = f.index.At(start + t.begin), b = f.index.At(start + t.end);
       uint32_t deltaLine = a.line - lastLine;
       data.push_back(deltaLine);
