@@ -3,6 +3,7 @@
 #include <SDL2/SDL_keyboard.h>
 #include <SDL2/SDL_mouse.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -63,6 +64,24 @@ int32_t WheelDelta(float notches) {
   return static_cast<int32_t>(v);
 }
 
+struct GamePoint {
+  int32_t x = 0, y = 0;
+  bool onPicture = true;  // false on the bars around a scaled picture
+};
+
+// A window position in game pixels. Unscaled it is passed on as it is, also outside the
+// window (a captured mouse); scaled, it is held to the picture's edge.
+GamePoint ToGame(const WindowView& v, int32_t x, int32_t y) {
+  if (v.scale <= 1 && v.offsetX == 0 && v.offsetY == 0) return {x, y, true};
+  const int32_t scale = std::max(v.scale, 1);
+  const int32_t right = v.offsetX + v.width * scale, bottom = v.offsetY + v.height * scale;
+  GamePoint p;
+  p.onPicture = x >= v.offsetX && y >= v.offsetY && x < right && y < bottom;
+  p.x = (std::clamp(x, v.offsetX, right - 1) - v.offsetX) / scale;
+  p.y = (std::clamp(y, v.offsetY, bottom - 1) - v.offsetY) / scale;
+  return p;
+}
+
 }  // namespace
 
 void EventTranslator::Reset(const WindowView& now) {
@@ -115,16 +134,19 @@ void EventTranslator::Translate(const SDL_Event& e, const WindowView& now,
     case SDL_MOUSEMOTION:
       if (now.id == 0 || e.motion.windowID != now.id) break;
       buttons_ = FlagsFromMask(e.motion.state);
-      out.push_back(Make(MSG_MOUSEMOVE, KeyStateFlags(), PackPoint(e.motion.x, e.motion.y)));
+      {
+        const GamePoint p = ToGame(now, e.motion.x, e.motion.y);
+        out.push_back(Make(MSG_MOUSEMOVE, KeyStateFlags(), PackPoint(p.x, p.y)));
+      }
       break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
       if (now.id == 0 || e.button.windowID != now.id) break;
-      Button(e.button, out);
+      Button(e.button, now, out);
       break;
     case SDL_MOUSEWHEEL:
       if (now.id == 0 || e.wheel.windowID != now.id) break;
-      Wheel(e.wheel, out);
+      Wheel(e.wheel, now, out);
       break;
     default:
       break;
@@ -210,10 +232,15 @@ void EventTranslator::Key(const SDL_KeyboardEvent& e, std::deque<Message>& out) 
   out.push_back(Make(id, vk, lParam));
 }
 
-void EventTranslator::Button(const SDL_MouseButtonEvent& e, std::deque<Message>& out) {
+void EventTranslator::Button(const SDL_MouseButtonEvent& e, const WindowView& now,
+                             std::deque<Message>& out) {
   const uint32_t flag = ButtonFlag(e.button);
   if (flag == 0) return;
   const bool down = e.type == SDL_MOUSEBUTTONDOWN;
+  // A press on the bars around a scaled picture is dropped: held to the edge it would
+  // act on whatever the game has there. A release is kept, so that no button stays down.
+  const GamePoint at = ToGame(now, e.x, e.y);
+  if (down && !at.onPicture) return;
   // The flags are the state after the change: a press includes its own button.
   if (down) {
     buttons_ |= flag;
@@ -236,12 +263,14 @@ void EventTranslator::Button(const SDL_MouseButtonEvent& e, std::deque<Message>&
       wParam |= (e.button == SDL_BUTTON_X1 ? 1u : 2u) << 16;
       break;
   }
-  out.push_back(Make(id, wParam, PackPoint(e.x, e.y)));
+  out.push_back(Make(id, wParam, PackPoint(at.x, at.y)));
 }
 
-void EventTranslator::Wheel(const SDL_MouseWheelEvent& e, std::deque<Message>& out) {
+void EventTranslator::Wheel(const SDL_MouseWheelEvent& e, const WindowView& now,
+                            std::deque<Message>& out) {
   const float sign = e.direction == SDL_MOUSEWHEEL_FLIPPED ? -1.0f : 1.0f;
-  const uint32_t at = PackPoint(e.mouseX, e.mouseY);
+  const GamePoint p = ToGame(now, e.mouseX, e.mouseY);
+  const uint32_t at = PackPoint(p.x, p.y);
   auto send = [&](uint32_t id, float notches) {
     const int32_t delta = WheelDelta(notches * sign);
     out.push_back(

@@ -15,7 +15,9 @@ namespace orvo::platform {
 struct WindowView {
   uint32_t id = 0;  // SDL window id; 0 when there is no window
   bool minimized = false, maximized = false;
-  int32_t width = 0, height = 0;  // client size
+  int32_t width = 0, height = 0;  // client size in game pixels
+  // Game pixels are scale x scale blocks from (offsetX, offsetY) of the window.
+  int32_t scale = 1, offsetX = 0, offsetY = 0;
 };
 
 // x | y << 16 with each coordinate taken modulo 65536.
@@ -36,8 +38,8 @@ class EventTranslator {
   uint32_t KeyStateFlags() const;
   void Window(const SDL_WindowEvent& e, const WindowView& now, std::deque<Message>& out);
   void Key(const SDL_KeyboardEvent& e, std::deque<Message>& out);
-  void Button(const SDL_MouseButtonEvent& e, std::deque<Message>& out);
-  void Wheel(const SDL_MouseWheelEvent& e, std::deque<Message>& out);
+  void Button(const SDL_MouseButtonEvent& e, const WindowView& now, std::deque<Message>& out);
+  void Wheel(const SDL_MouseWheelEvent& e, const WindowView& now, std::deque<Message>& out);
   void ReportSize(uint32_t kind, const WindowView& now, std::deque<Message>& out);
 
   uint32_t buttons_ = 0;  // MK_ button bits held, kept from the mouse events
