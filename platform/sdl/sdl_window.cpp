@@ -27,6 +27,7 @@ bool SdlWindow::Create(std::string_view title, int32_t x, int32_t y, int32_t wid
   }
   outer_ = Rect{x, y, width, height};
   normal_ = outer_;
+  fullscreen_ = FullscreenWay::Off;
   frameApplied_ = false;
   fullUpload_ = true;
   // Most window managers tell the frame only once the window is mapped; where it is known
@@ -127,7 +128,7 @@ void SdlWindow::SetScale(int32_t setting) {
 }
 
 bool SdlWindow::Fullscreen() const {
-  return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0;
+  return window_ && fullscreen_ != FullscreenWay::Off;
 }
 
 void SdlWindow::SetFullscreen(bool on) {
@@ -135,9 +136,26 @@ void SdlWindow::SetFullscreen(bool on) {
   if (on) {
     RememberNormal();
     beforeFullscreen_ = normal_;
-    SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    // A window manager (it draws a frame) is asked for full screen. Without one nobody
+    // would act on the request, so the window itself goes borderless over the display.
+    const Frame f = Borders();
+    if (f.top || f.left || f.bottom || f.right) {
+      fullscreen_ = FullscreenWay::Managed;
+      SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    } else {
+      fullscreen_ = FullscreenWay::Covering;
+      SDL_Rect display{};
+      const int index = std::max(SDL_GetWindowDisplayIndex(window_), 0);
+      if (SDL_GetDisplayBounds(index, &display) != 0) display = SDL_Rect{0, 0, 0, 0};
+      SDL_SetWindowBordered(window_, SDL_FALSE);
+      SDL_SetWindowPosition(window_, display.x, display.y);
+      SetClientSize(std::max(display.w, 1), std::max(display.h, 1));
+      SDL_RaiseWindow(window_);
+    }
   } else {
-    SDL_SetWindowFullscreen(window_, 0);
+    if (fullscreen_ == FullscreenWay::Managed) SDL_SetWindowFullscreen(window_, 0);
+    else SDL_SetWindowBordered(window_, SDL_TRUE);
+    fullscreen_ = FullscreenWay::Off;
     // Not every window manager puts the window back by itself, and without one nobody does.
     SetClientSize(beforeFullscreen_.width, beforeFullscreen_.height);
     SDL_SetWindowPosition(window_, beforeFullscreen_.x, beforeFullscreen_.y);
@@ -174,6 +192,7 @@ void SdlWindow::FitOuter(const Rect& outer) {
 }
 
 void SdlWindow::RememberNormal() {
+  if (fullscreen_ != FullscreenWay::Off) return;
   const uint32_t flags = SDL_GetWindowFlags(window_);
   if (flags &
       (SDL_WINDOW_MINIMIZED | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN)) {
