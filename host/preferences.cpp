@@ -181,7 +181,7 @@ Preferences LoadPreferences(const std::string& path, const std::string& game,
   const json& s = *section;
   std::string wrong;
   auto check = [&](bool ok, const char* name) {
-    if (!ok && wrong.empty()) wrong = name;
+    if (!ok) wrong += (wrong.empty() ? "\"" : ", \"") + std::string(name) + "\"";
   };
   check(ReadBool(s, "fullscreen", p.fullscreen), "fullscreen");
   check(ReadScale(s, p.scale), "scale");
@@ -194,8 +194,8 @@ Preferences LoadPreferences(const std::string& path, const std::string& game,
   check(padOk, "pad");
   if (padOk) p.pad = pad;
   if (!wrong.empty())
-    warning = "orvo: " + path + ": " + game + ": \"" + wrong +
-              "\" cannot be used; the default stands for what is wrong";
+    warning = "orvo: " + path + ": " + game + ": " + wrong +
+              " cannot be used; the defaults stand for them";
   return p;
 }
 
