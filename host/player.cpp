@@ -33,8 +33,7 @@ std::optional<PlayerCommand> CommandFor(uint32_t vk, bool alt, bool shift, bool 
 int32_t FittingScale(int32_t wanted, int32_t width, int32_t height, platform::Size display) {
   int32_t s = std::max(wanted, 1);
   if (display.width <= 0 || display.height <= 0) return s;
-  while (s > 1 && (int64_t{width} * s > display.width || int64_t{height} * s > display.height))
-    --s;
+  while (s > 1 && (int64_t{width} * s > display.width || int64_t{height} * s > display.height)) --s;
   return s;
 }
 
@@ -62,8 +61,7 @@ void PlayerControls::Start(const PlayerOptions& options, const std::string& pref
   if (options.scale) now_.scale = *options.scale;
 }
 
-void PlayerControls::BeforeWindow(platform::WindowSystem& window, int32_t width,
-                                  int32_t height) {
+void PlayerControls::BeforeWindow(platform::WindowSystem& window, int32_t width, int32_t height) {
   if (now_.scale > 1 && !now_.fullscreen) {
     const platform::Size display = window.DisplaySize();
     const int32_t fits = FittingScale(now_.scale, width, height, display);

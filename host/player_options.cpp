@@ -59,7 +59,7 @@ PlayerOptions ParsePlayerOptions(const std::vector<std::string>& arguments) {
 std::string PlayerHelp() {
   const Preferences defaults;
   static constexpr const char* kControls[platform::PAD_CONTROL_COUNT] = {
-      "A", "B", "X", "Y", "Back", "Start", "left shoulder", "right shoulder",
+      "A",  "B",    "X",    "Y",    "Back", "Start", "left shoulder", "right shoulder",
       "up", "down", "left", "right"};
   std::string pad;
   for (int c = 0; c < platform::PAD_CONTROL_COUNT; ++c) {

@@ -13,8 +13,8 @@ namespace orvo::host {
 struct PlayerOptions {
   bool help = false;
   bool fullscreen = false;
-  std::optional<int32_t> scale;  // platform::SCALE_FIT or 1 .. MAX_SCALE
-  std::string gameCommandLine;   // the remaining arguments separated by spaces
+  std::optional<int32_t> scale;       // platform::SCALE_FIT or 1 .. MAX_SCALE
+  std::string gameCommandLine;        // the remaining arguments separated by spaces
   std::vector<std::string> warnings;  // one line each, for options that cannot be used
 };
 

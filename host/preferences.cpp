@@ -23,7 +23,7 @@ constexpr const char* kGames = "games";
 
 // The controls' names in the file, in PadControl order.
 constexpr const char* kPadNames[platform::PAD_CONTROL_COUNT] = {
-    "a", "b", "x", "y", "back", "start", "left shoulder", "right shoulder",
+    "a",  "b",    "x",    "y",    "back", "start", "left shoulder", "right shoulder",
     "up", "down", "left", "right"};
 
 std::string ReadAll(const std::string& path, bool& exists) {
@@ -93,7 +93,8 @@ bool ReadPad(const json& section, platform::PadMapping& out) {
   if (it == section.end()) return true;
   if (!it->is_object()) return false;
   bool ok = true;
-  for (int c = 0; c < platform::PAD_CONTROL_COUNT; ++c) ok &= ReadKey(*it, kPadNames[c], out.keys[c]);
+  for (int c = 0; c < platform::PAD_CONTROL_COUNT; ++c)
+    ok &= ReadKey(*it, kPadNames[c], out.keys[c]);
   return ok;
 }
 
@@ -151,7 +152,8 @@ platform::PadMapping Preferences::DefaultPadMapping() {
 
 std::string PreferencesPath(const char* xdgConfigHome, const char* home) {
   // As the base directory rules say: a relative XDG_CONFIG_HOME is ignored.
-  if (xdgConfigHome && xdgConfigHome[0] == '/') return std::string(xdgConfigHome) + "/orvo/preferences.json";
+  if (xdgConfigHome && xdgConfigHome[0] == '/')
+    return std::string(xdgConfigHome) + "/orvo/preferences.json";
   if (home && *home) return std::string(home) + "/.config/orvo/preferences.json";
   return "";
 }
@@ -164,18 +166,21 @@ Preferences LoadPreferences(const std::string& path, const std::string& game,
   json all;
   bool exists = false;
   if (!ReadObject(path, all, exists)) {
-    warning = "orvo: " + path + " is not a preferences file (not a JSON object); using the defaults";
+    warning =
+        "orvo: " + path + " is not a preferences file (not a JSON object); using the defaults";
     return p;
   }
   const auto games = all.find(kGames);
   if (games == all.end()) return p;
   const auto section = games->is_object() ? games->find(game) : games->end();
   if (section == games->end() || !games->is_object()) {
-    if (!games->is_object()) warning = "orvo: " + path + ": \"games\" is not an object; using the defaults";
+    if (!games->is_object())
+      warning = "orvo: " + path + ": \"games\" is not an object; using the defaults";
     return p;
   }
   if (!section->is_object()) {
-    warning = "orvo: " + path + ": the section of " + game + " is not an object; using the defaults";
+    warning =
+        "orvo: " + path + ": the section of " + game + " is not an object; using the defaults";
     return p;
   }
   const json& s = *section;

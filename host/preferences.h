@@ -31,8 +31,7 @@ std::string PreferencesPath(const char* xdgConfigHome, const char* home);
 // The game's section, or the defaults when there is none. A file that is not what it
 // should be (not JSON, a value of the wrong kind) gives the defaults for what is wrong
 // and one line in warning; a missing file gives the defaults silently.
-Preferences LoadPreferences(const std::string& path, const std::string& game,
-                            std::string& warning);
+Preferences LoadPreferences(const std::string& path, const std::string& game, std::string& warning);
 
 // Writes the game's section, keeping the other games' sections and any names of its own
 // this runtime does not know. False with a reason when the file cannot be written.

@@ -38,7 +38,6 @@ int ControlOf(uint8_t button) {
   }
 }
 
-
 Message KeyMessage(uint32_t id, uint32_t vk, uint32_t lParam) {
   Message m;
   m.id = id;
@@ -147,8 +146,7 @@ bool GamepadInput::Handle(const SDL_Event& e, uint32_t nowMs, std::deque<Message
     case SDL_CONTROLLERBUTTONUP: {
       Pad* pad = Find(e.cbutton.which);
       const int control = ControlOf(e.cbutton.button);
-      if (pad && control >= 0)
-        Set(*pad, control, e.type == SDL_CONTROLLERBUTTONDOWN, nowMs, out);
+      if (pad && control >= 0) Set(*pad, control, e.type == SDL_CONTROLLERBUTTONDOWN, nowMs, out);
       return true;
     }
     case SDL_CONTROLLERAXISMOTION:

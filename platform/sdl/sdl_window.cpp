@@ -153,8 +153,10 @@ void SdlWindow::SetFullscreen(bool on) {
       SDL_RaiseWindow(window_);
     }
   } else {
-    if (fullscreen_ == FullscreenWay::Managed) SDL_SetWindowFullscreen(window_, 0);
-    else SDL_SetWindowBordered(window_, SDL_TRUE);
+    if (fullscreen_ == FullscreenWay::Managed)
+      SDL_SetWindowFullscreen(window_, 0);
+    else
+      SDL_SetWindowBordered(window_, SDL_TRUE);
     fullscreen_ = FullscreenWay::Off;
     // Not every window manager puts the window back by itself, and without one nobody does.
     SetClientSize(beforeFullscreen_.width, beforeFullscreen_.height);

@@ -88,8 +88,8 @@ class SdlWindow {
   Rect beforeFullscreen_;       // client rectangle to go back to when leaving full screen
   enum class FullscreenWay { Off, Managed, Covering };
   FullscreenWay fullscreen_ = FullscreenWay::Off;
-  int32_t scaleSetting_ = 1;    // SCALE_FIT or a whole scale
-  Size created_;                // client size asked for at creation, in game pixels (fit)
+  int32_t scaleSetting_ = 1;  // SCALE_FIT or a whole scale
+  Size created_;              // client size asked for at creation, in game pixels (fit)
 };
 
 }  // namespace orvo::platform

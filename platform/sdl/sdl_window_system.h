@@ -92,7 +92,7 @@ class SdlWindowSystem final : public WindowSystem {
   std::unique_ptr<CursorSet> cursors_;
   GamepadInput pads_;
   VirtualPads virtualPads_;
-  std::string title_;       // the game's title, shown again when a notice ends
+  std::string title_;  // the game's title, shown again when a notice ends
   bool noticeShown_ = false;
   uint32_t noticeEnd_ = 0;
 };

@@ -1,5 +1,7 @@
 // The player's side of the runtime without a window: the preferences file (real files in
 // a temporary folder), key names, orvo's own command-line options, the runtime's keys.
+#include "host/player.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 #include <sstream>
 
 #include "host/key_names.h"
-#include "host/player.h"
 #include "host/player_options.h"
 #include "host/preferences.h"
 
@@ -96,7 +97,8 @@ TEST(Preferences, AGameSectionRoundTripsBesideTheOthersAndNoTemporaryStays) {
   EXPECT_EQ(file["games"]["games/mines"]["note"], "mine");
   EXPECT_EQ(file["games"]["games/mines"]["pad"]["y"], "Z");
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(t.path / "orvo")) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(t.path / "orvo"))
+    names.push_back(e.path().filename());
   EXPECT_EQ(names, std::vector<std::string>{"preferences.json"});
 }
 
@@ -106,8 +108,9 @@ TEST(Preferences, ABrokenFileGivesOneWarningAndTheDefaults) {
   Preferences saved;
   saved.volume = 40;
   std::string warning, problem;
-  for (const char* text : {"\x01garbage{{", "[1, 2]", "{\"games\": 7}",
-                           "{\"games\": {\"g/m\": \"loud\"}}", "{\"games\": {\"g/m\": {\"volume\""}) {
+  for (const char* text :
+       {"\x01garbage{{", "[1, 2]", "{\"games\": 7}", "{\"games\": {\"g/m\": \"loud\"}}",
+        "{\"games\": {\"g/m\": {\"volume\""}) {
     std::ofstream(path) << text;
     const Preferences p = LoadPreferences(path, "g/m", warning);
     EXPECT_EQ(p.volume, 100) << text;
@@ -125,7 +128,8 @@ TEST(Preferences, ABrokenFileGivesOneWarningAndTheDefaults) {
   EXPECT_EQ(p.volume, 100);
   EXPECT_EQ(p.scale, 1);
   EXPECT_TRUE(p.fullscreen);
-  EXPECT_EQ(p.pad.keys, Preferences::DefaultPadMapping().keys) << "a pad with a bad key is not half taken";
+  EXPECT_EQ(p.pad.keys, Preferences::DefaultPadMapping().keys)
+      << "a pad with a bad key is not half taken";
   for (const char* name : {"volume", "scale", "pad"})
     EXPECT_NE(warning.find(name), std::string::npos) << warning;
   EXPECT_EQ(warning.find("fullscreen"), std::string::npos) << warning;
@@ -189,6 +193,24 @@ TEST(PlayerKeys, AScaleIsLoweredUntilTheWindowFitsTheDisplay) {
   EXPECT_EQ(FittingScale(4, 320, 240, {1920, 1080}), 4);
   EXPECT_EQ(FittingScale(8, 4000, 4000, {1920, 1080}), 1);
   EXPECT_EQ(FittingScale(3, 640, 480, {0, 0}), 3) << "no display known: as asked";
+}
+
+// The example on the player's page of the guide is a preferences file as the runtime
+// reads it.
+TEST(Preferences, ThePlayersPageShowsAFileTheRuntimeReads) {
+  const std::string page = Read(fs::path(ORVO_DOCS_DIR) / "player.md");
+  const size_t start = page.find("```json\n"), end = page.find("```", start + 8);
+  ASSERT_NE(start, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  TempDir t;
+  const fs::path file = t.path / "preferences.json";
+  std::ofstream(file) << page.substr(start + 8, end - start - 8);
+  std::string warning;
+  const Preferences p = LoadPreferences(file.string(), "game/mines", warning);
+  EXPECT_TRUE(warning.empty()) << warning;
+  EXPECT_EQ(p.scale, 2);
+  EXPECT_EQ(p.volume, 80);
+  EXPECT_EQ(p.pad.keys, Preferences::DefaultPadMapping().keys) << "the page shows the defaults";
 }
 
 }  // namespace

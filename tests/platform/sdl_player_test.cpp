@@ -80,8 +80,7 @@ TEST_F(SdlTest, FullScreenCoversTheDisplayAndLeavingItRestoresThePlace) {
   int sx = 0, sy = 0;
   Window child = 0;
   for (const auto end = Clock::now() + std::chrono::seconds(5); Clock::now() < end;) {
-    XTranslateCoordinates(x.display, xwindow, DefaultRootWindow(x.display), 0, 0, &sx, &sy,
-                          &child);
+    XTranslateCoordinates(x.display, xwindow, DefaultRootWindow(x.display), 0, 0, &sx, &sy, &child);
     if (sx == 60 && sy == 70) break;
     Drain(platform->window, 20);
   }

@@ -148,7 +148,8 @@ class OrvoWindow : public ::testing::Test {
       const fs::path& errors = {}) {
     const Window w = Open(p, g, environment, errors);
     if (w == 0) return 0;
-    EXPECT_EQ(platform::test::Shell("xdotool mousemove --window " + std::to_string(w) + " 30 30"), 0);
+    EXPECT_EQ(platform::test::Shell("xdotool mousemove --window " + std::to_string(w) + " 30 30"),
+              0);
     return Logged(g, "E15 30 30 0\n") ? w : 0;
   }
 };

@@ -64,7 +64,8 @@ TEST_F(OrvoWindow, FullScreenKeysResizeTheGamesWindowAndLeavingPutsItBack) {
     const size_t fulls = Count(Log(g), Line(9, kScreenW, kScreenH, 3));
     ASSERT_EQ(Shell(std::string("xdotool key ") + key), 0);
     EXPECT_TRUE(WaitFor([&] { return Count(Log(g), Line(9, kScreenW, kScreenH, 3)) > fulls; }))
-        << key << "\n" << Log(g);
+        << key << "\n"
+        << Log(g);
     EXPECT_TRUE(Sized(w, 0, 0, kScreenW, kScreenH)) << key;
     const size_t windowed = Count(Log(g), Line(9, 640, 480, 3));
     ASSERT_EQ(Shell(std::string("xdotool key ") + key), 0);
