@@ -14,14 +14,6 @@
 namespace orvo::platform {
 namespace {
 
-Message Make(uint32_t id, uint32_t wParam = 0, uint32_t lParam = 0) {
-  Message m;
-  m.id = id;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  return m;
-}
-
 // Decodes one UTF-8 sequence at text[i], moving i past it. Returns 0 for a malformed
 // sequence, of which one byte is skipped.
 uint32_t NextCodePoint(std::string_view text, size_t& i) {
@@ -105,14 +97,14 @@ void EventTranslator::Translate(const SDL_Event& e, const WindowView& now,
   switch (e.type) {
     case SDL_QUIT:
     case SDL_APP_TERMINATING:
-      out.push_back(Make(MSG_ENDSESSION));
+      out.push_back(MakeMessage(MSG_ENDSESSION));
       break;
     case SDL_DISPLAYEVENT:
-      out.push_back(Make(MSG_DISPLAYCHANGE));
+      out.push_back(MakeMessage(MSG_DISPLAYCHANGE));
       break;
     case SDL_RENDER_TARGETS_RESET:
     case SDL_RENDER_DEVICE_RESET:
-      out.push_back(Make(MSG_PAINT));
+      out.push_back(MakeMessage(MSG_PAINT));
       break;
     case SDL_WINDOWEVENT:
       if (now.id != 0 && e.window.windowID == now.id) Window(e.window, now, out);
@@ -128,7 +120,7 @@ void EventTranslator::Translate(const SDL_Event& e, const WindowView& now,
       for (size_t i = 0, n = strnlen(e.text.text, sizeof e.text.text); i < n;) {
         const uint32_t cp = NextCodePoint({e.text.text, n}, i);
         // Control characters come as key events only, as on Windows.
-        if (cp > 31) out.push_back(Make(MSG_CHAR, cp, 1));
+        if (cp > 31) out.push_back(MakeMessage(MSG_CHAR, cp, 1));
       }
       break;
     case SDL_MOUSEMOTION:
@@ -136,7 +128,7 @@ void EventTranslator::Translate(const SDL_Event& e, const WindowView& now,
       buttons_ = FlagsFromMask(e.motion.state);
       {
         const GamePoint p = ToGame(now, e.motion.x, e.motion.y);
-        out.push_back(Make(MSG_MOUSEMOVE, KeyStateFlags(), PackPoint(p.x, p.y)));
+        out.push_back(MakeMessage(MSG_MOUSEMOVE, KeyStateFlags(), PackPoint(p.x, p.y)));
       }
       break;
     case SDL_MOUSEBUTTONDOWN:
@@ -157,28 +149,28 @@ void EventTranslator::Window(const SDL_WindowEvent& e, const WindowView& now,
                              std::deque<Message>& out) {
   switch (e.event) {
     case SDL_WINDOWEVENT_CLOSE:
-      out.push_back(Make(MSG_CLOSE));
+      out.push_back(MakeMessage(MSG_CLOSE));
       break;
     case SDL_WINDOWEVENT_EXPOSED:
-      out.push_back(Make(MSG_PAINT));
+      out.push_back(MakeMessage(MSG_PAINT));
       break;
     case SDL_WINDOWEVENT_MOVED:
       // SDL reports the client area's position, which is what the move message carries.
-      out.push_back(Make(MSG_MOVE, 0, PackPoint(e.data1, e.data2)));
+      out.push_back(MakeMessage(MSG_MOVE, 0, PackPoint(e.data1, e.data2)));
       break;
     case SDL_WINDOWEVENT_FOCUS_GAINED:
       // Windows activates the application before the window gets the keyboard focus ...
       mods_ = static_cast<uint16_t>(SDL_GetModState());
-      out.push_back(Make(MSG_ACTIVATEAPP, 1));
-      out.push_back(Make(MSG_SETFOCUS));
+      out.push_back(MakeMessage(MSG_ACTIVATEAPP, 1));
+      out.push_back(MakeMessage(MSG_SETFOCUS));
       break;
     case SDL_WINDOWEVENT_FOCUS_LOST:
       // ... and deactivates it before the focus goes.
-      out.push_back(Make(MSG_ACTIVATEAPP, 0));
-      out.push_back(Make(MSG_KILLFOCUS));
+      out.push_back(MakeMessage(MSG_ACTIVATEAPP, 0));
+      out.push_back(MakeMessage(MSG_KILLFOCUS));
       break;
     case SDL_WINDOWEVENT_LEAVE:
-      out.push_back(Make(MSG_NCMOUSEMOVE));
+      out.push_back(MakeMessage(MSG_NCMOUSEMOVE));
       break;
     case SDL_WINDOWEVENT_MINIMIZED:
       ReportSize(SIZE_MINIMIZED, now, out);
@@ -208,7 +200,7 @@ void EventTranslator::ReportSize(uint32_t kind, const WindowView& now, std::dequ
   sizeKind_ = kind;
   width_ = w;
   height_ = h;
-  out.push_back(Make(MSG_SIZE, kind, PackPoint(w, h)));
+  out.push_back(MakeMessage(MSG_SIZE, kind, PackPoint(w, h)));
 }
 
 void EventTranslator::Key(const SDL_KeyboardEvent& e, std::deque<Message>& out) {
@@ -229,7 +221,7 @@ void EventTranslator::Key(const SDL_KeyboardEvent& e, std::deque<Message>& out) 
   if (!down) lParam |= 1u << 31;
   const uint32_t id =
       down ? (sys ? MSG_SYSKEYDOWN : MSG_KEYDOWN) : (sys ? MSG_SYSKEYUP : MSG_KEYUP);
-  out.push_back(Make(id, vk, lParam));
+  out.push_back(MakeMessage(id, vk, lParam));
 }
 
 void EventTranslator::Button(const SDL_MouseButtonEvent& e, const WindowView& now,
@@ -263,7 +255,7 @@ void EventTranslator::Button(const SDL_MouseButtonEvent& e, const WindowView& no
       wParam |= (e.button == SDL_BUTTON_X1 ? 1u : 2u) << 16;
       break;
   }
-  out.push_back(Make(id, wParam, PackPoint(at.x, at.y)));
+  out.push_back(MakeMessage(id, wParam, PackPoint(at.x, at.y)));
 }
 
 void EventTranslator::Wheel(const SDL_MouseWheelEvent& e, const WindowView& now,
@@ -273,8 +265,8 @@ void EventTranslator::Wheel(const SDL_MouseWheelEvent& e, const WindowView& now,
   const uint32_t at = PackPoint(p.x, p.y);
   auto send = [&](uint32_t id, float notches) {
     const int32_t delta = WheelDelta(notches * sign);
-    out.push_back(
-        Make(id, KeyStateFlags() | static_cast<uint32_t>(static_cast<uint16_t>(delta)) << 16, at));
+    out.push_back(MakeMessage(
+        id, KeyStateFlags() | static_cast<uint32_t>(static_cast<uint16_t>(delta)) << 16, at));
   };
   if (e.preciseY != 0.0f) send(MSG_MOUSEWHEEL, e.preciseY);
   if (e.preciseX != 0.0f) send(MSG_MOUSEHWHEEL, e.preciseX);

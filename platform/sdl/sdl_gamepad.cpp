@@ -1,5 +1,7 @@
 #include "platform/sdl/sdl_gamepad.h"
 
+#include "platform/sdl/sdl_events.h"
+
 namespace orvo::platform {
 namespace {
 
@@ -36,14 +38,6 @@ int ControlOf(uint8_t button) {
     default:
       return -1;
   }
-}
-
-Message KeyMessage(uint32_t id, uint32_t vk, uint32_t lParam) {
-  Message m;
-  m.id = id;
-  m.wParam = vk;
-  m.lParam = lParam;
-  return m;
 }
 
 }  // namespace
@@ -91,12 +85,12 @@ void GamepadInput::Close(SDL_JoystickID id, std::deque<Message>& out) {
 }
 
 void GamepadInput::KeyDown(uint32_t vk, bool repeat, std::deque<Message>& out) const {
-  out.push_back(KeyMessage(MSG_KEYDOWN, vk, repeat ? 1u | 1u << 30 : 1u));
-  if (const uint32_t ch = PadKeyCharacter(vk)) out.push_back(KeyMessage(MSG_CHAR, ch, 1));
+  out.push_back(MakeMessage(MSG_KEYDOWN, vk, repeat ? 1u | 1u << 30 : 1u));
+  if (const uint32_t ch = PadKeyCharacter(vk)) out.push_back(MakeMessage(MSG_CHAR, ch, 1));
 }
 
 void GamepadInput::KeyUp(uint32_t vk, std::deque<Message>& out) const {
-  out.push_back(KeyMessage(MSG_KEYUP, vk, 1u | 1u << 30 | 1u << 31));
+  out.push_back(MakeMessage(MSG_KEYUP, vk, 1u | 1u << 30 | 1u << 31));
 }
 
 void GamepadInput::Set(Pad& pad, int slot, bool down, uint32_t nowMs, std::deque<Message>& out) {

@@ -223,7 +223,8 @@ Placement SdlWindow::GetPlacement() {
   if (!window_) return p;
   const uint32_t flags = SDL_GetWindowFlags(window_);
   if (!frameApplied_) {
-    p.normal = outer_;
+    const Size game = For(outer_.width, outer_.height).game;
+    p.normal = Rect{outer_.x, outer_.y, game.width, game.height};
   } else {
     RememberNormal();
     const Frame f = Borders();

@@ -6,17 +6,6 @@
 #include <string>
 
 namespace orvo::platform {
-namespace {
-
-Message Simple(uint32_t id, uint32_t wParam = 0, uint32_t lParam = 0) {
-  Message m;
-  m.id = id;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  return m;
-}
-
-}  // namespace
 
 SdlWindowSystem::SdlWindowSystem(bool video, OwnEvents events, SdlClock& clock)
     : video_(video), events_(events), clock_(clock), cursors_(std::make_unique<CursorSet>()) {}
@@ -56,8 +45,8 @@ bool SdlWindowSystem::CreateWindow(std::string_view title, int32_t x, int32_t y,
   // Creating a window tells it its position and size, as the first move and size messages.
   int cx = 0, cy = 0;
   SDL_GetWindowPosition(window_.Handle(), &cx, &cy);
-  pending_.push_back(Simple(MSG_MOVE, 0, PackPoint(cx, cy)));
-  pending_.push_back(Simple(MSG_SIZE, SIZE_RESTORED, PackPoint(view.width, view.height)));
+  pending_.push_back(MakeMessage(MSG_MOVE, 0, PackPoint(cx, cy)));
+  pending_.push_back(MakeMessage(MSG_SIZE, SIZE_RESTORED, PackPoint(view.width, view.height)));
   SDL_StartTextInput();
   return true;
 }
@@ -79,9 +68,9 @@ void SdlWindowSystem::DestroyWindow() {
 
 void SdlWindowSystem::Handle(const SDL_Event& e) {
   if (e.type == events_.Tick()) {
-    pending_.push_back(Simple(MSG_TIMER));
+    pending_.push_back(MakeMessage(MSG_TIMER));
   } else if (e.type == events_.Post()) {
-    pending_.push_back(Simple(static_cast<uint32_t>(e.user.code)));
+    pending_.push_back(MakeMessage(static_cast<uint32_t>(e.user.code)));
   } else if (e.type == events_.Raise()) {
     window_.Raise();
   } else if (pads_.Handle(e, SDL_GetTicks(), pending_)) {
@@ -117,7 +106,7 @@ void SdlWindowSystem::SetScale(int32_t scale) {
   e.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
   e.window.windowID = SDL_GetWindowID(window_.Handle());
   translator_.Translate(e, window_.View(), pending_);
-  pending_.push_back(Simple(MSG_PAINT));
+  pending_.push_back(MakeMessage(MSG_PAINT));
 }
 
 int32_t SdlWindowSystem::RunTimed() {

@@ -195,6 +195,26 @@ TEST_F(OrvoWindow, BrokenPreferencesAndAScaleTooLargeGiveOneLineEachAndAGame) {
   EXPECT_EQ(orvo.ExitCode(), 0);
 }
 
+// The pad's keys are the player's: a mapping in the preferences is what a controller,
+// plugged in while the game runs (SDL's virtual joystick, worked by the runtime's test
+// script), sends.
+TEST_F(OrvoWindow, APadSendsTheKeysThePreferencesMapItsButtonsTo) {
+  GameFolder g(base, "games");
+  const fs::path file = g.home / ".config" / "orvo" / "preferences.json";
+  fs::create_directories(file.parent_path());
+  std::ofstream(file) << R"({"games": {"games/recorder": {"pad": {"a": "Z", "b": "none"}}}})";
+  const fs::path script = base / "pad.txt";
+  std::ofstream(script) << "wait 300\nattach\nwait 300\npress 0 a\nwait 100\nrelease 0 a\n"
+                           "press 0 b\nwait 100\nrelease 0 b\npress 0 x\nwait 100\nrelease 0 x\n";
+  Process orvo;
+  ASSERT_NE(Open(orvo, g, {{"ORVO_VIRTUAL_PAD", script.string()}}), 0u);
+  EXPECT_TRUE(Logged(g, "E13 32 1 0\n")) << Log(g);  // X kept its default, Space
+  const std::string log = Log(g);
+  EXPECT_NE(log.find("E12 90 1 0\nE14 122 0 1\n"), std::string::npos) << log;  // Z, "z"
+  EXPECT_NE(log.find("E13 90 1 0\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("E12 27 "), std::string::npos) << "B sends nothing\n" << log;
+}
+
 TEST(OrvoHelp, ListsTheOptionsAndKeysThePlayersPageDescribes) {
   int rc = -1;
   const std::string help = ShellOutput(std::string(ORVO_BIN) + " --help", &rc);
