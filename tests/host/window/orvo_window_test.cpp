@@ -147,21 +147,25 @@ TEST_F(OrvoWindow, TimerTicksUntilStoppedAndTheCloseButtonEnds) {
   const Window w = OpenUnderThePointer(orvo, g);
   ASSERT_NE(w, 0u);
 
+  const auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(Shell("xdotool key t"), 0);
   EXPECT_TRUE(Logged(g, "E11 0 0 0\n"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_EQ(Shell("xdotool key s"), 0);
   ASSERT_TRUE(Logged(g, "E13 83 "));
+  const auto running = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started);
   auto Ticks = [&] {
     const std::string log = Log(g);
     size_t n = 0;
     for (size_t at = log.find("E11 "); at != std::string::npos; at = log.find("E11 ", at + 1)) ++n;
     return n;
   };
-  // About ten ticks of 50 ms in half a second; late ticks are merged, never piled up.
+  // About ten ticks of 50 ms in half a second; late ticks are merged, never piled up, so
+  // a loaded machine sees fewer, never more than the time it ran allows.
   const size_t ticks = Ticks();
   EXPECT_GE(ticks, 3u);
-  EXPECT_LE(ticks, 14u);
+  EXPECT_LE(ticks, static_cast<size_t>(running.count() / 50 + 2));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(Ticks(), ticks);  // stopped
 
