@@ -10,6 +10,7 @@
 #include "gfx/text.h"
 #include "host/event_queue.h"
 #include "host/host_state.h"
+#include "host/player.h"
 #include "host/window_requests.h"
 #include "platform/platform.h"
 #include "services/files.h"
@@ -24,6 +25,8 @@ struct RuntimeOptions {
   std::string dataFolder;      // overrides the per-user folder when not empty
   std::string dumpFile;        // VM memory written here when the run ends
   std::string screenshotFile;  // client area written here as PNG when the run ends
+  PlayerOptions player;        // the player's options from orvo's command line
+  bool preferences = false;    // the player's preferences are read and kept
 };
 
 // How a run ended, beyond the exit code orvo returns (0 also after a program fault).
@@ -113,6 +116,7 @@ class Runtime : public vm::Hooks {
   sound::Sound sound_;
   WindowContext window_{platform_, state_, queue_};
   services::SettingsRequests settingsRequests_{settings_, files_};
+  PlayerControls player_;
   bool windowDestroyed_ = false;
   bool over_ = false;
   int exitCode_ = 0;
