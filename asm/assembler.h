@@ -15,6 +15,8 @@
 
 namespace orvo::velda {
 
+struct Analysis;
+
 struct SourceFile {
   std::string displayName;  // no path, no .ova; shown in messages and listings
   std::unique_ptr<char[]> text;
@@ -28,6 +30,7 @@ struct Assembler {
   std::filesystem::path outDir;    // where main.* and BUILDNUM go; empty = current folder
   std::string* console = nullptr;  // when set, console text is collected here
   std::vector<SourceFile> sources;
+  Analysis* analysis = nullptr;  // when set, findings are also noted here with their places
 
   // Results kept for the whole run.
   CodeImage image;
@@ -55,8 +58,10 @@ struct Assembler {
   bool haveLine = false;   // a statement line was delivered and is not yet listed
   uint32_t lineStart = 0;  // code image size when the current line began
   std::string line;
+  size_t lineTextStart = 0;  // offset of the current line in its file's text
   size_t cursor = 0;
   std::string token;
+  size_t tokenStart = 0;  // cursor position where the token began
 };
 
 }  // namespace orvo::velda
