@@ -9,6 +9,7 @@
 #include "gfx/surface.h"
 #include "gfx/text.h"
 #include "host/event_queue.h"
+#include "host/game_archive.h"
 #include "host/host_state.h"
 #include "host/window_requests.h"
 #include "platform/platform.h"
@@ -24,6 +25,7 @@ struct RuntimeOptions {
   std::string dataFolder;      // overrides the per-user folder when not empty
   std::string dumpFile;        // VM memory written here when the run ends
   std::string screenshotFile;  // client area written here as PNG when the run ends
+  GameArchive archive;         // the game's archive; none: the runtime's own folder
 };
 
 // How a run ended, beyond the exit code orvo returns (0 also after a program fault).
@@ -79,6 +81,10 @@ class Runtime : public vm::Hooks {
   // The text row: the font libraries start with the first text drawn.
   static void DrawTextRequest(vm::Request& r);
   bool StartUp();
+  // The archive as the program folder, named after its manifest; false after a message.
+  bool UseArchive();
+  // The fonts and the SoundFont the archive carries, for the libraries that read paths.
+  void UseArchiveFonts();
   void SetUpDataFolder();
   bool LoadProgram();
   void MessageLoop();
@@ -113,6 +119,7 @@ class Runtime : public vm::Hooks {
   sound::Sound sound_;
   WindowContext window_{platform_, state_, queue_};
   services::SettingsRequests settingsRequests_{settings_, files_};
+  std::string gameName_;  // the archive's manifest name: it names the data folder
   bool windowDestroyed_ = false;
   bool over_ = false;
   int exitCode_ = 0;
