@@ -54,7 +54,7 @@ std::string MakePrivateFolder() {
 
 bool ArchiveKey(std::string_view name, std::string& key) {
   key.clear();
-  if (name.empty() || IsSeparator(name[0])) return false;
+  if (!name.empty() && IsSeparator(name[0])) return false;
   if (name.size() >= 2 && name[1] == ':') return false;
   size_t start = 0;
   while (start < name.size()) {

@@ -71,7 +71,7 @@ class ArchiveFiles final : public ProgramFiles {
 };
 
 // The name folded for lookups: separators made '/', "." and empty components dropped,
-// ASCII lower case. False for a name that leaves its folder or is no name at all.
+// ASCII lower case; "" for the top. False for a name that would leave the archive.
 bool ArchiveKey(std::string_view name, std::string& key);
 
 }  // namespace orvo::services
