@@ -42,6 +42,11 @@ bool WriteArchive(const std::string& path, const std::vector<PackFile>& files,
       zip_source_free(source);
       return false;
     }
+    // What the runtime hands to libraries by path is stored as it is, so taking it out
+    // at run time is a plain copy.
+    const bool stored = name.rfind(kFontFolder, 0) == 0 || name.rfind(kSoundFontFolder, 0) == 0;
+    if (stored && zip_set_file_compression(z, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0) != 0)
+      return false;
     // Marked as plain files, so no reader takes them for links or folders.
     return zip_file_set_external_attributes(z, static_cast<zip_uint64_t>(index), 0, kUnixHost,
                                             kFileMode << 16) == 0;
