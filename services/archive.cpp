@@ -70,26 +70,32 @@ bool ArchiveKey(std::string_view name, std::string& key) {
   return true;
 }
 
+std::unique_ptr<ArchiveFiles> ArchiveFiles::FromSource(zip_source_t* source, zip_error_t* error,
+                                                       std::string& problem,
+                                                       const ArchiveLimits& limits) {
+  if (!source) {
+    problem = ZipProblem(error);
+    return nullptr;
+  }
+  std::unique_ptr<ArchiveFiles> a(new ArchiveFiles);
+  a->archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, error);
+  if (!a->archive_) {
+    zip_source_free(source);
+    problem = ZipProblem(error);
+    return nullptr;
+  }
+  zip_error_fini(error);
+  if (!a->Index(limits, problem)) return nullptr;
+  return a;
+}
+
 std::unique_ptr<ArchiveFiles> ArchiveFiles::Open(const std::string& path, uint64_t offset,
                                                  int64_t length, std::string& problem,
                                                  const ArchiveLimits& limits) {
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* source = zip_source_file_create(path.c_str(), offset, length, &error);
-  if (!source) {
-    problem = ZipProblem(&error);
-    return nullptr;
-  }
-  std::unique_ptr<ArchiveFiles> a(new ArchiveFiles);
-  a->archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-  if (!a->archive_) {
-    zip_source_free(source);
-    problem = ZipProblem(&error);
-    return nullptr;
-  }
-  zip_error_fini(&error);
-  if (!a->Index(limits, problem)) return nullptr;
-  return a;
+  return FromSource(zip_source_file_create(path.c_str(), offset, length, &error), &error, problem,
+                    limits);
 }
 
 std::unique_ptr<ArchiveFiles> ArchiveFiles::FromBytes(const void* data, size_t size,
@@ -97,21 +103,7 @@ std::unique_ptr<ArchiveFiles> ArchiveFiles::FromBytes(const void* data, size_t s
                                                       const ArchiveLimits& limits) {
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(data, size, 0, &error);
-  if (!source) {
-    problem = ZipProblem(&error);
-    return nullptr;
-  }
-  std::unique_ptr<ArchiveFiles> a(new ArchiveFiles);
-  a->archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-  if (!a->archive_) {
-    zip_source_free(source);
-    problem = ZipProblem(&error);
-    return nullptr;
-  }
-  zip_error_fini(&error);
-  if (!a->Index(limits, problem)) return nullptr;
-  return a;
+  return FromSource(zip_source_buffer_create(data, size, 0, &error), &error, problem, limits);
 }
 
 ArchiveFiles::~ArchiveFiles() {

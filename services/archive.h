@@ -16,6 +16,8 @@
 #include "services/program_files.h"
 
 struct zip;
+struct zip_source;
+struct zip_error;
 
 namespace orvo::services {
 
@@ -61,6 +63,10 @@ class ArchiveFiles final : public ProgramFiles {
     int64_t mtime = 0;
   };
   ArchiveFiles() = default;
+  // Takes the source over, whether or not the archive opens.
+  static std::unique_ptr<ArchiveFiles> FromSource(zip_source* source, zip_error* error,
+                                                  std::string& problem,
+                                                  const ArchiveLimits& limits);
   bool Index(const ArchiveLimits& limits, std::string& problem);
   const Item* Lookup(std::string_view name) const;
 

@@ -65,33 +65,11 @@ class MinesShipped : public ::testing::Test {
     args.push_back(nullptr);
     for (std::string& v : env) envp.push_back(v.data());
     envp.push_back(nullptr);
-    const std::string logName = log.string();
-    pid = fork();
+    pid = StartLogged(args.data(), envp.data(), folder, log);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      const int fd = open(logName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      if (chdir(folder.c_str()) != 0) _exit(126);
-      execve(args[0], args.data(), envp.data());
-      _exit(127);
-    }
   }
 
-  int WaitForExit(int ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return -1;
-  }
+  int WaitForExit(int ms) { return examples::WaitForExit(pid, ms); }
 
   std::vector<uint32_t> Screenshot(Window w, int& width, int& height) {
     XWindowAttributes a{};

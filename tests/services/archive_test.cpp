@@ -153,7 +153,9 @@ TEST_F(Archive, EveryCutOrDamageIsRefusedOrReadsBackIntact) {
       return;
     }
     std::string read;
-    if (a->Read("main.ove", read)) EXPECT_EQ(read, payload) << what;
+    if (a->Read("main.ove", read)) {
+      EXPECT_EQ(read, payload) << what;
+    }
   };
   for (size_t cut = 0; cut < whole.size(); cut += 7) check(whole.substr(0, cut), "cut");
   for (int i = 0; i < 400; ++i) {
