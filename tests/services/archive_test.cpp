@@ -8,6 +8,7 @@
 
 #include <random>
 
+#include "host/game_archive.h"
 #include "services/archive.h"
 #include "services/files.h"
 #include "services/manifest.h"
@@ -216,6 +217,52 @@ TEST_F(Archive, IsTheProgramFolderUnderTheDataFolder) {
   std::string path;
   ASSERT_TRUE(ResolveInstalledFile(fs, "maps/one.txt", path));
   EXPECT_EQ(ReadBytes(path), "1");
+}
+
+TEST_F(Archive, AGameArchiveNeedsAUsableManifest) {
+  const std::string path = tmp.path() + "game.orvo";
+  const struct Case {
+    std::vector<Entry> entries;
+    const char* said;
+  } cases[] = {
+      {{{"main.ove", "x"}}, "it has no orvo-game.json"},
+      {{{"orvo-game.json", "\x01garbage"}}, "its orvo-game.json cannot be used: it is not a JSON"},
+      {{{"orvo-game.json", "{\"name\": \"../up\"}"}}, "cannot be used: its \"name\""},
+      {{{"orvo-game.json/", ""}}, "it has no orvo-game.json"},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(path, MakeZip(c.entries, tmp.path()));
+    host::OpenedGame game;
+    std::string problem;
+    EXPECT_FALSE(host::OpenGameArchive({path, 0, ""}, game, problem));
+    EXPECT_EQ(problem.rfind("The game archive " + path + " cannot be run: ", 0), 0u) << problem;
+    EXPECT_NE(problem.find(c.said), std::string::npos) << problem;
+    EXPECT_FALSE(game.files);
+  }
+  WriteBytes(path, MakeZip({{"orvo-game.json", "{\"name\": \"Mines 2\"}"}}, tmp.path()));
+  host::OpenedGame game;
+  std::string problem;
+  ASSERT_TRUE(host::OpenGameArchive({path, 0, ""}, game, problem)) << problem;
+  EXPECT_EQ(game.manifest.name, "Mines 2");
+}
+
+TEST_F(Archive, AnArchiveAfterAnExecutableIsFoundWhereTheImageEnds) {
+  const std::string self = ReadBytes("/proc/self/exe");
+  const std::string zip = MakeZip({{"orvo-game.json", "{\"name\": \"g\"}"}, {"main.ove", "m"}},
+                                  tmp.path());
+  const std::string joined = tmp.path() + "joined";
+  WriteBytes(joined, self + zip);
+  const int fd = open(joined.c_str(), O_RDONLY);
+  const uint64_t image = host::ElfImageSize(fd);
+  close(fd);
+  EXPECT_EQ(image, self.size());
+  host::OpenedGame game;
+  std::string problem;
+  ASSERT_TRUE(host::OpenGameArchive({joined, image, ""}, game, problem)) << problem;
+  // Cut short, it names the executable and opens nothing.
+  WriteBytes(joined, self + zip.substr(0, zip.size() - 30));
+  EXPECT_FALSE(host::OpenGameArchive({joined, image, ""}, game, problem));
+  EXPECT_EQ(problem.rfind("The game appended to " + joined + " cannot be run: ", 0), 0u) << problem;
 }
 
 }  // namespace
