@@ -78,6 +78,8 @@ bool OpenFontLibrary(FontLibrary& lib) {
     CloseFontLibrary(lib);
     return false;
   }
+  if (!lib.gameFonts.empty())
+    FcConfigAppFontAddDir(lib.config, reinterpret_cast<const FcChar8*>(lib.gameFonts.c_str()));
   return true;
 }
 

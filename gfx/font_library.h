@@ -67,6 +67,8 @@ struct FontLibrary {
   // Rows of the text scratch surface: glyph rows below it can never be seen, so they are
   // not kept (0 keeps every row).
   int32_t visibleRows = 0;
+  // A folder of fonts the game carries, offered besides the installed ones.
+  std::string gameFonts;
   FontCounters counters;
 };
 

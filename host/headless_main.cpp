@@ -1,4 +1,6 @@
 // orvo-headless: runs a game folder without a display, driven by an event script.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -34,7 +36,7 @@ ExitStatus StatusOf(orvo::host::RunOutcome outcome) {
 
 constexpr const char* kUsage =
     "usage: orvo-headless [--data DIR] [--events FILE] [--dump-memory FILE] [--screenshot FILE]\n"
-    "                     [--desktop WxH] [--eh] GAMEDIR\n";
+    "                     [--desktop WxH] [--eh] GAMEDIR|GAME.orvo\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "orvo-headless: %s\n%s", problem.c_str(), kUsage);
@@ -87,7 +89,16 @@ int main(int argc, char** argv) {
   if (gameDir.empty()) return Usage("no GAMEDIR given");
   // The game folder is the program folder, as if the runtime were linked into it. Without
   // --data the game keeps its files beside itself, as with no documents folder.
-  config.executablePath = orvo::host::AbsoluteFolder(gameDir) + "orvo";
+  struct stat st;
+  if (stat(gameDir.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    // A game archive: the runtime lies beside it, and the archive is the program folder.
+    options.archive.path = gameDir;
+    std::string archive = orvo::host::AbsoluteFolder(gameDir);
+    archive.pop_back();
+    config.executablePath = orvo::host::ProgramFolderOf(archive) + "orvo";
+  } else {
+    config.executablePath = orvo::host::AbsoluteFolder(gameDir) + "orvo";
+  }
 
   if (!eventsFile.empty()) {
     std::ifstream in(eventsFile, std::ios::binary);

@@ -33,12 +33,17 @@ std::FILE* OpenRegularFile(const std::string& path) {
 
 ImageFile OpenImageFile(const services::FileService& files) {
   ImageFile image;
-  for (const bool dataFolder : {true, false}) {
-    if (!services::ResolvePath(files, kImageName, dataFolder, image.path)) continue;
+  if (services::ResolvePath(files, kImageName, true, image.path)) {
     image.file = OpenRegularFile(image.path);
     if (image.file) return image;
   }
-  image.path.clear();
+  // The installed copy comes through the program folder, on disk or in an archive.
+  const int fd = services::InstalledFiles(files)->Open(kImageName);
+  if (fd >= 0) {
+    image.file = fdopen(fd, "rb");
+    if (!image.file) close(fd);
+  }
+  image.path = image.file ? files.folders.program + kImageName : std::string();
   return image;
 }
 

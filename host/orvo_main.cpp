@@ -1,4 +1,5 @@
-// orvo: runs the game in the folder it is installed in, in a real window.
+// orvo: runs the game in the folder it is installed in, the game archive appended to it
+// or the one named on its command line, in a real window.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,9 +18,12 @@ int main(int argc, char** argv) {
     std::fputs(orvo::host::PlayerHelp().c_str(), stdout);
     return 0;
   }
-  options.commandLine = options.player.gameCommandLine;
   options.preferences = true;
   orvo::platform::SdlPlatform platform(argc, argv);
+  // An archive named on the command line is the runtime's, not the game's.
+  std::vector<std::string>& game = options.player.gameArguments;
+  options.archive = orvo::host::ChooseGame(platform.Parts().shell.ExecutablePath(), game);
+  options.commandLine = orvo::host::JoinArguments(game);
   orvo::host::Runtime runtime(platform.Parts(), std::move(options));
   return runtime.Run();
 }

@@ -49,11 +49,17 @@ PlayerOptions ParsePlayerOptions(const std::vector<std::string>& arguments) {
       break;  // the game's command line begins
     }
   }
-  for (size_t first = i; i < arguments.size(); ++i) {
-    if (i > first) o.gameCommandLine += ' ';
-    o.gameCommandLine += arguments[i];
-  }
+  o.gameArguments.assign(arguments.begin() + static_cast<std::ptrdiff_t>(i), arguments.end());
   return o;
+}
+
+std::string JoinArguments(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (i > 0) line += ' ';
+    line += arguments[i];
+  }
+  return line;
 }
 
 std::string PlayerHelp() {

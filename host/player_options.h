@@ -14,11 +14,14 @@ struct PlayerOptions {
   bool help = false;
   bool fullscreen = false;
   std::optional<int32_t> scale;       // platform::SCALE_FIT or 1 .. MAX_SCALE
-  std::string gameCommandLine;        // the remaining arguments separated by spaces
+  std::vector<std::string> gameArguments;  // the rest, the game's command line
   std::vector<std::string> warnings;  // one line each, for options that cannot be used
 };
 
 PlayerOptions ParsePlayerOptions(const std::vector<std::string>& arguments);
+
+// The game's command line: its arguments separated by spaces.
+std::string JoinArguments(const std::vector<std::string>& arguments);
 
 // What orvo --help prints: the options, the runtime's keys and the pad's defaults.
 std::string PlayerHelp();

@@ -50,10 +50,14 @@ void Runtime::Quit(int code) {
 // Absolute like the program folder, and there to write in: the debug log and the
 // settings file are only ever written into it.
 void Runtime::SetUpDataFolder() {
-  state_.folders.data =
-      AbsoluteFolder(options_.dataFolder.empty()
-                         ? DataFolderFor(state_.folders.program, platform_.shell.DocumentsFolder())
-                         : options_.dataFolder);
+  std::string folder = options_.dataFolder;
+  if (folder.empty() && !gameName_.empty()) {
+    const std::string documents = platform_.shell.DocumentsFolder();
+    folder = documents.empty() ? ProgramFolderOf(options_.archive.path) + gameName_ + "/"
+                               : DataFolderFor("/" + gameName_ + "/", documents);
+  }
+  if (folder.empty()) folder = DataFolderFor(state_.folders.program, platform_.shell.DocumentsFolder());
+  state_.folders.data = AbsoluteFolder(folder);
   files_.folders = state_.folders;
   std::string problem;
   if (!CreateFolders(state_.folders.data, problem)) {
@@ -77,6 +81,11 @@ bool Runtime::StartUp() {
   // Absolute before anything is named after it or resolved against it: the current
   // folder is no part of where the game lives.
   state_.folders.program = AbsoluteFolder(ProgramFolderOf(platform_.shell.ExecutablePath()));
+  if (!options_.archive.path.empty() && !UseArchive()) {
+    exitCode_ = 1;
+    over_ = true;
+    return false;
+  }
   if (!platform_.shell.ClaimInstance(state_.folders.program)) return false;
   SetUpDataFolder();
   player_.Start(options_.player,
@@ -278,6 +287,7 @@ void Runtime::StartText() {
   if (textTried_) return;
   textTried_ = true;
   // Without fonts the program still runs; its text requests then draw nothing.
+  UseArchiveFonts();
   if (!gfx::TextStartup(text_, graphics_))
     std::fprintf(stderr, "orvo: the font libraries could not be started\n");
 }

@@ -9,6 +9,7 @@
 #include "gfx/surface.h"
 #include "gfx/text.h"
 #include "host/event_queue.h"
+#include "host/game_archive.h"
 #include "host/host_state.h"
 #include "host/player.h"
 #include "host/window_requests.h"
@@ -27,6 +28,7 @@ struct RuntimeOptions {
   std::string screenshotFile;  // client area written here as PNG when the run ends
   PlayerOptions player;        // the player's options from orvo's command line
   bool preferences = false;    // the player's preferences are read and kept
+  GameArchive archive;         // the game's archive; none: the runtime's own folder
 };
 
 // How a run ended, beyond the exit code orvo returns (0 also after a program fault).
@@ -82,6 +84,10 @@ class Runtime : public vm::Hooks {
   // The text row: the font libraries start with the first text drawn.
   static void DrawTextRequest(vm::Request& r);
   bool StartUp();
+  // The archive as the program folder, named after its manifest; false after a message.
+  bool UseArchive();
+  // The fonts and the SoundFont the archive carries, for the libraries that read paths.
+  void UseArchiveFonts();
   void SetUpDataFolder();
   bool LoadProgram();
   void MessageLoop();
@@ -117,6 +123,7 @@ class Runtime : public vm::Hooks {
   WindowContext window_{platform_, state_, queue_};
   services::SettingsRequests settingsRequests_{settings_, files_};
   PlayerControls player_;
+  std::string gameName_;  // the archive's manifest name: it names the data folder
   bool windowDestroyed_ = false;
   bool over_ = false;
   int exitCode_ = 0;

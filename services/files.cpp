@@ -177,8 +177,7 @@ bool OpenFile(FileService& fs, std::string_view name, uint32_t flags, OpenFileSt
       out.fd = OpenPath(path, O_RDONLY);
       if (out.fd >= 0) return true;
     }
-    if (!ResolvePath(fs, name, false, path)) return false;
-    out.fd = OpenPath(path, O_RDONLY);
+    out.fd = InstalledFiles(fs)->Open(name);
     return out.fd >= 0;
   }
   if (!ResolvePath(fs, name, true, path)) return false;
@@ -186,9 +185,9 @@ bool OpenFile(FileService& fs, std::string_view name, uint32_t flags, OpenFileSt
   const bool present = stat(path.c_str(), &st) == 0;
   // Something there that is no file (a folder, a FIFO) is not opened, nor hidden by a copy.
   if (present && !S_ISREG(st.st_mode)) return false;
-  std::string installed;
+  ProgramEntry installed;
   const bool installedOnly =
-      !present && ResolvePath(fs, name, false, installed) && IsRegularFile(installed);
+      !present && InstalledFiles(fs)->Find(name, installed) && !installed.folder;
   if (!present) MakeParents(path);
   if ((flags & OPEN_TRUNCATE) && !(flags & OPEN_EXCLUSIVE) && (present || installedOnly) &&
       RewritesThroughReplacement(path)) {
@@ -204,7 +203,7 @@ bool OpenFile(FileService& fs, std::string_view name, uint32_t flags, OpenFileSt
     // A folder where no new file can be made: the file is rewritten in place, as before.
   }
   if (installedOnly) {
-    int source = OpenPath(installed, O_RDONLY);
+    int source = InstalledFiles(fs)->Open(name);
     if (source >= 0) {
       CopyInstalled(fs, source, path);
       close(source);
@@ -233,37 +232,37 @@ void CloseAllFiles(FileService& fs) {
 }
 
 bool ResolveInstalledFile(const FileService& fs, std::string_view name, std::string& out) {
-  return ResolvePath(fs, name, false, out) && IsRegularFile(out);
+  out = InstalledFiles(fs)->PathOf(name);
+  return !out.empty();
 }
 
 int32_t FileSize(FileService& fs, std::string_view name) {
-  for (bool data : {true, false}) {
-    std::string path;
-    if (!ResolvePath(fs, name, data, path) || !Exists(path)) continue;
+  std::string path;
+  if (ResolvePath(fs, name, true, path) && Exists(path)) {
     int fd = OpenPath(path, O_RDONLY);
     if (fd < 0) return -1;
     off_t size = lseek(fd, 0, SEEK_END);
     close(fd);
     return size < 0 || size > INT32_MAX ? -1 : static_cast<int32_t>(size);
   }
-  return -1;
+  ProgramEntry installed;
+  if (!InstalledFiles(fs)->Find(name, installed) || installed.folder) return -1;
+  return installed.size > INT32_MAX ? -1 : static_cast<int32_t>(installed.size);
 }
 
 int64_t FileTime(FileService& fs, std::string_view name) {
-  for (bool data : {true, false}) {
-    std::string path;
-    struct stat st;
-    if (ResolvePath(fs, name, data, path) && stat(path.c_str(), &st) == 0)
-      return static_cast<int64_t>(st.st_mtim.tv_sec);
-  }
-  return -1;
+  std::string path;
+  struct stat st;
+  if (ResolvePath(fs, name, true, path) && stat(path.c_str(), &st) == 0)
+    return static_cast<int64_t>(st.st_mtim.tv_sec);
+  ProgramEntry installed;
+  return InstalledFiles(fs)->Find(name, installed) ? installed.mtime : -1;
 }
 
 void RemoveFile(FileService& fs, std::string_view name) {
-  for (bool data : {true, false}) {
-    std::string path;
-    if (ResolvePath(fs, name, data, path)) unlink(path.c_str());
-  }
+  std::string path;
+  if (ResolvePath(fs, name, true, path)) unlink(path.c_str());
+  InstalledFiles(fs)->Remove(name);
 }
 
 bool RenameFile(FileService& fs, std::string_view oldName, std::string_view newName) {

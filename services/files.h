@@ -13,11 +13,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "services/folders.h"
+#include "services/program_files.h"
 
 namespace orvo::vm {
 struct Machine;
@@ -94,6 +96,8 @@ struct ListEntry {
 
 struct FileService {
   Folders folders;
+  // The program folder when it is not folders.program on disk: a game archive.
+  std::shared_ptr<const ProgramFiles> archive;
   // Descriptors handed to the program, by the number it got; no other number is accepted.
   std::map<int32_t, OpenFileState> descriptors;
   // The one listing: entries in order and the next to hand out.
@@ -106,6 +110,19 @@ struct FileService {
 };
 
 // --- Overlay operations -----------------------------------------------------------------
+
+// The read-only program folder: the archive, or the installed folder on disk.
+class InstalledFiles {
+ public:
+  explicit InstalledFiles(const FileService& fs)
+      : folder_(fs.folders.program), files_(fs.archive ? *fs.archive : folder_) {}
+  const ProgramFiles* operator->() const { return &files_; }
+  const ProgramFiles& operator*() const { return files_; }
+
+ private:
+  FolderFiles folder_;
+  const ProgramFiles& files_;
+};
 
 // The path of a relative name in one folder (case-insensitive lookup, ".." refused).
 bool ResolvePath(const FileService& fs, std::string_view name, bool dataFolder, std::string& out);

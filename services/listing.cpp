@@ -1,8 +1,5 @@
 // The merged folder listing: the data folder's matches first, then the installation's
 // that are not already listed, so a user's copy hides the installed file of that name.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -15,10 +12,6 @@ namespace orvo::services {
 
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out)
@@ -26,46 +19,40 @@ std::string LowerAscii(std::string_view s) {
   return out;
 }
 
-uint32_t Attributes(const std::string& path, std::string_view name) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) return ATTR_ARCHIVE;
-  uint32_t a = S_ISDIR(st.st_mode) ? ATTR_FOLDER : ATTR_ARCHIVE;
-  if ((st.st_mode & S_IWUSR) == 0) a |= ATTR_READONLY;
+uint32_t Attributes(const ProgramEntry& entry, std::string_view name) {
+  uint32_t a = entry.folder ? ATTR_FOLDER : ATTR_ARCHIVE;
+  if (!entry.writable) a |= ATTR_READONLY;
   if (!name.empty() && name[0] == '.') a |= ATTR_HIDDEN;
   return a;
 }
 
 // Appends the matches of pattern in one folder, sorted without regard to case (the
 // order the program's own platform listed them in), skipping names already listed.
-void Enumerate(FileService& fs, std::string_view pattern, bool data,
-               std::unordered_set<std::string>& seen) {
+void Enumerate(FileService& fs, std::string_view pattern, const ProgramFiles& files,
+               uint32_t source, std::unordered_set<std::string>& seen) {
   size_t cut = pattern.find_last_of("/\\");
   std::string_view folderPart = cut == std::string_view::npos ? "" : pattern.substr(0, cut);
   std::string_view mask = cut == std::string_view::npos ? pattern : pattern.substr(cut + 1);
   if (mask.empty()) return;
-  std::string folder;
-  if (!ResolvePath(fs, folderPart, data, folder)) return;
-  if (folder.back() != '/') folder += '/';
-  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
-  if (!dir) return;
-  std::vector<std::string> names;
-  while (const dirent* e = readdir(dir.get())) {
-    std::string_view name(e->d_name);
+  std::vector<ProgramListing> entries;
+  if (!files.List(folderPart, entries)) return;
+  std::vector<ProgramListing> names;
+  for (ProgramListing& item : entries) {
     // The entry's field holds the name and its terminator; longer names cannot be
     // handed out whole, and a cut one would name a different file.
-    if (name.size() + 1 > LIST_NAME_FIELD) continue;
-    if (WildcardMatch(mask, name)) names.emplace_back(name);
+    if (item.name.size() + 1 > LIST_NAME_FIELD) continue;
+    if (WildcardMatch(mask, item.name)) names.push_back(std::move(item));
   }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    int c = CompareNoCase(a, b);
-    return c != 0 ? c < 0 : a < b;
+  std::sort(names.begin(), names.end(), [](const ProgramListing& a, const ProgramListing& b) {
+    int c = CompareNoCase(a.name, b.name);
+    return c != 0 ? c < 0 : a.name < b.name;
   });
-  for (std::string& name : names) {
-    if (!seen.insert(LowerAscii(name)).second) continue;
+  for (ProgramListing& item : names) {
+    if (!seen.insert(LowerAscii(item.name)).second) continue;
     ListEntry e;
-    e.source = data ? SOURCE_DATA : SOURCE_PROGRAM;
-    e.attributes = Attributes(folder + name, name);
-    e.name = std::move(name);
+    e.source = source;
+    e.attributes = Attributes(item.entry, item.name);
+    e.name = std::move(item.name);
     fs.listing.push_back(std::move(e));
   }
 }
@@ -76,8 +63,9 @@ bool ListFirst(FileService& fs, std::string_view pattern, ListEntry& first) {
   ListClose(fs);
   if (!NameStaysInside(pattern)) return false;
   std::unordered_set<std::string> seen;
-  if (fs.folders.data != fs.folders.program) Enumerate(fs, pattern, true, seen);
-  Enumerate(fs, pattern, false, seen);
+  if (fs.archive || fs.folders.data != fs.folders.program)
+    Enumerate(fs, pattern, FolderFiles(fs.folders.data), SOURCE_DATA, seen);
+  Enumerate(fs, pattern, *InstalledFiles(fs), SOURCE_PROGRAM, seen);
   return ListNext(fs, first);
 }
 

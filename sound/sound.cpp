@@ -82,7 +82,9 @@ bool Sound::EnsureDevice() {
   deviceTried_ = true;
   // Loading the SoundFont takes a while: done without the lock, then handed over.
   std::string why;
-  std::unique_ptr<MidiDevice> d = FluidDevice::Create(FindSoundFont(), SAMPLE_RATE, &why);
+  std::string soundFont = findSoundFont_ ? findSoundFont_() : std::string();
+  if (soundFont.empty()) soundFont = FindSoundFont();
+  std::unique_ptr<MidiDevice> d = FluidDevice::Create(soundFont, SAMPLE_RATE, &why);
   if (!d) {
     // Said once; the game goes on, its songs silent and the playing flag clear.
     std::fprintf(stderr, "orvo: music is off: %s\n", why.c_str());

@@ -34,6 +34,10 @@ class Sound : public platform::AudioSource {
   Sound(const Sound&) = delete;
   Sound& operator=(const Sound&) = delete;
 
+  // Where the General MIDI SoundFont is when the game carries its own ("" when not);
+  // asked at the first song. Without it the system's SoundFont is used.
+  void SetSoundFont(std::function<std::string()> find) { findSoundFont_ = std::move(find); }
+
   // Starts the audio output and creates the player. resolveProgramFile gives the path of
   // a file in the program folder, or "" when there is none. False when there is no audio
   // device: effects and music then stay silent and the playing flag stays clear.
@@ -84,6 +88,7 @@ class Sound : public platform::AudioSource {
   MidiStream stream_{SAMPLE_RATE};
   std::unique_ptr<MidiDevice> device_;
   bool deviceTried_ = false;
+  std::function<std::string()> findSoundFont_;
   std::unique_ptr<MidiPlayer> player_;
 
   // The effect playing, swapped in under the audio lock (never allocated by the render).

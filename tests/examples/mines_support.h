@@ -3,11 +3,13 @@
 // decoded with libspng.
 #pragma once
 
+#include <fcntl.h>
 #include <spng.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +17,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvo::examples {
@@ -124,6 +127,40 @@ struct Outcome {
     return std::string(p, n);
   }
 };
+
+// Starts a program with argv and envp (both ending in a null) from folder, its output
+// going to log; the child's pid, or -1.
+inline pid_t StartLogged(char* const* argv, char* const* envp, const fs::path& folder,
+                         const fs::path& log) {
+  const std::string logName = log.string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = open(logName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+      dup2(fd, 1);
+      dup2(fd, 2);
+    }
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    execve(argv[0], argv, envp);
+    _exit(127);
+  }
+  return pid;
+}
+
+// The exit code once the child has ended (pid then becomes -1), or -1 if it is still
+// running after ms.
+inline int WaitForExit(pid_t& pid, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      pid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return -1;
+}
 
 // Runs orvo-headless on a game folder with a data folder and an event script.
 inline Outcome RunHeadless(const fs::path& game, const fs::path& data, const std::string& script,

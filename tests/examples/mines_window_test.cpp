@@ -196,35 +196,13 @@ class MinesWindow : public ::testing::Test {
     for (std::string& v : env) envp.push_back(v.data());
     envp.push_back(nullptr);
     const std::string link = (game / "orvo").string();
-    const std::string logName = log.string();
-    pid = fork();
+    char* argv[] = {const_cast<char*>(link.c_str()), nullptr};
+    pid = StartLogged(argv, envp.data(), tmp.path, log);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      const int fd = open(logName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      if (chdir(tmp.path.c_str()) != 0) _exit(126);
-      char* argv[] = {const_cast<char*>(link.c_str()), nullptr};
-      execve(link.c_str(), argv, envp.data());
-      _exit(127);
-    }
   }
 
   // The exit code once orvo has ended, or -1 if it is still running after ms.
-  int WaitForExit(int ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return -1;
-  }
+  int WaitForExit(int ms) { return examples::WaitForExit(pid, ms); }
 
   Frame Grab() {
     Frame f;

@@ -148,17 +148,17 @@ TEST(PlayerOptions, TheRuntimesOptionsComeFirstAndTheRestIsTheGames) {
   PlayerOptions o = ParsePlayerOptions({"--fullscreen", "--scale", "3", "-eh"});
   EXPECT_TRUE(o.fullscreen);
   EXPECT_EQ(o.scale, 3);
-  EXPECT_EQ(o.gameCommandLine, "-eh");
+  EXPECT_EQ(JoinArguments(o.gameArguments), "-eh");
   EXPECT_TRUE(o.warnings.empty());
   o = ParsePlayerOptions({"--scale=fit", "--", "--fullscreen", "x"});
   EXPECT_EQ(o.scale, platform::SCALE_FIT);
   EXPECT_FALSE(o.fullscreen);
-  EXPECT_EQ(o.gameCommandLine, "--fullscreen x");
+  EXPECT_EQ(JoinArguments(o.gameArguments), "--fullscreen x");
   // The game's own words are left alone, also when they look like options.
   o = ParsePlayerOptions({"-eh", "--fullscreen"});
   EXPECT_FALSE(o.fullscreen);
-  EXPECT_EQ(o.gameCommandLine, "-eh --fullscreen");
-  EXPECT_EQ(ParsePlayerOptions({}).gameCommandLine, "");
+  EXPECT_EQ(JoinArguments(o.gameArguments), "-eh --fullscreen");
+  EXPECT_EQ(JoinArguments(ParsePlayerOptions({}).gameArguments), "");
   for (const char* bad : {"0", "9", "x", "2x", "-1", ""}) {
     o = ParsePlayerOptions({"--scale", bad});
     EXPECT_FALSE(o.scale.has_value()) << bad;

@@ -1,0 +1,57 @@
+// orvo-pack: a built game folder as one game archive, one executable or a desktop entry.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "services/manifest.h"
+
+namespace orvo::pack {
+
+inline constexpr const char* kFontFolder = "fonts/";
+inline constexpr const char* kSoundFontFolder = "soundfont/";
+inline constexpr const char* kLicenceFolder = "licences/";
+inline constexpr const char* kIconName = "icon.png";
+
+struct PackOptions {
+  std::string gameDir;
+  std::string output;
+  services::Manifest manifest;  // name and title; the icon is set while collecting
+  std::string icon;             // a PNG on disk; else the game folder's icon.png, if any
+  std::string runtime;          // the runtime --exe copies
+  bool exe = false;
+  bool desktop = false;
+  bool developer = false;  // also the outputs only developers use
+  bool fonts = true;       // carry the fonts the runtime draws text with
+  bool soundFont = true;   // carry the SoundFont when the game has music
+};
+
+// One file of the archive: where it is read from and the name it gets.
+struct PackFile {
+  std::string source;
+  std::string name;
+};
+
+// Outputs of the assembler and the tools, left out unless asked for.
+bool IsDeveloperFile(const std::string& name);
+
+// The game folder's files (links and hidden files left out, with a note), then the
+// fonts, the SoundFont and their licences. False with a reason in problem.
+bool CollectGame(PackOptions& options, std::vector<PackFile>& files,
+                 std::vector<std::string>& notes, std::string& problem);
+
+// A zip archive of files and the manifest; written beside path and renamed into place.
+bool WriteArchive(const std::string& path, const std::vector<PackFile>& files,
+                  const services::Manifest& manifest, std::string& problem);
+
+// A copy of the runtime with the archive appended, executable.
+bool WriteExecutable(const std::string& runtime, const std::string& archive,
+                     const std::string& output, std::string& problem);
+
+// NAME.desktop and NAME.png beside the output, starting it: the output itself, or the
+// runtime with the output when runtime is not empty.
+bool WriteDesktopEntry(const std::string& output, const std::string& runtime,
+                       const std::string& icon, const services::Manifest& manifest,
+                       std::string& problem);
+
+}  // namespace orvo::pack
