@@ -32,6 +32,7 @@ void DefineLabel(Assembler& a, std::string name) {
     bool code = a.segment == SEG_CODE;
     a.ids.Append(name, code ? int64_t{a.image.size()} : int64_t{a.zeroCounter},
                  code ? ID_CODE : ID_ZERO, static_cast<uint32_t>(a.fileIndex));
+    NoteLabel(a);
     return;
   }
   if (a.pendingMark != 0 && !name.empty() && name[0] == '_') {
@@ -131,7 +132,10 @@ void AssembleLine(Assembler& a) {
   }
   if (word == "&") return AssembleAddressWord(a);
   int row = FindMnemonic(word);
-  if (row >= 0) AssembleInstruction(a, row);
+  if (row >= 0) {
+    NoteInstruction(a, row);
+    AssembleInstruction(a, row);
+  }
 }
 
 }  // namespace orvo::velda
