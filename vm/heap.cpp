@@ -58,7 +58,8 @@ unsigned long Hex(uint32_t v) {
 
 void LogFailure(Machine& m, const std::string& line, std::string_view message) {
   m.hooks->AppendDebugLog(line);
-  ShowMessage(m, message);
+  // Requests run with the header's VPC at their sys instruction.
+  ShowMessageAt(m, message, m.Word(HDR_VPC));
 }
 
 // A handle that can be locked: in range and naming a block (freed blocks included, since
@@ -88,7 +89,8 @@ void ResetHeap(Machine& m) {
 uint32_t AllocHeap(Machine& m, uint32_t size) {
   HeapState& hs = m.heap;
   if (hs.heapPinCount != 0) {
-    FatalError(m, "Hey, Dummy! You can't AllocHeap() while you have a pointer INTO the Heap!");
+    FatalErrorAt(m, "Hey, Dummy! You can't AllocHeap() while you have a pointer INTO the Heap!",
+                 m.Word(HDR_VPC));
     return BAD_ADDRESS;
   }
 
@@ -107,14 +109,14 @@ uint32_t AllocHeap(Machine& m, uint32_t size) {
 
   const int32_t h = hs.listHead[LIST_UNUSED];
   if (h == LIST_END) {
-    FatalError(m, "Terminating: insufficient HeapPtrs. So sorry.");
+    FatalErrorAt(m, "Terminating: insufficient HeapPtrs. So sorry.", m.Word(HDR_VPC));
     return BAD_ADDRESS;
   }
   // Blocks never reach past the end of VM memory, whatever the heap size claims.
   const uint64_t heapEnd = std::min(uint64_t{hs.heapStart} + hs.heapSize, uint64_t{m.memSize});
   const uint64_t space = heapEnd > hs.heapTop ? heapEnd - hs.heapTop : 0;
   if (size > space) {
-    FatalError(m, "Terminating: insufficient Heap space. So sorry.");
+    FatalErrorAt(m, "Terminating: insufficient Heap space. So sorry.", m.Word(HDR_VPC));
     return BAD_ADDRESS;
   }
 
@@ -167,7 +169,7 @@ uint32_t LockHeap(Machine& m, uint32_t handle) {
 void UnlockHeap(Machine& m, uint32_t handle) {
   HeapState& hs = m.heap;
   if (!IsHandle(handle)) {
-    ShowMessage(m, "UnlockHeap() bad index");
+    ShowMessageAt(m, "UnlockHeap() bad index", m.Word(HDR_VPC));
     return;
   }
   HandleRecord& r = hs.records[handle];

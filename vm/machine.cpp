@@ -25,17 +25,28 @@ void ShowMessage(Machine& m, std::string_view text) {
   m.hooks->MessageBox(text);
 }
 
+void ShowMessageAt(Machine& m, std::string_view text, uint32_t instruction) {
+  m.hooks->MessageAt(m, text, instruction);
+}
+
 void FatalError(Machine& m, std::string_view text) {
   ShowMessage(m, text);
   m.Stop(RunStop::FATAL);
   m.hostFlags |= HOST_END_PROGRAM;
 }
 
+void FatalErrorAt(Machine& m, std::string_view text, uint32_t instruction) {
+  ShowMessageAt(m, text, instruction);
+  m.Stop(RunStop::FATAL);
+  m.hostFlags |= HOST_END_PROGRAM;
+}
+
 void AddressFault(Machine& m, uint32_t address, uint32_t instruction) {
-  ShowMessage(m,
+  ShowMessageAt(m,
               Format("Bad memory address 0x%8.8lX at 0x%8.8lX\nTerminating program. So "
                      "terribly sorry.",
-                     static_cast<unsigned long>(address), static_cast<unsigned long>(instruction)));
+                     static_cast<unsigned long>(address), static_cast<unsigned long>(instruction)),
+              instruction);
   m.hostFlags |= HOST_END_PROGRAM;
   m.Stop(RunStop::FAULT_LEAVING);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +27,13 @@ class Hooks {
   virtual ~Hooks() = default;
   // The runtime's message box: waits until the user has seen the text.
   virtual void MessageBox(std::string_view text) = 0;
+  // The same for a message about the instruction at `instruction` (a fault, an unknown
+  // request, a heap failure): the host may add where that lies in the program's source.
+  virtual void MessageAt(Machine& m, std::string_view text, uint32_t instruction) {
+    (void)m;
+    (void)instruction;
+    MessageBox(text);
+  }
   // Appends raw bytes to "debug.log" in the data folder.
   virtual void AppendDebugLog(std::string_view text) = 0;
   // The time rows' timer and clock.
@@ -73,6 +81,9 @@ struct Machine {
   // A bounded run (fuzzing) executes at most budget more instructions, over all deliveries.
   bool bounded = false;
   uint64_t budget = 0;
+  // When set, runs each delivery in place of the fast loop: traces and breakpoints step
+  // through the program this way, and the fast loop never looks for them.
+  std::function<void(Machine&)> interpret;
 
   void Stop(RunStop s) { stop = s > stop ? s : stop; }
   // The stop request of a fault ends with the delivery it stopped.
@@ -95,9 +106,11 @@ struct Machine {
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 void ShowMessage(Machine& m, std::string_view text);
+void ShowMessageAt(Machine& m, std::string_view text, uint32_t instruction);
 // An unrecoverable error: message, then the process ends with exit code 1 once control
 // is back in the host. Nothing more of the program runs.
 void FatalError(Machine& m, std::string_view text);
+void FatalErrorAt(Machine& m, std::string_view text, uint32_t instruction);
 // The program touched memory outside its block: message naming both addresses, and the
 // program is ended in order like an illegal opcode.
 void AddressFault(Machine& m, uint32_t address, uint32_t instruction);

@@ -19,14 +19,15 @@ std::string SourceView::Name(uint32_t address) const {
     out.append(info_->ShortFileName(line->file));
     out += ':' + std::to_string(line->line) + ' ';
   }
+  const std::string label = LabelOffset(address);
+  return out + (label.empty() ? Format("0x%8.8lX", static_cast<unsigned long>(address)) : label);
+}
+
+std::string SourceView::LabelOffset(uint32_t address) const {
   const DebugLabel* label = info_ ? info_->LabelBelow(address) : nullptr;
-  if (label) {
-    out += label->name;
-    if (address != label->value) out += Format("+0x%lX", static_cast<unsigned long>(address - label->value));
-  } else {
-    out += Format("0x%8.8lX", static_cast<unsigned long>(address));
-  }
-  return out;
+  if (!label) return {};
+  if (address == label->value) return label->name;
+  return label->name + Format("+0x%lX", static_cast<unsigned long>(address - label->value));
 }
 
 std::string SourceView::Describe(const Machine& m, uint32_t address) const {
@@ -84,13 +85,17 @@ std::vector<CallFrame> WalkFrames(const Machine& m, uint32_t fp) {
   return frames;
 }
 
-std::string FaultReport(const Machine& m, const SourceView& view, uint32_t instruction) {
-  std::string out = "at " + view.Describe(m, instruction) + "\n";
-  for (const CallFrame& f : WalkFrames(m, m.Word(HDR_VFP))) {
+std::string CallChain(const Machine& m, const SourceView& view, uint32_t fp) {
+  std::string out;
+  for (const CallFrame& f : WalkFrames(m, fp)) {
     if (f.returnAddress == 0) break;
     out += "called from " + view.Name(view.CallSite(f.returnAddress)) + "\n";
   }
   return out;
+}
+
+std::string FaultReport(const Machine& m, const SourceView& view, uint32_t instruction) {
+  return "at " + view.Describe(m, instruction) + "\n" + CallChain(m, view, m.Word(HDR_VFP));
 }
 
 }  // namespace orvo::vm

@@ -31,6 +31,8 @@ class SourceView {
 
   // "mines.ova:212 CountAround+0x14", or what of it is known; "0x00001A3C" at least.
   std::string Name(uint32_t address) const;
+  // "CountAround+0x14"; empty when no label lies at or below address.
+  std::string LabelOffset(uint32_t address) const;
   // Name and the instruction: "mines.ova:212 CountAround+0x14  d add $3, [$9][4]".
   std::string Describe(const Machine& m, uint32_t address) const;
   // The call that returns to returnAddress: its own statement when the line table
@@ -48,6 +50,9 @@ class SourceView {
 // host. Stops at anything that cannot be a frame, and after kMaxFrames.
 inline constexpr size_t kMaxFrames = 64;
 std::vector<CallFrame> WalkFrames(const Machine& m, uint32_t fp);
+
+// "called from NAME\n" for each frame from fp that returns into the program.
+std::string CallChain(const Machine& m, const SourceView& view, uint32_t fp);
 
 // The lines shown under a message that names instruction, each ending in '\n':
 //   at mines.ova:212 CountAround+0x14  d add $3, [$9][4]

@@ -262,7 +262,7 @@ StepEnd Step(Machine& m, Cpu& cpu) {
       case K_EMOD: {
         next = pc + 4;
         if (m.modalDepth <= 0) {
-          ShowMessage(m, Format("Illegal EMOD at 0x%8.8lX", Hex(pc)));
+          ShowMessageAt(m, Format("Illegal EMOD at 0x%8.8lX", Hex(pc)), pc);
           goto leave;
         }
         const uint32_t base = Load32(mem + HDR_STATE_CHAIN);

@@ -62,8 +62,9 @@ void SetResultPair(Machine& m, uint32_t low, uint32_t high) {
 }
 
 void UnknownSys(Machine& m) {
-  ShowMessage(m, Format("Unknown SYS command at 0x%8.8lX. Ack!",
-                        static_cast<unsigned long>(m.Word(HDR_VPC))));
+  const uint32_t at = m.Word(HDR_VPC);
+  ShowMessageAt(m, Format("Unknown SYS command at 0x%8.8lX. Ack!", static_cast<unsigned long>(at)),
+                at);
 }
 
 void SysDispatch(Machine& m) {
