@@ -56,10 +56,14 @@ unsigned long Hex(uint32_t v) {
   return static_cast<unsigned long>(v);
 }
 
-void LogFailure(Machine& m, const std::string& line, std::string_view message) {
+void LogFailure(Machine& m, uint32_t at, const std::string& line, std::string_view message) {
   m.hooks->AppendDebugLog(line);
-  // Requests run with the header's VPC at their sys instruction.
-  ShowMessageAt(m, message, m.Word(HDR_VPC));
+  ShowFault(m, {FaultKind::HEAP, at, 0}, message);
+}
+
+// The heap cannot go on: the fault is the request's instruction.
+void HeapFatal(Machine& m, std::string_view text) {
+  FatalError(m, text, {FaultKind::HEAP, m.Word(HDR_VPC), 0});
 }
 
 // A handle that can be locked: in range and naming a block (freed blocks included, since
@@ -89,8 +93,7 @@ void ResetHeap(Machine& m) {
 uint32_t AllocHeap(Machine& m, uint32_t size) {
   HeapState& hs = m.heap;
   if (hs.heapPinCount != 0) {
-    FatalErrorAt(m, "Hey, Dummy! You can't AllocHeap() while you have a pointer INTO the Heap!",
-                 m.Word(HDR_VPC));
+    HeapFatal(m, "Hey, Dummy! You can't AllocHeap() while you have a pointer INTO the Heap!");
     return BAD_ADDRESS;
   }
 
@@ -109,14 +112,14 @@ uint32_t AllocHeap(Machine& m, uint32_t size) {
 
   const int32_t h = hs.listHead[LIST_UNUSED];
   if (h == LIST_END) {
-    FatalErrorAt(m, "Terminating: insufficient HeapPtrs. So sorry.", m.Word(HDR_VPC));
+    HeapFatal(m, "Terminating: insufficient HeapPtrs. So sorry.");
     return BAD_ADDRESS;
   }
   // Blocks never reach past the end of VM memory, whatever the heap size claims.
   const uint64_t heapEnd = std::min(uint64_t{hs.heapStart} + hs.heapSize, uint64_t{m.memSize});
   const uint64_t space = heapEnd > hs.heapTop ? heapEnd - hs.heapTop : 0;
   if (size > space) {
-    FatalErrorAt(m, "Terminating: insufficient Heap space. So sorry.", m.Word(HDR_VPC));
+    HeapFatal(m, "Terminating: insufficient Heap space. So sorry.");
     return BAD_ADDRESS;
   }
 
@@ -135,9 +138,10 @@ void FreeHeap(Machine& m, uint32_t handle) {
   // An unused handle owns no storage: freeing it would put a stale address and capacity
   // into the freed list, where reuse could hand it out over another live block.
   if (!IsHandle(handle) || hs.records[handle].list == LIST_UNUSED) {
-    LogFailure(m,
+    const uint32_t at = m.Word(HDR_DEBUG_FREEHEAP);
+    LogFailure(m, at,
                Format("====== FreeHeap(%d) FAILED! HPCNT=%d PC=0x%8.8lX\n",
-                      static_cast<int>(handle), HPCNT, Hex(m.Word(HDR_DEBUG_FREEHEAP))),
+                      static_cast<int>(handle), HPCNT, Hex(at)),
                "FreeHeap() failed");
     return;
   }
@@ -151,9 +155,10 @@ void FreeHeap(Machine& m, uint32_t handle) {
 uint32_t LockHeap(Machine& m, uint32_t handle) {
   HeapState& hs = m.heap;
   if (!Lockable(hs, handle)) {
-    LogFailure(m,
+    const uint32_t at = m.Word(HDR_VPC);
+    LogFailure(m, at,
                Format("====== LockHeap(%d) FAILED! HPCNT=%d PC=0x%8.8lX PCpreJSR=0x%8.8lX\n",
-                      static_cast<int>(handle), HPCNT, Hex(m.Word(HDR_VPC)), Hex(m.pcPreJsr)),
+                      static_cast<int>(handle), HPCNT, Hex(at), Hex(m.pcPreJsr)),
                "LockHeap() failed");
     return BAD_ADDRESS;
   }
@@ -169,7 +174,7 @@ uint32_t LockHeap(Machine& m, uint32_t handle) {
 void UnlockHeap(Machine& m, uint32_t handle) {
   HeapState& hs = m.heap;
   if (!IsHandle(handle)) {
-    ShowMessageAt(m, "UnlockHeap() bad index", m.Word(HDR_VPC));
+    ShowMessage(m, "UnlockHeap() bad index");
     return;
   }
   HandleRecord& r = hs.records[handle];
@@ -183,9 +188,10 @@ void UnlockHeap(Machine& m, uint32_t handle) {
 
 uint32_t GetHeapAdr(Machine& m, uint32_t handle) {
   if (!IsHandle(handle)) {
-    LogFailure(m,
+    const uint32_t at = m.Word(HDR_DEBUG_GETHEAPADR);
+    LogFailure(m, at,
                Format("====== GetHeapAdr(%d) FAILED! HPCNT=%d PC=0x%8.8lX\n",
-                      static_cast<int>(handle), HPCNT, Hex(m.Word(HDR_DEBUG_GETHEAPADR))),
+                      static_cast<int>(handle), HPCNT, Hex(at)),
                "GetHeapAdr() failed");
     return BAD_ADDRESS;
   }
@@ -233,9 +239,9 @@ void ReleaseFrameLocks(Machine& m, uint32_t newVsp) {
 void CompactHeap(Machine& m) {
   HeapState& hs = m.heap;
   if (hs.heapPinCount != 0 || hs.listHead[LIST_LOCKED] != LIST_END) {
-    FatalError(m,
-               "Hey, Dummy! You shouldn't have left blocks locked when CompactHeap() needs to "
-               "run!");
+    HeapFatal(m,
+              "Hey, Dummy! You shouldn't have left blocks locked when CompactHeap() needs to "
+              "run!");
     return;
   }
 

@@ -25,30 +25,29 @@ void ShowMessage(Machine& m, std::string_view text) {
   m.hooks->MessageBox(text);
 }
 
-void ShowMessageAt(Machine& m, std::string_view text, uint32_t instruction) {
-  m.hooks->MessageAt(m, text, instruction);
-}
-
-void FatalError(Machine& m, std::string_view text) {
+void ShowFault(Machine& m, const Fault& f, std::string_view text) {
+  m.hooks->NoteFault(f);
   ShowMessage(m, text);
-  m.Stop(RunStop::FATAL);
-  m.hostFlags |= HOST_END_PROGRAM;
 }
 
-void FatalErrorAt(Machine& m, std::string_view text, uint32_t instruction) {
-  ShowMessageAt(m, text, instruction);
-  m.Stop(RunStop::FATAL);
+void FatalError(Machine& m, std::string_view text, const Fault& f) {
+  if (f.kind == FaultKind::NONE) {
+    ShowMessage(m, text);
+  } else {
+    ShowFault(m, f, text);
+  }
+  m.Stop(RunStop::FATAL, f);
   m.hostFlags |= HOST_END_PROGRAM;
 }
 
 void AddressFault(Machine& m, uint32_t address, uint32_t instruction) {
-  ShowMessageAt(m,
-              Format("Bad memory address 0x%8.8lX at 0x%8.8lX\nTerminating program. So "
-                     "terribly sorry.",
-                     static_cast<unsigned long>(address), static_cast<unsigned long>(instruction)),
-              instruction);
+  const Fault fault{FaultKind::BAD_ADDRESS, instruction, address};
+  ShowFault(m, fault,
+            Format("Bad memory address 0x%8.8lX at 0x%8.8lX\nTerminating program. So "
+                   "terribly sorry.",
+                   static_cast<unsigned long>(address), static_cast<unsigned long>(instruction)));
   m.hostFlags |= HOST_END_PROGRAM;
-  m.Stop(RunStop::FAULT_LEAVING);
+  m.Stop(RunStop::FAULT_LEAVING, fault);
 }
 
 bool ReadString(const Machine& m, uint32_t addr, std::string_view& out) {

@@ -21,25 +21,41 @@ struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
+// What went wrong in a message that names an instruction of the program.
+enum class FaultKind : uint8_t {
+  NONE,
+  ILLEGAL_OPCODE,
+  BAD_ADDRESS,
+  DIVIDE_BY_ZERO,
+  STACK_OVERFLOW,
+  ILLEGAL_EMOD,
+  UNKNOWN_REQUEST,
+  HEAP,
+};
+
+// A fault: its kind, the instruction it happened at and, for a bad address, the address.
+struct Fault {
+  FaultKind kind = FaultKind::NONE;
+  uint32_t at = 0;
+  uint32_t address = 0;
+  bool operator==(const Fault&) const = default;
+};
+
 // What the VM needs from the world around it. The host supplies the real one; tests capture.
 class Hooks {
  public:
   virtual ~Hooks() = default;
   // The runtime's message box: waits until the user has seen the text.
   virtual void MessageBox(std::string_view text) = 0;
-  // The same for a message about the instruction at `instruction` (a fault, an unknown
-  // request, a heap failure): the host may add where that lies in the program's source.
-  virtual void MessageAt(Machine& m, std::string_view text, uint32_t instruction) {
-    (void)m;
-    (void)instruction;
-    MessageBox(text);
-  }
   // Appends raw bytes to "debug.log" in the data folder.
   virtual void AppendDebugLog(std::string_view text) = 0;
   // The time rows' timer and clock.
   virtual void SetTimer(uint32_t periodMs) { (void)periodMs; }
   virtual uint32_t ElapsedMs() = 0;
   virtual LocalTime Now() = 0;
+  // A message naming an instruction of the program is about to be shown: the host may
+  // say where that is in the sources.
+  virtual void NoteFault(const Fault& f) { (void)f; }
   // The program asked to end and its delivery is over: the host destroys the window
   // (delivering the last event) and exits with code 0.
   virtual void EndProgram(Machine& m) { (void)m; }
@@ -56,6 +72,13 @@ enum class RunStop : uint8_t {
   FAULTED,        // ended in order by a fault of its own (bad address, illegal opcode, ...)
   FAULT_LEAVING,  // the same, and the interpreter leaves at the end of this instruction
   FATAL,          // unrecoverable: nothing more runs, and the process exits with code 1
+};
+
+// The stop of a run and, when a fault stopped it, the first such fault.
+struct StopState {
+  RunStop how = RunStop::NONE;
+  Fault fault;
+  bool operator==(const StopState&) const = default;
 };
 
 struct FreeDeleter {
@@ -77,7 +100,7 @@ struct Machine {
   int32_t modalDepth = 0;
   uint32_t pcPreJsr = 0;
   uint32_t hostFlags = 0;
-  RunStop stop = RunStop::NONE;
+  StopState stop;
   // A bounded run (fuzzing) executes at most budget more instructions, over all deliveries.
   bool bounded = false;
   uint64_t budget = 0;
@@ -85,14 +108,22 @@ struct Machine {
   // through the program this way, and the fast loop never looks for them.
   std::function<void(Machine&)> interpret;
 
-  void Stop(RunStop s) { stop = s > stop ? s : stop; }
+  void Stop(RunStop s) { stop.how = s > stop.how ? s : stop.how; }
+  void Stop(RunStop s, const Fault& f) {
+    if (stop.fault.kind == FaultKind::NONE) stop.fault = f;
+    Stop(s);
+  }
   // The stop request of a fault ends with the delivery it stopped.
-  void ClearStopRequest() { stop = stop == RunStop::FAULT_LEAVING ? RunStop::FAULTED : stop; }
-  bool StopRequested() const { return stop >= RunStop::FAULT_LEAVING; }
-  bool Fatal() const { return stop == RunStop::FATAL; }
+  void ClearStopRequest() {
+    if (stop.how == RunStop::FAULT_LEAVING) stop.how = RunStop::FAULTED;
+  }
+  bool StopRequested() const { return stop.how >= RunStop::FAULT_LEAVING; }
+  bool Fatal() const { return stop.how == RunStop::FATAL; }
   int ExitCode() const { return Fatal() ? 1 : 0; }
-  bool ProgramFault() const { return stop == RunStop::FAULTED || stop == RunStop::FAULT_LEAVING; }
-  bool BudgetSpent() const { return stop == RunStop::BUDGET_SPENT; }
+  bool ProgramFault() const {
+    return stop.how == RunStop::FAULTED || stop.how == RunStop::FAULT_LEAVING;
+  }
+  bool BudgetSpent() const { return stop.how == RunStop::BUDGET_SPENT; }
 
   // Host pointer to len bytes at addr, or nullptr when any of them lies outside VM memory.
   uint8_t* Ptr(uint32_t addr, uint32_t len) const {
@@ -106,11 +137,11 @@ struct Machine {
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 void ShowMessage(Machine& m, std::string_view text);
-void ShowMessageAt(Machine& m, std::string_view text, uint32_t instruction);
+// A message that names an instruction: the host hears of the fault, then shows the text.
+void ShowFault(Machine& m, const Fault& f, std::string_view text);
 // An unrecoverable error: message, then the process ends with exit code 1 once control
 // is back in the host. Nothing more of the program runs.
-void FatalError(Machine& m, std::string_view text);
-void FatalErrorAt(Machine& m, std::string_view text, uint32_t instruction);
+void FatalError(Machine& m, std::string_view text, const Fault& f = {});
 // The program touched memory outside its block: message naming both addresses, and the
 // program is ended in order like an illegal opcode.
 void AddressFault(Machine& m, uint32_t address, uint32_t instruction);

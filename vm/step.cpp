@@ -262,7 +262,8 @@ StepEnd Step(Machine& m, Cpu& cpu) {
       case K_EMOD: {
         next = pc + 4;
         if (m.modalDepth <= 0) {
-          ShowMessageAt(m, Format("Illegal EMOD at 0x%8.8lX", Hex(pc)), pc);
+          ShowFault(m, {FaultKind::ILLEGAL_EMOD, pc, 0},
+                    Format("Illegal EMOD at 0x%8.8lX", Hex(pc)));
           goto leave;
         }
         const uint32_t base = Load32(mem + HDR_STATE_CHAIN);
@@ -297,15 +298,18 @@ StepEnd Step(Machine& m, Cpu& cpu) {
   }
 
 illegal:
-  EndInOrder(m, "Illegal opcode at 0x%8.8lX\nTerminating program. So terribly sorry.", pc);
+  EndInOrder(m, FaultKind::ILLEGAL_OPCODE,
+             "Illegal opcode at 0x%8.8lX\nTerminating program. So terribly sorry.", pc);
   goto leave;
 
 stack_overflow:
-  EndInOrder(m, "Stack overflow at 0x%8.8lX. Terminating. So sorry.", pc);
+  EndInOrder(m, FaultKind::STACK_OVERFLOW, "Stack overflow at 0x%8.8lX. Terminating. So sorry.",
+             pc);
   goto leave;
 
 divide_by_zero:
-  EndInOrder(m, "Divide by zero at 0x%8.8lX\nTerminating program. So terribly sorry.", pc);
+  EndInOrder(m, FaultKind::DIVIDE_BY_ZERO,
+             "Divide by zero at 0x%8.8lX\nTerminating program. So terribly sorry.", pc);
   goto leave;
 
 address_fault:

@@ -20,16 +20,16 @@ inline unsigned long Hex(uint32_t v) {
 
 // A fault of the running program: the message names the instruction, and the host ends
 // the program once the delivery is over.
-inline void EndInOrder(Machine& m, const char* format, uint32_t instruction) {
-  ShowMessageAt(m, Format(format, Hex(instruction)), instruction);
+inline void EndInOrder(Machine& m, FaultKind kind, const char* format, uint32_t instruction) {
+  const Fault fault{kind, instruction, 0};
+  ShowFault(m, fault, Format(format, Hex(instruction)));
   m.hostFlags |= HOST_END_PROGRAM;
-  m.Stop(RunStop::FAULTED);
+  m.Stop(RunStop::FAULTED, fault);
 }
 
 // Float operations at size b or w do nothing but say so.
 inline void FloatSizeMessage(Machine& m, uint32_t instruction) {
-  ShowMessageAt(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(instruction)),
-                instruction);
+  ShowMessage(m, Format("BYTE/WORD size illegal for FLOAT/DOUBLE at 0x%8.8lX", Hex(instruction)));
 }
 
 }  // namespace orvo::vm

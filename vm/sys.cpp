@@ -63,8 +63,8 @@ void SetResultPair(Machine& m, uint32_t low, uint32_t high) {
 
 void UnknownSys(Machine& m) {
   const uint32_t at = m.Word(HDR_VPC);
-  ShowMessageAt(m, Format("Unknown SYS command at 0x%8.8lX. Ack!", static_cast<unsigned long>(at)),
-                at);
+  ShowFault(m, {FaultKind::UNKNOWN_REQUEST, at, 0},
+            Format("Unknown SYS command at 0x%8.8lX. Ack!", static_cast<unsigned long>(at)));
 }
 
 void SysDispatch(Machine& m) {

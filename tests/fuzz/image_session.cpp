@@ -48,7 +48,7 @@ void ImageSession::StartRun() {
   m_.modalDepth = 0;
   m_.pcPreJsr = 0;
   m_.hostFlags = 0;
-  m_.stop = vm::RunStop::NONE;
+  m_.stop = {};
   m_.bounded = true;
   m_.budget = kInstructionBudget;
 }

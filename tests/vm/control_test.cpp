@@ -345,5 +345,46 @@ TEST(Budget, BoundedRunsStopAfterTheirInstructions) {
   EXPECT_EQ(vm.m.budget, 0u);
 }
 
+// The run's stop carries the fault that ended it; messages that let the program go on
+// (an emod with nothing saved, an unknown request) are noted but stop nothing.
+TEST(Faults, TheStopCarriesTheKindAndPlaceOfTheFaultThatEndedTheRun) {
+  struct Case {
+    std::vector<uint32_t> code;
+    FaultKind kind;
+    uint32_t at, address;
+    bool ends;
+  };
+  const Case cases[] = {
+      {{Sfvr(0, 0), Sfvr(15, 0), Efr(0)}, FaultKind::ILLEGAL_OPCODE, 0x204, 0, true},
+      {{Sfvr(0, 0), Two(OP2_DIVI, D, 28, 1, 2), Efr(0)}, FaultKind::DIVIDE_BY_ZERO, 0x204, 0, true},
+      {{Sfvr(0, 0), Two(OP2_POMEM, B, 29, 0, 0), 0x700, Efr(0)},
+       FaultKind::STACK_OVERFLOW,
+       0x204,
+       0,
+       true},
+      {{Sfvr(0, 0), Two(OP2_MOV, D, 26, 1, 0), 0xFFFFFFFE, Efr(0)},
+       FaultKind::BAD_ADDRESS,
+       0x204,
+       0xFFFFFFFE,
+       true},
+      {{EMOD, Efr(0)}, FaultKind::ILLEGAL_EMOD, 0x200, 0, false},
+  };
+  for (const Case& c : cases) {
+    Image image;
+    image.zeroSize = 0x100;
+    for (uint32_t w : c.code) image.Emit(w);
+    Vm vm;
+    ASSERT_TRUE(vm.Load(image));
+    vm.m.mem[0x700] = 200;
+    vm.SetReg(1, 0x40000000);
+    vm.Call();
+    const Fault expected{c.kind, c.at, c.address};
+    EXPECT_EQ(vm.hooks.faults, std::vector<Fault>{expected}) << static_cast<int>(c.kind);
+    EXPECT_EQ(vm.m.stop.fault, c.ends ? expected : Fault{}) << static_cast<int>(c.kind);
+    EXPECT_EQ(vm.m.ProgramFault(), c.ends);
+    EXPECT_TRUE(vm.hooks.unnoted.empty());
+  }
+}
+
 }  // namespace
 }  // namespace orvo::vm::test

@@ -235,7 +235,7 @@ class Twins {
     for (Vm* v : {&fast_, &plain_}) {
       v->m.bounded = true;
       v->m.budget = 1;
-      if (v->m.BudgetSpent()) v->m.stop = RunStop::NONE;  // the last run's budget
+      if (v->m.BudgetSpent()) v->m.stop = {};  // the last run's budget
     }
     InterpretBounded(fast_.m);
     InterpretReference(plain_.m);
@@ -286,7 +286,7 @@ class Twins {
     for (Vm* v : {&fast_, &plain_}) {
       v->m.bounded = budget != 0;
       v->m.budget = budget;
-      if (v->m.BudgetSpent()) v->m.stop = RunStop::NONE;  // the last run's budget
+      if (v->m.BudgetSpent()) v->m.stop = {};  // the last run's budget
     }
     if (budget == 0)
       Interpret(fast_.m);

@@ -35,6 +35,9 @@ TEST(Sys, UnknownAndIgnoredCommands) {
   // One message, naming the sys instruction: the first request's sys is at 0x20C.
   EXPECT_EQ(r.vm.hooks.messages,
             std::vector<std::string>{"Unknown SYS command at 0x0000020C. Ack!"});
+  EXPECT_EQ(r.vm.hooks.faults, (std::vector<Fault>{{FaultKind::UNKNOWN_REQUEST, 0x20C, 0}}));
+  EXPECT_TRUE(r.vm.hooks.unnoted.empty());
+  EXPECT_FALSE(r.vm.m.ProgramFault());
   EXPECT_EQ(r.vm.Reg(14), 0xAAAAAAAA00000000u);
 }
 

@@ -1,6 +1,8 @@
 // Building small images word by word and running them with captured hooks.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -105,12 +107,30 @@ class CaptureHooks : public Hooks {
   uint32_t elapsed = 1234;
   uint32_t timerPeriod = 0xFFFFFFFF;
 
-  void MessageBox(std::string_view text) override { messages.emplace_back(text); }
+  std::vector<Fault> faults;         // noted before their messages
+  std::vector<std::string> unnoted;  // messages naming an instruction without its note
+
+  void MessageBox(std::string_view text) override {
+    const size_t at = text.find(" at 0x");
+    if (at != std::string_view::npos) {
+      const std::string named(text.substr(at + 6, 8));
+      if (!noted || faults.back().at != std::stoul(named, nullptr, 16)) unnoted.emplace_back(text);
+    }
+    noted = false;
+    messages.emplace_back(text);
+  }
+  void NoteFault(const Fault& f) override {
+    faults.push_back(f);
+    noted = true;
+  }
   void AppendDebugLog(std::string_view text) override { debugLog.append(text); }
   uint32_t ElapsedMs() override { return elapsed; }
   LocalTime Now() override { return {2024, 2, 3, 7, 5, 9}; }
   void SetTimer(uint32_t period) override { timerPeriod = period; }
   void EndProgram(Machine&) override { ++endProgramCalls; }
+
+ private:
+  bool noted = false;
 };
 
 // A loaded machine with captured hooks.
