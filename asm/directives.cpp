@@ -132,10 +132,7 @@ void AssembleLine(Assembler& a) {
   }
   if (word == "&") return AssembleAddressWord(a);
   int row = FindMnemonic(word);
-  if (row >= 0) {
-    NoteInstruction(a, row);
-    AssembleInstruction(a, row);
-  }
+  if (row >= 0) AssembleInstruction(a, row);
 }
 
 }  // namespace orvo::velda

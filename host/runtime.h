@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "gfx/surface.h"
 #include "gfx/text.h"
@@ -16,6 +19,8 @@
 #include "services/settings.h"
 #include "sound/sound.h"
 #include "vm/machine.h"
+#include "vm/source_view.h"
+#include "vm/trace.h"
 
 namespace orvo::host {
 
@@ -24,6 +29,11 @@ struct RuntimeOptions {
   std::string dataFolder;      // overrides the per-user folder when not empty
   std::string dumpFile;        // VM memory written here when the run ends
   std::string screenshotFile;  // client area written here as PNG when the run ends
+  // Traces and breaks (see vm/trace.h): places are labels, FILE:LINE or 0x addresses.
+  std::string traceFile;         // one line per instruction run
+  std::string traceFrom;         // the trace begins here
+  uint64_t traceCount = UINT64_MAX;
+  std::vector<std::string> breaks;
 };
 
 // How a run ended, beyond the exit code orvo returns (0 also after a program fault).
@@ -31,6 +41,7 @@ enum class RunOutcome {
   Ended,         // the program ended itself, the window closed or the screen changed
   FatalError,    // the runtime could not go on: no loadable image, heap or stack exhausted...
   ProgramFault,  // the program was ended in order after a fault of its own
+  BadOptions,    // a trace or break place is not in the program; nothing was run
 };
 
 class Runtime : public vm::Hooks {
@@ -71,6 +82,7 @@ class Runtime : public vm::Hooks {
   uint32_t ElapsedMs() override;
   vm::LocalTime Now() override;
   void EndProgram(vm::Machine& m) override;
+  void NoteFault(const vm::Fault& f) override;
 
  private:
   friend struct WindowProcTable;
@@ -81,6 +93,8 @@ class Runtime : public vm::Hooks {
   bool StartUp();
   void SetUpDataFolder();
   bool LoadProgram();
+  // Traces and breaks from the options; false when one of them cannot be used.
+  bool SetUpTracing();
   void MessageLoop();
   void Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3);
   void DestroyWindow();
@@ -115,7 +129,11 @@ class Runtime : public vm::Hooks {
   services::SettingsRequests settingsRequests_{settings_, files_};
   bool windowDestroyed_ = false;
   bool over_ = false;
+  bool badOptions_ = false;
   int exitCode_ = 0;
+  vm::SourceView view_;  // the program's source, when velda's main.ovd is beside it
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile_{nullptr, std::fclose};
+  std::unique_ptr<vm::Tracer> tracer_;
 };
 
 }  // namespace orvo::host

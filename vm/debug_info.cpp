@@ -120,7 +120,11 @@ bool ReadDebugInfo(std::string_view text, DebugInfo& out, std::string& problem) 
     if (l.file >= fileCount || l.kind < fmt::LABEL_CODE || l.kind > fmt::LABEL_CONSTANT ||
         (l.end != 0 && l.end < l.value))
       return Fail(problem, "label " + std::to_string(i) + " is malformed");
-    if (l.kind == fmt::LABEL_CODE || l.kind == fmt::LABEL_DATA) out.byValue.push_back(i);
+    // Anonymous labels (velda's _@n) mark places inside a routine; offsets are given
+    // from the named label before them.
+    const bool anonymous = l.name.size() > 2 && l.name[0] == '_' && l.name[1] == '@';
+    if ((l.kind == fmt::LABEL_CODE || l.kind == fmt::LABEL_DATA) && !anonymous)
+      out.byValue.push_back(i);
   }
   // By value; the first defined wins among labels at one address.
   std::stable_sort(out.byValue.begin(), out.byValue.end(), [&](uint32_t x, uint32_t y) {

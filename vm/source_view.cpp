@@ -85,17 +85,26 @@ std::vector<CallFrame> WalkFrames(const Machine& m, uint32_t fp) {
   return frames;
 }
 
-std::string CallChain(const Machine& m, const SourceView& view, uint32_t fp) {
+std::string CallChain(const Machine& m, const SourceView& view, uint32_t pc) {
   std::string out;
-  for (const CallFrame& f : WalkFrames(m, fp)) {
+  auto caller = [&](uint32_t returnAddress) {
+    out += "called from " + view.Name(view.CallSite(returnAddress)) + "\n";
+  };
+  // At a routine's sfvr its frame is not made yet: the jsrfr left the return address at VSP.
+  const Disassembly d = Disassemble(m.mem, m.memSize, pc, &view.symbols());
+  if (d.text.starts_with("sfvr ")) {
+    const uint8_t* top = m.Ptr(m.Word(HDR_VSP), 4);
+    if (top && Load32(top) != 0) caller(Load32(top));
+  }
+  for (const CallFrame& f : WalkFrames(m, m.Word(HDR_VFP))) {
     if (f.returnAddress == 0) break;
-    out += "called from " + view.Name(view.CallSite(f.returnAddress)) + "\n";
+    caller(f.returnAddress);
   }
   return out;
 }
 
 std::string FaultReport(const Machine& m, const SourceView& view, uint32_t instruction) {
-  return "at " + view.Describe(m, instruction) + "\n" + CallChain(m, view, m.Word(HDR_VFP));
+  return "at " + view.Describe(m, instruction) + "\n" + CallChain(m, view, instruction);
 }
 
 }  // namespace orvo::vm

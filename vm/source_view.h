@@ -51,8 +51,9 @@ class SourceView {
 inline constexpr size_t kMaxFrames = 64;
 std::vector<CallFrame> WalkFrames(const Machine& m, uint32_t fp);
 
-// "called from NAME\n" for each frame from fp that returns into the program.
-std::string CallChain(const Machine& m, const SourceView& view, uint32_t fp);
+// "called from NAME\n" for each call that the program at pc will return through, from
+// the header's VSP and VFP.
+std::string CallChain(const Machine& m, const SourceView& view, uint32_t pc);
 
 // The lines shown under a message that names instruction, each ending in '\n':
 //   at mines.ova:212 CountAround+0x14  d add $3, [$9][4]

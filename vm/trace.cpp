@@ -126,7 +126,7 @@ std::string StateReport(const Machine& m, const SourceView& view) {
         out += Format(" 0x%8.8lX", static_cast<unsigned long>(Load32(a)));
     out += "\n";
   }
-  return out + CallChain(m, view, fp);
+  return out + CallChain(m, view, pc);
 }
 
 }  // namespace orvo::vm
