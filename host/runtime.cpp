@@ -1,6 +1,7 @@
 #include "host/runtime.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "host/crash_report.h"
 #include "host/debug_file.h"
@@ -86,7 +87,10 @@ bool Runtime::StartUp() {
   if (!platform_.shell.ClaimInstance(state_.folders.program)) return false;
   SetUpDataFolder();
   graphics_.openFile = [this](std::string_view name, const char* mode) {
-    return services::OpenForRuntime(files_, name, mode);
+    std::FILE* f = services::OpenForRuntime(files_, name, mode);
+    if (!f && mode[0] == 'r' && !InEitherFolder(name))
+      missing_.Note(name, {state_.folders.data, state_.folders.program});
+    return f;
   };
   state_.controlKeyName = "Ctrl";
 
@@ -129,7 +133,9 @@ bool Runtime::StartUp() {
       platform_.audio, [this] { platform_.window.PostFromAnyThread(platform::MSG_MUSIC_DONE); },
       [this](std::string_view name) {
         std::string path;
-        return services::ResolveInstalledFile(files_, name, path) ? path : std::string();
+        if (services::ResolveInstalledFile(files_, name, path)) return path;
+        missing_.Note(name, {state_.folders.program});
+        return std::string();
       });
 
   DeliverDirect(EVT_WINDOW);
@@ -137,6 +143,16 @@ bool Runtime::StartUp() {
   platform_.window.ShowWindow();
   state_.mainLoopStarted = true;
   return true;
+}
+
+bool Runtime::InEitherFolder(std::string_view name) const {
+  std::error_code ec;
+  for (const bool dataFolder : {true, false}) {
+    std::string path;
+    if (services::ResolvePath(files_, name, dataFolder, path) && std::filesystem::exists(path, ec))
+      return true;
+  }
+  return false;
 }
 
 bool Runtime::SetUpTracing() {

@@ -13,6 +13,7 @@
 #include "gfx/text.h"
 #include "host/event_queue.h"
 #include "host/host_state.h"
+#include "host/missing_files.h"
 #include "host/window_requests.h"
 #include "platform/platform.h"
 #include "services/files.h"
@@ -95,6 +96,8 @@ class Runtime : public vm::Hooks {
   bool LoadProgram();
   // Traces and breaks from the options; false when one of them cannot be used.
   bool SetUpTracing();
+  // Whether a name the game reads is in the data folder or the game folder.
+  bool InEitherFolder(std::string_view name) const;
   void MessageLoop();
   void Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3);
   void DestroyWindow();
@@ -131,6 +134,7 @@ class Runtime : public vm::Hooks {
   bool over_ = false;
   bool badOptions_ = false;
   int exitCode_ = 0;
+  MissingFiles missing_;
   vm::SourceView view_;  // the program's source, when velda's main.ovd is beside it
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile_{nullptr, std::fclose};
   std::unique_ptr<vm::Tracer> tracer_;
