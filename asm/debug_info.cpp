@@ -47,6 +47,15 @@ class Writer {
   std::string& out_;
 };
 
+char* Varint(char* p, uint64_t v) {
+  while (v >= 0x80) {
+    *p++ = static_cast<char>(v | 0x80);
+    v >>= 7;
+  }
+  *p++ = static_cast<char>(v);
+  return p;
+}
+
 // The first statement at or after address, or statements.size().
 size_t StatementFrom(const std::vector<StatementSite>& statements, uint32_t address) {
   auto it = std::lower_bound(
@@ -81,7 +90,10 @@ void NoteLabel(Assembler& a) {
 void NoteStatement(Assembler& a) {
   DebugRecord& d = a.debug;
   const uint32_t end = a.image.size();
-  if (end > a.lineStart) {
+  if (a.pass == 1) {
+    d.pass1Statements += end > a.lineStart;
+  } else if (end > a.lineStart) {
+    if (d.statements.empty()) d.statements.reserve(d.pass1Statements);
     d.statements.push_back(
         {a.lineStart, end - a.lineStart, a.lineNumber, FirstColumn(a),
          static_cast<uint8_t>(a.fileIndex),
@@ -95,6 +107,7 @@ std::string FormatDebugInfo(const Assembler& a) {
   const std::vector<StatementSite>& statements = a.debug.statements;
   const size_t labelCount = std::min(a.ids.count(), a.debug.labels.size());
   std::string strings;
+  strings.reserve(labelCount * 8);
   std::string out(fmt::kHeaderSize, '\0');
   Writer w(out);
   out.replace(fmt::HDR_MAGIC, 4, fmt::kMagic, 4);
@@ -113,18 +126,24 @@ std::string FormatDebugInfo(const Assembler& a) {
     at += fmt::kFileRecordSize;
   }
 
-  at = w.Reserve(statements.size(), fmt::kLineRecordSize);
+  at = out.size();
   w.U32(fmt::HDR_LINES, static_cast<uint32_t>(at));
   w.U32(fmt::HDR_LINES + 4, static_cast<uint32_t>(statements.size()));
+  // Room for the longest entries, then cut to what they took.
+  out.resize(at + statements.size() * (4 * fmt::kMaxVarintBytes + 1));
+  char* p = out.data() + at;
+  uint32_t end = 0, line = 0;
   for (const StatementSite& s : statements) {
-    w.U32(at + fmt::LINE_ADDRESS, s.address);
-    w.U32(at + fmt::LINE_LENGTH, s.length);
-    w.U32(at + fmt::LINE_LINE, s.line);
-    w.U16(at + fmt::LINE_COLUMN, s.column);
-    w.U8(at + fmt::LINE_FILE, s.file);
-    w.U8(at + fmt::LINE_KIND, s.kind);
-    at += fmt::kLineRecordSize;
+    p = Varint(p, s.address - end);
+    p = Varint(p, s.length);
+    p = Varint(p, fmt::ZigZag(int64_t{s.line} - line));
+    p = Varint(p, s.column);
+    *p++ = static_cast<char>(s.file << 1 | (s.kind == fmt::STATEMENT_DATA ? 1 : 0));
+    end = s.address + s.length;
+    line = s.line;
   }
+  out.resize(static_cast<size_t>(p - out.data()));
+  w.U32(fmt::HDR_LINE_BYTES, static_cast<uint32_t>(out.size() - at));
 
   at = w.Reserve(labelCount, fmt::kLabelRecordSize);
   w.U32(fmt::HDR_LABELS, static_cast<uint32_t>(at));

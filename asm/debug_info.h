@@ -28,6 +28,7 @@ struct LabelSite {
 struct DebugRecord {
   std::vector<StatementSite> statements;  // by address, as pass 2 emits them
   std::vector<LabelSite> labels;
+  size_t pass1Statements = 0;
   // Set by the statement level for the line being assembled.
   bool instructionLine = false;
   bool frameLine = false;
@@ -36,7 +37,8 @@ struct DebugRecord {
 // The statement level's hooks.
 void NoteInstruction(Assembler& a, int mnemonicRow);
 void NoteLabel(Assembler& a);
-// After each line of pass 2: records it when it put bytes into the image.
+// After each line: in pass 2 records it when it put bytes into the image; pass 1 only
+// counts such lines, so that pass 2 finds its room reserved.
 void NoteStatement(Assembler& a);
 
 // The whole debug file for the finished image (header fields already written).

@@ -37,7 +37,7 @@ bool RunPass(Assembler& a) {
     } else {
       a.directiveLine = false;
       AssembleLine(a);
-      if (a.pass == 2) NoteStatement(a);
+      NoteStatement(a);
     }
     if (a.stopped) return false;
   }

@@ -5,7 +5,7 @@
 // Everything is little-endian. The file is a 64-byte header, then four sections, each
 // placed by an (offset, count) pair of the header:
 //   files   FileRecord  the source files, as named on velda's command line
-//   lines   LineRecord  one per statement that put bytes into the image, by address
+//   lines   LineEntry   one per statement that put bytes into the image, by address
 //   labels  LabelRecord every label, in definition order
 //   strings bytes       the names the other records point into (no terminators)
 #pragma once
@@ -27,11 +27,12 @@ inline constexpr uint32_t HDR_VERSION = 4;
 inline constexpr uint32_t HDR_BUILD_NUMBER = 8;  // the image's build number (header word 220)
 inline constexpr uint32_t HDR_IMAGE_SIZE = 12;   // bytes of main.ove
 inline constexpr uint32_t HDR_IMAGE_HASH = 16;   // ImageHash of main.ove, 64 bits
-inline constexpr uint32_t HDR_FILES = 24;        // offset, count
-inline constexpr uint32_t HDR_LINES = 32;
-inline constexpr uint32_t HDR_LABELS = 40;
-inline constexpr uint32_t HDR_STRINGS = 48;  // offset, byte count
-inline constexpr uint32_t HDR_RESERVED = 56;  // 8 bytes, written as zero
+inline constexpr uint32_t HDR_FILES = 24;       // offset, count
+inline constexpr uint32_t HDR_LINES = 32;       // offset, count
+inline constexpr uint32_t HDR_LINE_BYTES = 40;  // bytes of the line entries
+inline constexpr uint32_t HDR_LABELS = 44;      // offset, count
+inline constexpr uint32_t HDR_STRINGS = 52;     // offset, byte count
+inline constexpr uint32_t HDR_RESERVED = 60;    // 4 bytes, written as zero
 inline constexpr uint32_t kHeaderSize = 64;
 
 // FileRecord, 8 bytes: the name as given on the command line, resolvable from the
@@ -40,15 +41,26 @@ inline constexpr uint32_t FILE_NAME = 0;  // string offset
 inline constexpr uint32_t FILE_NAME_LENGTH = 4;
 inline constexpr uint32_t kFileRecordSize = 8;
 
-// LineRecord, 16 bytes: bytes [address, address + length) come from one statement.
-// Records are sorted by address and do not overlap.
-inline constexpr uint32_t LINE_ADDRESS = 0;
-inline constexpr uint32_t LINE_LENGTH = 4;
-inline constexpr uint32_t LINE_LINE = 8;     // 1-based line number
-inline constexpr uint32_t LINE_COLUMN = 12;  // 16 bits: 1-based byte column of its first word
-inline constexpr uint32_t LINE_FILE = 14;    // 8 bits: index into the files
-inline constexpr uint32_t LINE_KIND = 15;    // 8 bits: a StatementKind
-inline constexpr uint32_t kLineRecordSize = 16;
+// LineEntry: bytes [address, address + length) come from one statement. Entries are
+// in address order and packed, as a statement follows the one before it closely:
+//   gap     varint  address minus the end of the statement before (0 for the first)
+//   length  varint  at least 1
+//   line    varint  zigzag: the 1-based line number minus the one before (0 for the first)
+//   column  varint  1-based byte column of its first word
+//   file    byte    index into the files << 1 | 1 for STATEMENT_DATA
+// A varint is LEB128: seven bits a byte, lowest first, the top bit set on all but the
+// last; at most five bytes (35 bits: a line delta needs 33), the others fit 32 bits.
+inline constexpr uint32_t kMinLineEntry = 5;
+inline constexpr uint32_t kMaxVarintBytes = 5;
+inline constexpr uint32_t kMaxFiles = 128;  // the file index fits seven bits
+
+// Small deltas of either sign as small numbers: 0, -1, 1, -2, ... as 0, 1, 2, 3, ...
+constexpr uint64_t ZigZag(int64_t delta) {
+  return delta < 0 ? (static_cast<uint64_t>(-delta) << 1) - 1 : static_cast<uint64_t>(delta) << 1;
+}
+constexpr int64_t UnZigZag(uint64_t v) {
+  return (v & 1) ? -static_cast<int64_t>((v >> 1) + 1) : static_cast<int64_t>(v >> 1);
+}
 
 enum StatementKind : uint8_t {
   STATEMENT_INSTRUCTION = 1,

@@ -19,6 +19,29 @@ struct Bytes {
   uint64_t U64(size_t at) const { return U32(at) | uint64_t{U32(at + 4)} << 32; }
 };
 
+// Reads the packed line entries, never past their end.
+struct Stream {
+  const uint8_t* p;
+  size_t left;
+  bool Byte(uint8_t& v) {
+    if (left == 0) return false;
+    v = *p++;
+    --left;
+    return true;
+  }
+  bool Varint(uint64_t& v) {
+    v = 0;
+    for (uint32_t i = 0; i < fmt::kMaxVarintBytes; ++i) {
+      uint8_t c;
+      if (!Byte(c)) return false;
+      v |= uint64_t{c & 0x7Fu} << (7 * i);
+      if ((c & 0x80) == 0) return true;
+    }
+    return false;  // longer than any value the format holds
+  }
+  bool AtEnd() const { return left == 0; }
+};
+
 bool Fail(std::string& problem, std::string reason) {
   problem = std::move(reason);
   return false;
@@ -63,11 +86,12 @@ bool ReadDebugInfo(std::string_view text, DebugInfo& out, std::string& problem) 
 
   const uint32_t filesAt = b.U32(fmt::HDR_FILES), fileCount = b.U32(fmt::HDR_FILES + 4);
   const uint32_t linesAt = b.U32(fmt::HDR_LINES), lineCount = b.U32(fmt::HDR_LINES + 4);
+  const uint32_t lineBytes = b.U32(fmt::HDR_LINE_BYTES);
   const uint32_t labelsAt = b.U32(fmt::HDR_LABELS), labelCount = b.U32(fmt::HDR_LABELS + 4);
   const uint32_t stringsAt = b.U32(fmt::HDR_STRINGS), stringBytes = b.U32(fmt::HDR_STRINGS + 4);
-  if (!Section(size, filesAt, fileCount, fmt::kFileRecordSize) || fileCount > 256)
+  if (!Section(size, filesAt, fileCount, fmt::kFileRecordSize) || fileCount > fmt::kMaxFiles)
     return Fail(problem, "the file table lies outside the file");
-  if (!Section(size, linesAt, lineCount, fmt::kLineRecordSize))
+  if (!Section(size, linesAt, lineBytes, 1) || uint64_t{lineCount} * fmt::kMinLineEntry > lineBytes)
     return Fail(problem, "the line table lies outside the file");
   if (!Section(size, labelsAt, labelCount, fmt::kLabelRecordSize))
     return Fail(problem, "the label table lies outside the file");
@@ -88,22 +112,32 @@ bool ReadDebugInfo(std::string_view text, DebugInfo& out, std::string& problem) 
   }
 
   out.lines.resize(lineCount);
-  uint64_t previousEnd = 0;
+  Stream in{b.p + linesAt, lineBytes};
+  uint64_t end = 0, line = 0;
   for (uint32_t i = 0; i < lineCount; ++i) {
-    const size_t at = linesAt + size_t{i} * fmt::kLineRecordSize;
     DebugLine& l = out.lines[i];
-    l.address = b.U32(at + fmt::LINE_ADDRESS);
-    l.length = b.U32(at + fmt::LINE_LENGTH);
-    l.line = b.U32(at + fmt::LINE_LINE);
-    l.column = static_cast<uint16_t>(b.U16(at + fmt::LINE_COLUMN));
-    l.file = static_cast<uint8_t>(b.U8(at + fmt::LINE_FILE));
-    l.kind = static_cast<uint8_t>(b.U8(at + fmt::LINE_KIND));
-    const uint64_t end = uint64_t{l.address} + l.length;
-    if (l.length == 0 || end > out.imageSize || l.address < previousEnd)
-      return Fail(problem, "line record " + std::to_string(i) + " is out of order or out of the image");
-    if (l.file >= fileCount) return Fail(problem, "line record " + std::to_string(i) + " names no file");
-    previousEnd = end;
+    uint64_t gap, length, lineDelta, column;
+    uint8_t fileKind;
+    if (!in.Varint(gap) || !in.Varint(length) || !in.Varint(lineDelta) || !in.Varint(column) ||
+        !in.Byte(fileKind))
+      return Fail(problem, "line entry " + std::to_string(i) + " runs past the line table");
+    const uint64_t address = end + gap;
+    const int64_t number = static_cast<int64_t>(line) + fmt::UnZigZag(lineDelta);
+    if (length == 0 || address + length > out.imageSize)
+      return Fail(problem, "line entry " + std::to_string(i) + " lies outside the image");
+    if (number < 1 || number > UINT32_MAX || column > UINT16_MAX)
+      return Fail(problem, "line entry " + std::to_string(i) + " has no such line or column");
+    l.address = static_cast<uint32_t>(address);
+    l.length = static_cast<uint32_t>(length);
+    l.line = static_cast<uint32_t>(number);
+    l.column = static_cast<uint16_t>(column);
+    l.file = fileKind >> 1;
+    l.kind = (fileKind & 1) ? fmt::STATEMENT_DATA : fmt::STATEMENT_INSTRUCTION;
+    if (l.file >= fileCount) return Fail(problem, "line entry " + std::to_string(i) + " names no file");
+    end = address + length;
+    line = l.line;
   }
+  if (!in.AtEnd()) return Fail(problem, "the line table holds more than its entries");
 
   out.labels.resize(labelCount);
   for (uint32_t i = 0; i < labelCount; ++i) {

@@ -213,6 +213,13 @@ TEST(DebugFileReader, RefusesEveryTruncation) {
 TEST(DebugFileReader, RefusesDamagedFields) {
   const std::string& file = Mines().file;
   const uint32_t lines = Get32(file, fmt::HDR_LINES), labels = Get32(file, fmt::HDR_LABELS);
+  const uint32_t lineCount = Get32(file, fmt::HDR_LINES + 4), lineBytes = Get32(file, fmt::HDR_LINE_BYTES);
+  // Where the first entry's fields lie: gap, length, line and column are one byte each
+  // for mines's first statement (checked here), then the file byte.
+  struct {
+    size_t length, line, file;
+  } first{lines + 1, lines + 2, lines + 4};
+  for (size_t i = 0; i < 4; ++i) ASSERT_EQ(file[lines + i] & 0x80, 0) << i;
   const uint32_t size = static_cast<uint32_t>(file.size());
   const std::pair<const char*, std::function<void(std::string&)>> damage[] = {
       {"magic", [](std::string& s) { s[0] = 'X'; }},
@@ -222,13 +229,15 @@ TEST(DebugFileReader, RefusesDamagedFields) {
       {"absurd line count", [](std::string& s) { Put32(s, fmt::HDR_LINES + 4, 0xFFFFFFFF); }},
       {"absurd label count", [](std::string& s) { Put32(s, fmt::HDR_LABELS + 4, 0x10000000); }},
       {"names beyond the end", [&](std::string& s) { Put32(s, fmt::HDR_STRINGS + 4, size); }},
-      {"lines out of order",
-       [&](std::string& s) { std::swap_ranges(s.begin() + lines, s.begin() + lines + 16, s.begin() + lines + 16); }},
-      {"overlapping lines",
-       [&](std::string& s) { Put32(s, lines + 16 + fmt::LINE_ADDRESS, Get32(s, lines + fmt::LINE_ADDRESS)); }},
-      {"empty statement", [&](std::string& s) { Put32(s, lines + fmt::LINE_LENGTH, 0); }},
-      {"line past the image", [&](std::string& s) { Put32(s, lines + fmt::LINE_LENGTH, 0xFFFFFFF0); }},
-      {"line of no file", [&](std::string& s) { s[lines + fmt::LINE_FILE] = static_cast<char>(200); }},
+      {"line table past the end", [&](std::string& s) { Put32(s, fmt::HDR_LINE_BYTES, size); }},
+      {"more entries than bytes", [&](std::string& s) { Put32(s, fmt::HDR_LINES + 4, lineBytes); }},
+      {"entries running past the table", [&](std::string& s) { Put32(s, fmt::HDR_LINE_BYTES, lineBytes - 1); }},
+      {"bytes after the last entry", [&](std::string& s) { Put32(s, fmt::HDR_LINES + 4, lineCount - 1); }},
+      {"over-long number", [&](std::string& s) { s.replace(lines, 6, 6, '\xFF'); }},
+      {"empty statement", [&](std::string& s) { s[first.length] = 0; }},
+      {"lines past the image", [](std::string& s) { Put32(s, fmt::HDR_IMAGE_SIZE, 16); }},
+      {"line before line 1", [&](std::string& s) { s[first.line] = 1; }},
+      {"line of no file", [&](std::string& s) { s[first.file] = static_cast<char>(127 << 1); }},
       {"label name outside", [&](std::string& s) { Put32(s, labels + fmt::LABEL_NAME, 0xFFFFFF00); }},
       {"label of no file", [&](std::string& s) { s[labels + fmt::LABEL_FILE] = static_cast<char>(99); }},
       {"label kind", [&](std::string& s) { s[labels + fmt::LABEL_KIND] = 9; }},
