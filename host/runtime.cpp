@@ -1,6 +1,7 @@
 #include "host/runtime.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "host/crash_report.h"
@@ -86,6 +87,11 @@ bool Runtime::StartUp() {
   state_.folders.program = AbsoluteFolder(ProgramFolderOf(platform_.shell.ExecutablePath()));
   if (!platform_.shell.ClaimInstance(state_.folders.program)) return false;
   SetUpDataFolder();
+  player_.Start(options_.player,
+                options_.preferences
+                    ? PreferencesPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
+                    : std::string(),
+                PreferencesSection(state_.folders.data));
   graphics_.openFile = [this](std::string_view name, const char* mode) {
     std::FILE* f = services::OpenForRuntime(files_, name, mode);
     if (!f && mode[0] == 'r' && !InEitherFolder(name))
@@ -117,6 +123,8 @@ bool Runtime::StartUp() {
   if (over_) return false;
 
   const uint8_t* h = machine_.mem;
+  player_.BeforeWindow(platform_.window, vm::Load16(h + vm::HDR_WINDOW_W),
+                       vm::Load16(h + vm::HDR_WINDOW_H));
   if (!platform_.window.CreateWindow(
           kWindowTitle, vm::Load16(h + vm::HDR_WINDOW_X), vm::Load16(h + vm::HDR_WINDOW_Y),
           vm::Load16(h + vm::HDR_WINDOW_W), vm::Load16(h + vm::HDR_WINDOW_H))) {
@@ -141,6 +149,7 @@ bool Runtime::StartUp() {
   DeliverDirect(EVT_WINDOW);
   if (over_) return false;
   platform_.window.ShowWindow();
+  player_.AfterShow(platform_.window, sound_);
   state_.mainLoopStarted = true;
   return true;
 }

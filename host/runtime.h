@@ -14,6 +14,7 @@
 #include "host/event_queue.h"
 #include "host/host_state.h"
 #include "host/missing_files.h"
+#include "host/player.h"
 #include "host/window_requests.h"
 #include "platform/platform.h"
 #include "services/files.h"
@@ -35,6 +36,8 @@ struct RuntimeOptions {
   std::string traceFrom;         // the trace begins here
   uint64_t traceCount = UINT64_MAX;
   std::vector<std::string> breaks;
+  PlayerOptions player;        // the player's options from orvo's command line
+  bool preferences = false;    // the player's preferences are read and kept
 };
 
 // How a run ended, beyond the exit code orvo returns (0 also after a program fault).
@@ -130,6 +133,7 @@ class Runtime : public vm::Hooks {
   sound::Sound sound_;
   WindowContext window_{platform_, state_, queue_};
   services::SettingsRequests settingsRequests_{settings_, files_};
+  PlayerControls player_;
   bool windowDestroyed_ = false;
   bool over_ = false;
   bool badOptions_ = false;

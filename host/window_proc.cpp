@@ -2,6 +2,7 @@
 #include <array>
 
 #include "base/utf8.h"
+#include "host/key_names.h"
 #include "host/runtime.h"
 
 namespace orvo::host {
@@ -113,11 +114,20 @@ struct WindowProcTable {
   static void DisplayChange(Runtime& r, const Message&) { r.ScreenSetup(); }
   static void NcMouseMove(Runtime& r, const Message&) { r.state_.arrowSet = false; }
 
+  // The runtime's own keys (full screen, scale, volume) never reach the program.
+  static bool PlayerKey(Runtime& r, const Message& m, bool down) {
+    const auto held = [&](uint32_t vk) { return (r.state_.keys[vk] & 0x8000) != 0; };
+    return r.player_.TakeKey(down, m.wParam, m.lParam, held(VK_SHIFT), held(VK_CONTROL),
+                             r.platform_.window, r.sound_);
+  }
+
   static void KeyDown(Runtime& r, const Message& m) {
+    if (PlayerKey(r, m, true)) return;
     Press(r.state_, m.wParam);
     r.PostEvent({EVT_DOWN, AsArg(m.wParam), Low16(m.lParam), 0});
   }
   static void KeyUp(Runtime& r, const Message& m) {
+    if (PlayerKey(r, m, false)) return;
     Release(r.state_, m.wParam);
     r.PostEvent({EVT_UP, AsArg(m.wParam), Low16(m.lParam), 0});
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/gamepad.h"
+
 namespace orvo::platform {
 
 // Window messages, as the host's window procedure receives them. wParam and lParam carry
@@ -127,6 +129,23 @@ class WindowSystem {
   virtual void CaptureMouse(bool on) = 0;
   virtual void SetCursor(int shape) = 0;
   virtual uint32_t LockToggles() = 0;
+
+  // --- the player's choices, which the game does not see beyond the sizes they give
+  // Desktop full screen; leaving it puts the window back where and as large as it was.
+  virtual void SetFullscreen(bool on) { (void)on; }
+  virtual bool Fullscreen() { return false; }
+  // Each game pixel shown as a scale x scale block, centred with black bars; SCALE_FIT
+  // takes the largest whole scale at which the size the window was created with fits.
+  // Client sizes, placements and mouse positions are then in game pixels. Set before
+  // CreateWindow, the window is made scale times the size asked for.
+  virtual void SetScale(int32_t scale) { (void)scale; }
+  // The scale in effect now (1 when unscaled).
+  virtual int32_t Scale() { return 1; }
+  // A short note after the title, gone again after a moment (the volume after a change).
+  virtual void ShowNotice(std::string_view text) { (void)text; }
+  virtual void SetPadMapping(const PadMapping& mapping) { (void)mapping; }
 };
+
+inline constexpr int32_t SCALE_FIT = 0;
 
 }  // namespace orvo::platform

@@ -155,8 +155,9 @@ void Sound::Render(int16_t* stereo, int frames) {
       for (size_t i = 0; i < count; ++i) mix_[i] += e[i] * (1.0f / 32768.0f);
       effectPos_ += count;
     }
+    const float gain = gain_.load(std::memory_order_relaxed) * 32768.0f;
     for (int i = 0; i < 2 * n; ++i) {
-      float v = std::clamp(mix_[i] * 32768.0f, -32768.0f, 32767.0f);
+      float v = std::clamp(mix_[i] * gain, -32768.0f, 32767.0f);
       stereo[i] = static_cast<int16_t>(std::lrintf(v));
     }
     stereo += 2 * n;

@@ -3,6 +3,7 @@
 // synthesizer's output; the MIDI stream is scheduled inside that render by sample time.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -55,6 +56,10 @@ class Sound : public platform::AudioSource {
   void PauseMusic();
   void ResumeMusic();
 
+  // The player's master volume over effects and music alike, 0 silent to 1 as made;
+  // the game's own requests and the playing flag are not touched by it.
+  void SetMasterVolume(float gain) { gain_.store(gain, std::memory_order_relaxed); }
+
   // The audio thread's pull: music and the current effect, mixed.
   void Render(int16_t* stereo, int frames) override;
 
@@ -85,6 +90,7 @@ class Sound : public platform::AudioSource {
   std::vector<int16_t> effect_;
   size_t effectPos_ = 0;
   float mix_[2 * CHUNK_FRAMES] = {};
+  std::atomic<float> gain_{1.0f};
 };
 
 // Adds the sound group's rows, served by s, to the request table.

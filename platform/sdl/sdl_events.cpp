@@ -3,6 +3,7 @@
 #include <SDL2/SDL_keyboard.h>
 #include <SDL2/SDL_mouse.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -12,14 +13,6 @@
 
 namespace orvo::platform {
 namespace {
-
-Message Make(uint32_t id, uint32_t wParam = 0, uint32_t lParam = 0) {
-  Message m;
-  m.id = id;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  return m;
-}
 
 // Decodes one UTF-8 sequence at text[i], moving i past it. Returns 0 for a malformed
 // sequence, of which one byte is skipped.
@@ -63,6 +56,24 @@ int32_t WheelDelta(float notches) {
   return static_cast<int32_t>(v);
 }
 
+struct GamePoint {
+  int32_t x = 0, y = 0;
+  bool onPicture = true;  // false on the bars around a scaled picture
+};
+
+// A window position in game pixels. Unscaled it is passed on as it is, also outside the
+// window (a captured mouse); scaled, it is held to the picture's edge.
+GamePoint ToGame(const WindowView& v, int32_t x, int32_t y) {
+  if (v.scale <= 1 && v.offsetX == 0 && v.offsetY == 0) return {x, y, true};
+  const int32_t scale = std::max(v.scale, 1);
+  const int32_t right = v.offsetX + v.width * scale, bottom = v.offsetY + v.height * scale;
+  GamePoint p;
+  p.onPicture = x >= v.offsetX && y >= v.offsetY && x < right && y < bottom;
+  p.x = (std::clamp(x, v.offsetX, right - 1) - v.offsetX) / scale;
+  p.y = (std::clamp(y, v.offsetY, bottom - 1) - v.offsetY) / scale;
+  return p;
+}
+
 }  // namespace
 
 void EventTranslator::Reset(const WindowView& now) {
@@ -86,14 +97,14 @@ void EventTranslator::Translate(const SDL_Event& e, const WindowView& now,
   switch (e.type) {
     case SDL_QUIT:
     case SDL_APP_TERMINATING:
-      out.push_back(Make(MSG_ENDSESSION));
+      out.push_back(MakeMessage(MSG_ENDSESSION));
       break;
     case SDL_DISPLAYEVENT:
-      out.push_back(Make(MSG_DISPLAYCHANGE));
+      out.push_back(MakeMessage(MSG_DISPLAYCHANGE));
       break;
     case SDL_RENDER_TARGETS_RESET:
     case SDL_RENDER_DEVICE_RESET:
-      out.push_back(Make(MSG_PAINT));
+      out.push_back(MakeMessage(MSG_PAINT));
       break;
     case SDL_WINDOWEVENT:
       if (now.id != 0 && e.window.windowID == now.id) Window(e.window, now, out);
@@ -109,22 +120,25 @@ void EventTranslator::Translate(const SDL_Event& e, const WindowView& now,
       for (size_t i = 0, n = strnlen(e.text.text, sizeof e.text.text); i < n;) {
         const uint32_t cp = NextCodePoint({e.text.text, n}, i);
         // Control characters come as key events only, as on Windows.
-        if (cp > 31) out.push_back(Make(MSG_CHAR, cp, 1));
+        if (cp > 31) out.push_back(MakeMessage(MSG_CHAR, cp, 1));
       }
       break;
     case SDL_MOUSEMOTION:
       if (now.id == 0 || e.motion.windowID != now.id) break;
       buttons_ = FlagsFromMask(e.motion.state);
-      out.push_back(Make(MSG_MOUSEMOVE, KeyStateFlags(), PackPoint(e.motion.x, e.motion.y)));
+      {
+        const GamePoint p = ToGame(now, e.motion.x, e.motion.y);
+        out.push_back(MakeMessage(MSG_MOUSEMOVE, KeyStateFlags(), PackPoint(p.x, p.y)));
+      }
       break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
       if (now.id == 0 || e.button.windowID != now.id) break;
-      Button(e.button, out);
+      Button(e.button, now, out);
       break;
     case SDL_MOUSEWHEEL:
       if (now.id == 0 || e.wheel.windowID != now.id) break;
-      Wheel(e.wheel, out);
+      Wheel(e.wheel, now, out);
       break;
     default:
       break;
@@ -135,28 +149,28 @@ void EventTranslator::Window(const SDL_WindowEvent& e, const WindowView& now,
                              std::deque<Message>& out) {
   switch (e.event) {
     case SDL_WINDOWEVENT_CLOSE:
-      out.push_back(Make(MSG_CLOSE));
+      out.push_back(MakeMessage(MSG_CLOSE));
       break;
     case SDL_WINDOWEVENT_EXPOSED:
-      out.push_back(Make(MSG_PAINT));
+      out.push_back(MakeMessage(MSG_PAINT));
       break;
     case SDL_WINDOWEVENT_MOVED:
       // SDL reports the client area's position, which is what the move message carries.
-      out.push_back(Make(MSG_MOVE, 0, PackPoint(e.data1, e.data2)));
+      out.push_back(MakeMessage(MSG_MOVE, 0, PackPoint(e.data1, e.data2)));
       break;
     case SDL_WINDOWEVENT_FOCUS_GAINED:
       // Windows activates the application before the window gets the keyboard focus ...
       mods_ = static_cast<uint16_t>(SDL_GetModState());
-      out.push_back(Make(MSG_ACTIVATEAPP, 1));
-      out.push_back(Make(MSG_SETFOCUS));
+      out.push_back(MakeMessage(MSG_ACTIVATEAPP, 1));
+      out.push_back(MakeMessage(MSG_SETFOCUS));
       break;
     case SDL_WINDOWEVENT_FOCUS_LOST:
       // ... and deactivates it before the focus goes.
-      out.push_back(Make(MSG_ACTIVATEAPP, 0));
-      out.push_back(Make(MSG_KILLFOCUS));
+      out.push_back(MakeMessage(MSG_ACTIVATEAPP, 0));
+      out.push_back(MakeMessage(MSG_KILLFOCUS));
       break;
     case SDL_WINDOWEVENT_LEAVE:
-      out.push_back(Make(MSG_NCMOUSEMOVE));
+      out.push_back(MakeMessage(MSG_NCMOUSEMOVE));
       break;
     case SDL_WINDOWEVENT_MINIMIZED:
       ReportSize(SIZE_MINIMIZED, now, out);
@@ -186,7 +200,7 @@ void EventTranslator::ReportSize(uint32_t kind, const WindowView& now, std::dequ
   sizeKind_ = kind;
   width_ = w;
   height_ = h;
-  out.push_back(Make(MSG_SIZE, kind, PackPoint(w, h)));
+  out.push_back(MakeMessage(MSG_SIZE, kind, PackPoint(w, h)));
 }
 
 void EventTranslator::Key(const SDL_KeyboardEvent& e, std::deque<Message>& out) {
@@ -207,13 +221,18 @@ void EventTranslator::Key(const SDL_KeyboardEvent& e, std::deque<Message>& out) 
   if (!down) lParam |= 1u << 31;
   const uint32_t id =
       down ? (sys ? MSG_SYSKEYDOWN : MSG_KEYDOWN) : (sys ? MSG_SYSKEYUP : MSG_KEYUP);
-  out.push_back(Make(id, vk, lParam));
+  out.push_back(MakeMessage(id, vk, lParam));
 }
 
-void EventTranslator::Button(const SDL_MouseButtonEvent& e, std::deque<Message>& out) {
+void EventTranslator::Button(const SDL_MouseButtonEvent& e, const WindowView& now,
+                             std::deque<Message>& out) {
   const uint32_t flag = ButtonFlag(e.button);
   if (flag == 0) return;
   const bool down = e.type == SDL_MOUSEBUTTONDOWN;
+  // A press on the bars around a scaled picture is dropped: held to the edge it would
+  // act on whatever the game has there. A release is kept, so that no button stays down.
+  const GamePoint at = ToGame(now, e.x, e.y);
+  if (down && !at.onPicture) return;
   // The flags are the state after the change: a press includes its own button.
   if (down) {
     buttons_ |= flag;
@@ -236,16 +255,18 @@ void EventTranslator::Button(const SDL_MouseButtonEvent& e, std::deque<Message>&
       wParam |= (e.button == SDL_BUTTON_X1 ? 1u : 2u) << 16;
       break;
   }
-  out.push_back(Make(id, wParam, PackPoint(e.x, e.y)));
+  out.push_back(MakeMessage(id, wParam, PackPoint(at.x, at.y)));
 }
 
-void EventTranslator::Wheel(const SDL_MouseWheelEvent& e, std::deque<Message>& out) {
+void EventTranslator::Wheel(const SDL_MouseWheelEvent& e, const WindowView& now,
+                            std::deque<Message>& out) {
   const float sign = e.direction == SDL_MOUSEWHEEL_FLIPPED ? -1.0f : 1.0f;
-  const uint32_t at = PackPoint(e.mouseX, e.mouseY);
+  const GamePoint p = ToGame(now, e.mouseX, e.mouseY);
+  const uint32_t at = PackPoint(p.x, p.y);
   auto send = [&](uint32_t id, float notches) {
     const int32_t delta = WheelDelta(notches * sign);
-    out.push_back(
-        Make(id, KeyStateFlags() | static_cast<uint32_t>(static_cast<uint16_t>(delta)) << 16, at));
+    out.push_back(MakeMessage(
+        id, KeyStateFlags() | static_cast<uint32_t>(static_cast<uint16_t>(delta)) << 16, at));
   };
   if (e.preciseY != 0.0f) send(MSG_MOUSEWHEEL, e.preciseY);
   if (e.preciseX != 0.0f) send(MSG_MOUSEHWHEEL, e.preciseX);

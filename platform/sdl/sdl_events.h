@@ -15,8 +15,19 @@ namespace orvo::platform {
 struct WindowView {
   uint32_t id = 0;  // SDL window id; 0 when there is no window
   bool minimized = false, maximized = false;
-  int32_t width = 0, height = 0;  // client size
+  int32_t width = 0, height = 0;  // client size in game pixels
+  // Game pixels are scale x scale blocks from (offsetX, offsetY) of the window.
+  int32_t scale = 1, offsetX = 0, offsetY = 0;
 };
+
+// A message without text or scripted event.
+inline Message MakeMessage(uint32_t id, uint32_t wParam = 0, uint32_t lParam = 0) {
+  Message m;
+  m.id = id;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  return m;
+}
 
 // x | y << 16 with each coordinate taken modulo 65536.
 inline uint32_t PackPoint(int32_t x, int32_t y) {
@@ -36,8 +47,8 @@ class EventTranslator {
   uint32_t KeyStateFlags() const;
   void Window(const SDL_WindowEvent& e, const WindowView& now, std::deque<Message>& out);
   void Key(const SDL_KeyboardEvent& e, std::deque<Message>& out);
-  void Button(const SDL_MouseButtonEvent& e, std::deque<Message>& out);
-  void Wheel(const SDL_MouseWheelEvent& e, std::deque<Message>& out);
+  void Button(const SDL_MouseButtonEvent& e, const WindowView& now, std::deque<Message>& out);
+  void Wheel(const SDL_MouseWheelEvent& e, const WindowView& now, std::deque<Message>& out);
   void ReportSize(uint32_t kind, const WindowView& now, std::deque<Message>& out);
 
   uint32_t buttons_ = 0;  // MK_ button bits held, kept from the mouse events

@@ -20,6 +20,8 @@ bool InitSdl() {
   SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) return false;
+  // Controllers are optional: without the subsystem the keyboard is all there is.
+  SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
   // An X server under load now and then refuses a connection that a moment later succeeds;
   // without a second try SDL would quietly fall back to an invisible offscreen display.
   const char* display = std::getenv("DISPLAY");

@@ -11,6 +11,12 @@ bool SdlWindow::Create(std::string_view title, int32_t x, int32_t y, int32_t wid
   Destroy();
   width = std::max(width, 1);
   height = std::max(height, 1);
+  created_ = Size{width, height};
+  // A whole scale asked for before the window exists makes it that many times larger.
+  if (scaleSetting_ > 1) {
+    width *= scaleSetting_;
+    height *= scaleSetting_;
+  }
   // Hidden until Show: the program gets its window event before the window is visible.
   window_ = SDL_CreateWindow(std::string(title).c_str(), x, y, width, height,
                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
@@ -21,6 +27,7 @@ bool SdlWindow::Create(std::string_view title, int32_t x, int32_t y, int32_t wid
   }
   outer_ = Rect{x, y, width, height};
   normal_ = outer_;
+  fullscreen_ = FullscreenWay::Off;
   frameApplied_ = false;
   fullUpload_ = true;
   // Most window managers tell the frame only once the window is mapped; where it is known
@@ -74,6 +81,27 @@ void SdlWindow::Destroy() {
   textureWidth_ = textureHeight_ = 0;
 }
 
+SdlWindow::Scaling SdlWindow::For(int32_t width, int32_t height) const {
+  Scaling s;
+  s.scale = scaleSetting_;
+  if (s.scale == SCALE_FIT) {
+    s.scale = created_.width > 0 && created_.height > 0
+                  ? std::min(width / created_.width, height / created_.height)
+                  : 1;
+  }
+  s.scale = std::max(s.scale, 1);
+  s.game = Size{std::max(width / s.scale, 1), std::max(height / s.scale, 1)};
+  s.offsetX = std::max((width - s.game.width * s.scale) / 2, 0);
+  s.offsetY = std::max((height - s.game.height * s.scale) / 2, 0);
+  return s;
+}
+
+SdlWindow::Scaling SdlWindow::Current() const {
+  int w = 0, h = 0;
+  if (window_) SDL_GetWindowSize(window_, &w, &h);
+  return For(w, h);
+}
+
 WindowView SdlWindow::View() const {
   WindowView v;
   if (!window_) return v;
@@ -81,14 +109,62 @@ WindowView SdlWindow::View() const {
   v.id = SDL_GetWindowID(window_);
   v.minimized = (flags & SDL_WINDOW_MINIMIZED) != 0;
   v.maximized = (flags & SDL_WINDOW_MAXIMIZED) != 0;
-  SDL_GetWindowSize(window_, &v.width, &v.height);
+  const Scaling s = Current();
+  v.width = s.game.width;
+  v.height = s.game.height;
+  v.scale = s.scale;
+  v.offsetX = s.offsetX;
+  v.offsetY = s.offsetY;
   return v;
 }
 
 Size SdlWindow::ClientSize() const {
-  Size s;
-  if (window_) SDL_GetWindowSize(window_, &s.width, &s.height);
-  return s;
+  return window_ ? Current().game : Size{};
+}
+
+void SdlWindow::SetScale(int32_t setting) {
+  scaleSetting_ = std::max(setting, SCALE_FIT);
+  fullUpload_ = true;
+}
+
+bool SdlWindow::Fullscreen() const {
+  return window_ && fullscreen_ != FullscreenWay::Off;
+}
+
+void SdlWindow::SetFullscreen(bool on) {
+  if (!window_ || on == Fullscreen()) return;
+  if (on) {
+    RememberNormal();
+    beforeFullscreen_ = normal_;
+    // A window manager (it draws a frame) is asked for full screen. Without one nobody
+    // would act on the request, so the window itself goes borderless over the display.
+    const Frame f = Borders();
+    if (f.top || f.left || f.bottom || f.right) {
+      fullscreen_ = FullscreenWay::Managed;
+      SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    } else {
+      fullscreen_ = FullscreenWay::Covering;
+      SDL_Rect display{};
+      const int index = std::max(SDL_GetWindowDisplayIndex(window_), 0);
+      if (SDL_GetDisplayBounds(index, &display) != 0) display = SDL_Rect{0, 0, 0, 0};
+      SDL_SetWindowBordered(window_, SDL_FALSE);
+      SDL_SetWindowPosition(window_, display.x, display.y);
+      SetClientSize(std::max(display.w, 1), std::max(display.h, 1));
+      SDL_RaiseWindow(window_);
+    }
+  } else {
+    if (fullscreen_ == FullscreenWay::Managed)
+      SDL_SetWindowFullscreen(window_, 0);
+    else
+      SDL_SetWindowBordered(window_, SDL_TRUE);
+    fullscreen_ = FullscreenWay::Off;
+    // Not every window manager puts the window back by itself, and without one nobody does.
+    SetClientSize(beforeFullscreen_.width, beforeFullscreen_.height);
+    SDL_SetWindowPosition(window_, beforeFullscreen_.x, beforeFullscreen_.y);
+    normal_ = beforeFullscreen_;
+  }
+  rendererStale_ = true;
+  fullUpload_ = true;
 }
 
 void SdlWindow::SetTitle(std::string_view utf8) {
@@ -118,6 +194,7 @@ void SdlWindow::FitOuter(const Rect& outer) {
 }
 
 void SdlWindow::RememberNormal() {
+  if (fullscreen_ != FullscreenWay::Off) return;
   const uint32_t flags = SDL_GetWindowFlags(window_);
   if (flags &
       (SDL_WINDOW_MINIMIZED | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN)) {
@@ -146,12 +223,14 @@ Placement SdlWindow::GetPlacement() {
   if (!window_) return p;
   const uint32_t flags = SDL_GetWindowFlags(window_);
   if (!frameApplied_) {
-    p.normal = outer_;
+    const Size game = For(outer_.width, outer_.height).game;
+    p.normal = Rect{outer_.x, outer_.y, game.width, game.height};
   } else {
     RememberNormal();
     const Frame f = Borders();
-    p.normal = Rect{normal_.x - f.left, normal_.y - f.top, normal_.width + f.left + f.right,
-                    normal_.height + f.top + f.bottom};
+    const Size game = For(normal_.width, normal_.height).game;
+    p.normal = Rect{normal_.x - f.left, normal_.y - f.top, game.width + f.left + f.right,
+                    game.height + f.top + f.bottom};
   }
   if (flags & SDL_WINDOW_MINIMIZED) {
     p.showState = SW_SHOWMINIMIZED;
@@ -163,8 +242,16 @@ Placement SdlWindow::GetPlacement() {
   return p;
 }
 
-void SdlWindow::SetPlacement(const Placement& p) {
+void SdlWindow::SetPlacement(const Placement& given) {
   if (!window_) return;
+  // The size is in game pixels: the window is the scale times as large.
+  Placement p = given;
+  const int32_t scale = Current().scale;
+  if (scale > 1) {
+    const Frame f = frameApplied_ ? Borders() : Frame{};
+    p.normal.width = (p.normal.width - f.left - f.right) * scale + f.left + f.right;
+    p.normal.height = (p.normal.height - f.top - f.bottom) * scale + f.top + f.bottom;
+  }
   constexpr int32_t kHide = 0, kShowMinNoActive = 7, kForceMinimize = 11;
   const int32_t state = p.showState;
   if (state != kHide && (SDL_GetWindowFlags(window_) & SDL_WINDOW_HIDDEN)) Show();
@@ -218,10 +305,14 @@ void SdlWindow::Raise() {
   Activate();
 }
 
-bool SdlWindow::EnsureTexture() {
+bool SdlWindow::EnsureTexture(Scaling& scaling) {
   if (rendererStale_ && !MakeRenderer()) return false;
-  int w = 0, h = 0;
-  if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0 || w <= 0 || h <= 0) return false;
+  int outW = 0, outH = 0;
+  if (SDL_GetRendererOutputSize(renderer_, &outW, &outH) != 0 || outW <= 0 || outH <= 0)
+    return false;
+  // The texture holds game pixels; the renderer enlarges them in the one copy it makes.
+  scaling = For(outW, outH);
+  const int w = scaling.game.width, h = scaling.game.height;
   if (texture_ && w == textureWidth_ && h == textureHeight_) return true;
   if (texture_) SDL_DestroyTexture(texture_);
   // ARGB8888 in memory is B, G, R, A: the screen block's own byte order.
@@ -229,6 +320,7 @@ bool SdlWindow::EnsureTexture() {
       SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h);
   if (!texture_) return false;
   SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
+  SDL_SetTextureScaleMode(texture_, SDL_ScaleModeNearest);
   textureWidth_ = w;
   textureHeight_ = h;
   fullUpload_ = true;
@@ -241,7 +333,8 @@ void SdlWindow::Present(const uint8_t* pixels, int32_t width, int32_t height, in
       static_cast<int64_t>(stride) < static_cast<int64_t>(width) * 4) {
     return;
   }
-  if (!EnsureTexture()) return;
+  Scaling scaling;
+  if (!EnsureTexture(scaling)) return;
   // A new texture holds nothing yet: it is filled from the whole block, whatever the
   // area, so that a small dirty rectangle after a resize leaves no garbage around it.
   const Rect r = fullUpload_ ? Rect{0, 0, textureWidth_, textureHeight_} : area;
@@ -267,7 +360,16 @@ void SdlWindow::Present(const uint8_t* pixels, int32_t width, int32_t height, in
   }
   SDL_UnlockTexture(texture_);
   fullUpload_ = false;
-  SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+  if (scaling.scale == 1) {
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+  } else {
+    // The bars around the enlarged picture are black.
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    const SDL_Rect to{scaling.offsetX, scaling.offsetY, textureWidth_ * scaling.scale,
+                      textureHeight_ * scaling.scale};
+    SDL_RenderCopy(renderer_, texture_, nullptr, &to);
+  }
   SDL_RenderPresent(renderer_);
 }
 

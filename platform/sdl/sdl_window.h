@@ -29,6 +29,7 @@ class SdlWindow {
   SDL_Window* Handle() const { return window_; }
   WindowView View() const;
 
+  // In game pixels: the window's size divided by the scale.
   Size ClientSize() const;
   void SetTitle(std::string_view utf8);
   Placement GetPlacement();
@@ -39,6 +40,12 @@ class SdlWindow {
 
   void Present(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
                const Rect& area);
+  void SetFullscreen(bool on);
+  bool Fullscreen() const;
+  // SCALE_FIT or a whole scale from 1; before Create it also sizes the window made.
+  void SetScale(int32_t setting);
+  int32_t Scale() const { return Current().scale; }
+
   // The texture's contents are gone (device reset): the next Present uploads everything.
   void ContentLost() { fullUpload_ = true; }
 
@@ -47,6 +54,14 @@ class SdlWindow {
   void Observe(const SDL_WindowEvent& e);
 
  private:
+  // How the game's pixels lie in the window now.
+  struct Scaling {
+    int32_t scale = 1, offsetX = 0, offsetY = 0;
+    Size game;  // the window's size in game pixels
+  };
+  Scaling Current() const;
+  Scaling For(int32_t width, int32_t height) const;
+
   struct Frame {
     int top = 0, left = 0, bottom = 0, right = 0;
   };
@@ -55,7 +70,8 @@ class SdlWindow {
   // one asked for.
   void FitOuter(const Rect& outer);
   void RememberNormal();
-  bool EnsureTexture();
+  // Makes the texture of the window's size in game pixels; scaling says how it is shown.
+  bool EnsureTexture(Scaling& scaling);
   bool MakeRenderer();
   // Sizes the client area from the program's side (placement, fitting to the frame).
   void SetClientSize(int32_t width, int32_t height);
@@ -69,6 +85,11 @@ class SdlWindow {
   bool frameApplied_ = false;   // the outer rectangle has been fitted to the real frame
   Rect outer_;                  // the outer rectangle of creation, until then
   Rect normal_;                 // client rectangle of the normal (restored) window
+  Rect beforeFullscreen_;       // client rectangle to go back to when leaving full screen
+  enum class FullscreenWay { Off, Managed, Covering };
+  FullscreenWay fullscreen_ = FullscreenWay::Off;
+  int32_t scaleSetting_ = 1;  // SCALE_FIT or a whole scale
+  Size created_;              // client size asked for at creation, in game pixels (fit)
 };
 
 }  // namespace orvo::platform

@@ -9,8 +9,10 @@
 #include <string>
 
 #include "platform/sdl/sdl_events.h"
+#include "platform/sdl/sdl_gamepad.h"
 #include "platform/sdl/sdl_input.h"
 #include "platform/sdl/sdl_timer.h"
+#include "platform/sdl/sdl_virtual_pad.h"
 #include "platform/sdl/sdl_window.h"
 #include "platform/window.h"
 
@@ -46,7 +48,7 @@ class SdlWindowSystem final : public WindowSystem {
   void DestroyWindow() override;
   bool HasWindow() override { return window_.Exists(); }
   Size ClientSize() override { return window_.ClientSize(); }
-  void SetTitle(std::string_view utf8) override { window_.SetTitle(utf8); }
+  void SetTitle(std::string_view utf8) override;
   Placement GetPlacement() override { return window_.GetPlacement(); }
   void SetPlacement(const Placement& p) override { window_.SetPlacement(p); }
   bool IsActive() override { return window_.IsActive(); }
@@ -66,9 +68,19 @@ class SdlWindowSystem final : public WindowSystem {
   void SetCursor(int shape) override;
   uint32_t LockToggles() override { return LockKeyToggles(); }
 
+  void SetFullscreen(bool on) override { window_.SetFullscreen(on); }
+  bool Fullscreen() override { return window_.Fullscreen(); }
+  void SetScale(int32_t scale) override;
+  int32_t Scale() override { return window_.Scale(); }
+  void ShowNotice(std::string_view text) override;
+  void SetPadMapping(const PadMapping& mapping) override { pads_.SetMapping(mapping, pending_); }
+
  private:
   // Turns one SDL event into the messages it stands for, or acts on the platform's own.
   void Handle(const SDL_Event& e);
+  // What is due without an event: key repeats of held pad controls, the end of a notice,
+  // the steps of a virtual pad script. Returns how long until the next such thing, or -1.
+  int32_t RunTimed();
 
   const bool video_;
   const OwnEvents events_;
@@ -78,6 +90,14 @@ class SdlWindowSystem final : public WindowSystem {
   EventTranslator translator_;
   SdlWindow window_;
   std::unique_ptr<CursorSet> cursors_;
+  GamepadInput pads_;
+  VirtualPads virtualPads_;
+  std::string title_;  // the game's title, shown again when a notice ends
+  bool noticeShown_ = false;
+  uint32_t noticeEnd_ = 0;
 };
+
+// How long a notice stays after the title.
+inline constexpr uint32_t NOTICE_MS = 1500;
 
 }  // namespace orvo::platform

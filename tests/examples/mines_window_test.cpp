@@ -148,6 +148,7 @@ class MinesWindow : public ::testing::Test {
   Window window = 0;
   std::unique_ptr<platform::test::XConnection> x;
   std::map<std::string, uint32_t> symbols;
+  std::vector<std::string> extraEnvironment;  // NAME=value, for the next Start
 
   void SetUp() override {
     if (std::string(ORVO_BINARY).empty()) GTEST_SKIP() << "orvo was not built (no SDL)";
@@ -190,6 +191,7 @@ class MinesWindow : public ::testing::Test {
     env.push_back("HOME=" + home.string());
     env.push_back("XDG_CONFIG_HOME=" + (home / ".config").string());
     env.push_back("ASAN_OPTIONS=detect_leaks=0");
+    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (std::string& v : env) envp.push_back(v.data());
     envp.push_back(nullptr);
@@ -475,6 +477,43 @@ TEST_F(MinesWindow, PlayedWithMouseAndKeysThenClosed) {
   EXPECT_EQ(place["height"], "600") << file;
   EXPECT_EQ(place["show"], "1") << file;
   EXPECT_FALSE(fs::exists(game / "mines.ini")) << "the game folder is left as it was";
+}
+
+// A controller plugged in while the game runs plays it: SDL's virtual joystick, attached
+// and worked inside orvo by its test script (ORVO_VIRTUAL_PAD), goes through the real
+// game-controller path. Y is N, a new game; the stick shows the cursor on the centre
+// cell; A is Enter, which opens it.
+TEST_F(MinesWindow, AGamepadStartsANewGameAndOpensACell) {
+  std::ofstream(data / "mines.ini", std::ios::binary)
+      << "[0x00000000=Options]\r\nlevel= 0\r\nmusic= 0\r\nnext= 4242\r\n";
+  const fs::path script = tmp.path / "pad.txt";
+  std::ofstream(script) << "wait 400\nattach\nwait 400\n"
+                           "press 0 y\nwait 150\nrelease 0 y\nwait 600\n"
+                           "axis 0 leftx 30000\nwait 150\naxis 0 leftx 0\nwait 300\n"
+                           "press 0 a\nwait 150\nrelease 0 a\n";
+  extraEnvironment.push_back("ORVO_VIRTUAL_PAD=" + script.string());
+  Start();
+  window = platform::test::FindWindow("^Mines", 30);
+  ASSERT_NE(window, 0u) << ReadFile(log);
+  const std::string next = "Mines - game " + std::to_string(NextGame(4242));
+  EXPECT_EQ(WaitForTitle(next), next);
+  const Frame shown = WaitFor([](const Frame& f) { return f.At(12, 30) == BAR; }, "the game");
+  const Field field = FieldOf(NextGame(4242), shown.width, shown.height);
+  ASSERT_EQ(field.cells.size(), 81u);
+  const Frame opened = WaitFor(
+      [&](const Frame& f) {
+        return Near(f.At(field.x + 4 * field.tile + 2, field.y + 4 * field.tile + 2), OPENED);
+      },
+      "the centre cell open");
+  // The opening spread as the same first opening does in the headless runtime.
+  for (int cell = 0; cell < 81; ++cell) {
+    const int cx = field.x + (cell % 9) * field.tile + 2,
+              cy = field.y + (cell / 9) * field.tile + 2;
+    EXPECT_TRUE(Near(opened.At(cx, cy), field.cells[cell] & CELL_OPEN ? OPENED : 0xFFFFFF))
+        << cell;
+  }
+  SendClose(x->display, window);
+  EXPECT_EQ(WaitForExit(20000), 0) << ReadFile(log);
 }
 
 }  // namespace

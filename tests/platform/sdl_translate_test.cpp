@@ -2,6 +2,7 @@
 // table: the cases synthetic input cannot produce on demand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 
 #include "platform/sdl/sdl_events.h"
@@ -247,6 +248,39 @@ TEST(KeyTable, LettersDigitsFunctionKeysArrowsAndModifiers) {
   EXPECT_EQ(VirtualKey(SDL_SCANCODE_SLASH, true), 0xBFu);
   EXPECT_EQ(VirtualKey(SDL_SCANCODE_UNKNOWN, true), 0u);
   EXPECT_EQ(VirtualKey(static_cast<SDL_Scancode>(100000), true), 0u);
+}
+
+// A window of 1280 x 960 at scale 3: 426 x 320 game pixels, one column of bar on each
+// side. Every window position maps to the game pixel it shows; presses on the bars are
+// dropped, everything else is held to the picture's edge.
+TEST_F(Translate, ScaledPositionsAreGamePixelsAndPressesOnTheBarsAreDropped) {
+  const WindowView scaled{7, false, false, 426, 320, 3, 1, 0};
+  for (int32_t x = 0; x < 1280; x += 7) {
+    for (int32_t y = 0; y < 960; y += 13) {
+      const bool onPicture = x >= 1 && x < 1 + 426 * 3;
+      const int32_t gx = std::clamp((x - 1) / 3, 0, 425), gy = y / 3;
+      auto down = Run(Button(SDL_BUTTON_LEFT, true, x, y), scaled);
+      if (onPicture) {
+        ASSERT_EQ(down.size(), 1u) << x << "," << y;
+        EXPECT_EQ(down[0].lParam, PackPoint(gx, gy)) << x << "," << y;
+      } else {
+        EXPECT_TRUE(down.empty()) << x << "," << y;
+      }
+      auto up = Run(Button(SDL_BUTTON_LEFT, false, x, y), scaled);
+      ASSERT_EQ(up.size(), 1u);
+      EXPECT_EQ(up[0].id, MSG_LBUTTONUP);
+      EXPECT_EQ(up[0].lParam, PackPoint(gx, gy)) << x << "," << y;
+    }
+  }
+  // Beyond the window (a captured mouse), held to the edge when scaled ...
+  SDL_Event move{};
+  move.type = SDL_MOUSEMOTION;
+  move.motion.windowID = kWindow.id;
+  move.motion.x = -40;
+  move.motion.y = 2000;
+  EXPECT_EQ(Run(move, scaled)[0].lParam, PackPoint(0, 319));
+  // ... and passed on as it is when not.
+  EXPECT_EQ(Run(move)[0].lParam, PackPoint(-40, 2000));
 }
 
 }  // namespace

@@ -19,144 +19,20 @@
 #include <vector>
 
 #include "gfx/picture.h"
+#include "tests/host/window/orvo_window.h"
 #include "tests/platform/x_client.h"
 #include "tests/platform/xvfb.h"
 
 namespace orvo::host {
 namespace {
 
-namespace fs = std::filesystem;
 using platform::test::FindWindow;
 using platform::test::ReadWindow;
 using platform::test::SendClose;
 using platform::test::Shell;
 using platform::test::ShellOutput;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kWidth = 640, kHeight = 480;  // the recorder's window, from its header
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Polls until check() holds; false after the deadline.
-template <typename Check>
-bool WaitFor(Check check, int ms = 10000) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (!check()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-// A game folder in a temporary home: main.ove and a link named "orvo" to the runtime,
-// so the runtime takes the folder as its installation, and the data folder lands in
-// <home>/Documents/<parent>/<folder>/.
-struct GameFolder {
-  fs::path root, home, folder, data;
-
-  GameFolder(const fs::path& base, const std::string& parent) {
-    root = base;
-    home = root / "home";
-    folder = root / parent / "recorder";
-    data = home / "Documents" / parent / "recorder";
-    fs::create_directories(folder);
-    fs::create_directories(home / ".config");
-    fs::copy_file(fs::path(ORVO_TEST_GAMES) / "recorder" / "main.ove", folder / "main.ove");
-    fs::create_symlink(ORVO_BIN, folder / "orvo");
-  }
-};
-
-class Process {
- public:
-  Process() = default;
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-  ~Process() {
-    if (pid_ > 0 && !Ended(0)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status_, 0);
-    }
-  }
-
-  // environment: variables set for the runtime; errors: a file its standard error goes to.
-  void Start(const GameFolder& g,
-             const std::vector<std::pair<std::string, std::string>>& environment = {},
-             const fs::path& errors = {}) {
-    pid_ = fork();
-    if (pid_ != 0) return;
-    setenv("HOME", g.home.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (g.home / ".config").c_str(), 1);
-    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    if (!errors.empty()) {
-      const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (fd < 0 || dup2(fd, 2) < 0) _exit(126);
-    }
-    const std::string program = (g.folder / "orvo").string();
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-
-  // True once the process has ended (waiting up to ms).
-  bool Ended(int ms) {
-    if (done_) return true;
-    WaitFor([&] { return (done_ = waitpid(pid_, &status_, WNOHANG) == pid_); }, ms);
-    return done_;
-  }
-  int ExitCode() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = 0;
-  bool done_ = false;
-};
-
-class OrvoWindow : public ::testing::Test {
- protected:
-  fs::path base;
-
-  void SetUp() override {
-    ASSERT_FALSE(test::XServer::Ensure(test::XServer::kPrivate).empty()) << "no X server";
-    base = fs::temp_directory_path() /
-           ("orvo-window-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(base);
-    fs::create_directories(base);
-  }
-  void TearDown() override { fs::remove_all(base); }
-
-  static std::string Log(const GameFolder& g) { return ReadFile(g.data / "debug.log"); }
-  static bool Logged(const GameFolder& g, const std::string& line) {
-    return WaitFor([&] { return Log(g).find(line) != std::string::npos; });
-  }
-
-  // Starts the game and waits for its window and its window event.
-  Window Open(Process& p, const GameFolder& g,
-              const std::vector<std::pair<std::string, std::string>>& environment = {},
-              const fs::path& errors = {}) {
-    p.Start(g, environment, errors);
-    const Window w = FindWindow("^recorder$");
-    EXPECT_NE(w, 0u);
-    EXPECT_TRUE(Logged(g, "E2 0 0 0\n"));
-    return w;
-  }
-  // The same, with the pointer resting in the window so that keys go to it.
-  Window OpenUnderThePointer(
-      Process& p, const GameFolder& g,
-      const std::vector<std::pair<std::string, std::string>>& environment = {},
-      const fs::path& errors = {}) {
-    const Window w = Open(p, g, environment, errors);
-    if (w == 0) return 0;
-    EXPECT_EQ(Shell("xdotool mousemove --window " + std::to_string(w) + " 30 30"), 0);
-    return Logged(g, "E15 30 30 0\n") ? w : 0;
-  }
-};
 
 // What the headless runtime draws for the same program after the same input.
 std::vector<uint32_t> HeadlessScreen(const fs::path& base, const std::string& script) {
@@ -271,21 +147,25 @@ TEST_F(OrvoWindow, TimerTicksUntilStoppedAndTheCloseButtonEnds) {
   const Window w = OpenUnderThePointer(orvo, g);
   ASSERT_NE(w, 0u);
 
+  const auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(Shell("xdotool key t"), 0);
   EXPECT_TRUE(Logged(g, "E11 0 0 0\n"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_EQ(Shell("xdotool key s"), 0);
   ASSERT_TRUE(Logged(g, "E13 83 "));
+  const auto running = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started);
   auto Ticks = [&] {
     const std::string log = Log(g);
     size_t n = 0;
     for (size_t at = log.find("E11 "); at != std::string::npos; at = log.find("E11 ", at + 1)) ++n;
     return n;
   };
-  // About ten ticks of 50 ms in half a second; late ticks are merged, never piled up.
+  // About ten ticks of 50 ms in half a second; late ticks are merged, never piled up, so
+  // a loaded machine sees fewer, never more than the time it ran allows.
   const size_t ticks = Ticks();
   EXPECT_GE(ticks, 3u);
-  EXPECT_LE(ticks, 14u);
+  EXPECT_LE(ticks, static_cast<size_t>(running.count() / 50 + 2));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(Ticks(), ticks);  // stopped
 

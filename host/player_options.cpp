@@ -1,0 +1,95 @@
+#include "host/player_options.h"
+
+#include <charconv>
+
+#include "host/key_names.h"
+#include "host/preferences.h"
+#include "platform/window.h"
+
+namespace orvo::host {
+namespace {
+
+std::optional<int32_t> ScaleArgument(const std::string& value) {
+  if (value == "fit") return platform::SCALE_FIT;
+  int32_t n = 0;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+  if (ec != std::errc() || end != value.data() + value.size() || n < 1 || n > MAX_SCALE)
+    return std::nullopt;
+  return n;
+}
+
+}  // namespace
+
+PlayerOptions ParsePlayerOptions(const std::vector<std::string>& arguments) {
+  PlayerOptions o;
+  size_t i = 0;
+  for (; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    if (a == "--") {
+      ++i;
+      break;
+    }
+    if (a == "--help") {
+      o.help = true;
+    } else if (a == "--fullscreen") {
+      o.fullscreen = true;
+    } else if (a == "--scale" || a.rfind("--scale=", 0) == 0) {
+      std::string value;
+      if (a == "--scale") {
+        if (i + 1 < arguments.size()) value = arguments[++i];
+      } else {
+        value = a.substr(8);
+      }
+      o.scale = ScaleArgument(value);
+      if (!o.scale)
+        o.warnings.push_back("orvo: --scale takes a whole number from 1 to " +
+                             std::to_string(MAX_SCALE) + " or \"fit\", not \"" + value +
+                             "\"; the game is not scaled");
+    } else {
+      break;  // the game's command line begins
+    }
+  }
+  for (size_t first = i; i < arguments.size(); ++i) {
+    if (i > first) o.gameCommandLine += ' ';
+    o.gameCommandLine += arguments[i];
+  }
+  return o;
+}
+
+std::string PlayerHelp() {
+  const Preferences defaults;
+  static constexpr const char* kControls[platform::PAD_CONTROL_COUNT] = {
+      "A",  "B",    "X",    "Y",    "Back", "Start", "left shoulder", "right shoulder",
+      "up", "down", "left", "right"};
+  std::string pad;
+  for (int c = 0; c < platform::PAD_CONTROL_COUNT; ++c) {
+    pad += std::string(c % 4 == 0 ? "\n    " : ", ") + kControls[c] + " " +
+           KeyName(defaults.pad.keys[c]);
+  }
+  return "usage: orvo [--fullscreen] [--scale N|fit] [--] [the game's command line]\n"
+         "Runs the game in the folder orvo lies in (or its link does).\n"
+         "\n"
+         "  --fullscreen   start in desktop full screen\n"
+         "  --scale N      show each game pixel as an N x N block (1 to " +
+         std::to_string(MAX_SCALE) +
+         "); \"fit\" takes the\n"
+         "                 largest that fits; the window is made N times as large\n"
+         "  --help         this text\n"
+         "  --             what follows goes to the game, also when it starts with --\n"
+         "\n"
+         "Keys the runtime takes (the game does not see them):\n"
+         "  Alt+Enter, F11          full screen on or off\n"
+         "  Shift+F11               scale 1x, 2x, 3x, 4x, fit, and round again\n"
+         "  Alt+PageUp, Volume Up   louder\n"
+         "  Alt+PageDown, Volume Down  softer\n"
+         "  Alt+End, Mute           sound off or on\n"
+         "\n"
+         "Gamepads act as keys (d-pad and left stick as the arrows):" +
+         pad +
+         "\n"
+         "\n"
+         "Preferences (full screen, scale, sound, volume, the pad's keys) are kept per game\n"
+         "in $XDG_CONFIG_HOME/orvo/preferences.json (else ~/.config/orvo/).\n";
+}
+
+}  // namespace orvo::host
