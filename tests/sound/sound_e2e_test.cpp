@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
