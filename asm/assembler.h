@@ -16,6 +16,8 @@
 
 namespace orvo::velda {
 
+struct Analysis;
+
 struct SourceFile {
   std::string displayName;  // no path, no .ova; shown in messages and listings
   std::string path;         // the file opened, as named from the current folder
@@ -30,6 +32,7 @@ struct Assembler {
   std::filesystem::path outDir;    // where main.* and BUILDNUM go; empty = current folder
   std::string* console = nullptr;  // when set, console text is collected here
   std::vector<SourceFile> sources;
+  Analysis* analysis = nullptr;  // when set, findings are also noted here with their places
 
   // Results kept for the whole run.
   CodeImage image;
@@ -58,8 +61,10 @@ struct Assembler {
   bool haveLine = false;   // a statement line was delivered and is not yet listed
   uint32_t lineStart = 0;  // code image size when the current line began
   std::string line;
+  size_t lineTextStart = 0;  // offset of the current line in its file's text
   size_t cursor = 0;
   std::string token;
+  size_t tokenStart = 0;  // cursor position where the token began
 };
 
 }  // namespace orvo::velda

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "analysis.h"
 #include "emit.h"
 #include "encoders.h"
 #include "expression.h"
@@ -143,6 +144,7 @@ void AssembleSized(Assembler& a) {
   ReadWord(a);
   int row = FindMnemonic(a.token);
   if (row >= 0) AssembleInstruction(a, row);
+  else NoteIgnored(a);
 }
 
 void AssembleAddressWord(Assembler& a) {
@@ -156,6 +158,7 @@ void AssembleAddressWord(Assembler& a) {
     return;
   }
   int index = a.ids.Find(a.token);
+  NoteUse(a, index, a.token);
   if (index < 0) {
     ReportError(a, "failure to communicate: " + a.token);
     Emit(a, 0, 4);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "analysis.h"
 #include "data.h"
 #include "emit.h"
 #include "encoders.h"
@@ -30,8 +31,9 @@ void DefineLabel(Assembler& a, std::string name) {
       return;
     }
     bool code = a.segment == SEG_CODE;
-    a.ids.Append(name, code ? int64_t{a.image.size()} : int64_t{a.zeroCounter},
-                 code ? ID_CODE : ID_ZERO, static_cast<uint32_t>(a.fileIndex));
+    int index = a.ids.Append(name, code ? int64_t{a.image.size()} : int64_t{a.zeroCounter},
+                             code ? ID_CODE : ID_ZERO, static_cast<uint32_t>(a.fileIndex));
+    NoteDefinition(a, index);
     NoteLabel(a);
     return;
   }
@@ -133,6 +135,7 @@ void AssembleLine(Assembler& a) {
   if (word == "&") return AssembleAddressWord(a);
   int row = FindMnemonic(word);
   if (row >= 0) AssembleInstruction(a, row);
+  else NoteIgnored(a);
 }
 
 }  // namespace orvo::velda

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "analysis.h"
 #include "lexer.h"
 #include "report.h"
 
@@ -118,6 +119,7 @@ bool EvalExpression(Assembler& a, Expr& e) {
         std::string name;
         if (!ResolveAnonymous(a, a.token, name)) return false;
         int index = a.ids.Find(name);
+        NoteUse(a, index, name);
         if (index < 0) {
           ReportPlainError(a, "undefined label: " + name);
           return false;

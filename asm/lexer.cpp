@@ -87,6 +87,7 @@ bool NextLine(Assembler& a) {
       ++pos;
     }
     a.line.assign(text + start, pos - start);
+    a.lineTextStart = start;
     if (pos < end && text[pos] == '\r') ++pos;
     if (pos < end && text[pos] == '\n') {
       ++pos;
@@ -109,6 +110,7 @@ bool NextLine(Assembler& a) {
 bool ReadWord(Assembler& a) {
   a.token.clear();
   SkipWhite(a);
+  a.tokenStart = a.cursor;
   char c = Peek(a);
   if (c == ';') {
     a.cursor = a.line.size();

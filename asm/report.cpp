@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "analysis.h"
+
 namespace orvo::velda {
 
 void ConsoleWrite(Assembler& a, std::string_view text) {
@@ -24,6 +26,7 @@ void WriteListing(Assembler& a, const std::string& body) {
 
 void ReportError(Assembler& a, std::string_view message, bool inPass1) {
   if (a.pass == 1 && !inPass1) return;
+  NoteError(a, message, false);
   std::string name;
   if (!a.sources.empty())
     name =
@@ -37,6 +40,7 @@ void ReportError(Assembler& a, std::string_view message, bool inPass1) {
 
 void ReportPlainError(Assembler& a, std::string_view message, bool inPass1) {
   if (a.pass == 1 && !inPass1) return;
+  NoteError(a, message, true);
   std::string body(message);
   ConsoleWrite(a, body + "\n");
   ++a.errorCount;
