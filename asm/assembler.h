@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "code_image.h"
+#include "debug_info.h"
 #include "id_table.h"
 #include "sizes.h"
 
@@ -19,6 +20,7 @@ struct Analysis;
 
 struct SourceFile {
   std::string displayName;  // no path, no .ova; shown in messages and listings
+  std::string path;         // the file opened, as named from the current folder
   std::unique_ptr<char[]> text;
   size_t size = 0;  // bytes of text (a byte order mark already removed)
 };
@@ -42,6 +44,7 @@ struct Assembler {
   FILE* listFile = nullptr;  // main.ovl while it is open
   int pass = 0;              // 1 or 2 while a pass runs, else 0
   bool stopped = false;      // assembling was given up (too many errors, image full)
+  DebugRecord debug;         // statements and label sites for main.ovd
 
   // Statement-level state, reset at the start of each pass.
   Segment segment = SEG_NONE;

@@ -34,6 +34,7 @@ void DefineLabel(Assembler& a, std::string name) {
     int index = a.ids.Append(name, code ? int64_t{a.image.size()} : int64_t{a.zeroCounter},
                              code ? ID_CODE : ID_ZERO, static_cast<uint32_t>(a.fileIndex));
     NoteDefinition(a, index);
+    NoteLabel(a);
     return;
   }
   if (a.pendingMark != 0 && !name.empty() && name[0] == '_') {

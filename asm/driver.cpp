@@ -5,6 +5,7 @@
 #include <new>
 #include <system_error>
 
+#include "debug_info.h"
 #include "id_table.h"
 #include "listing.h"
 #include "outputs.h"
@@ -22,7 +23,8 @@ bool EndsWithOva(const std::string& s) {
 // Opens a source file. Names are matched without regard to case, as on the
 // system the sources come from: when the name as written does not exist, a
 // case-insensitive match of its last component in that folder is used.
-FILE* OpenSource(const std::string& name) {
+FILE* OpenSource(const std::string& name, std::string& opened) {
+  opened = name;
   if (FILE* f = std::fopen(name.c_str(), "rb")) return f;
   std::filesystem::path path(name);
   std::filesystem::path folder = path.parent_path();
@@ -30,8 +32,10 @@ FILE* OpenSource(const std::string& name) {
   std::error_code ec;
   std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    if (EqualNoCase(it->path().filename().string(), leaf))
+    if (EqualNoCase(it->path().filename().string(), leaf)) {
+      opened = (folder / it->path().filename()).string();
       return std::fopen(it->path().c_str(), "rb");
+    }
   }
   return nullptr;
 }
@@ -43,7 +47,8 @@ int LoadSource(Assembler& a, const std::string& argument) {
     ReportPlainError(a, "Too many source files (at most 128): " + name);
     return kExitOpen;
   }
-  FILE* f = OpenSource(name);
+  std::string opened;
+  FILE* f = OpenSource(name, opened);
   long size = -1;
   if (f && std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
   if (!f || size < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
@@ -71,6 +76,7 @@ int LoadSource(Assembler& a, const std::string& argument) {
   }
   src.size = got - skip;
   src.displayName = DisplayName(argument);
+  src.path = std::move(opened);
   a.sources.push_back(std::move(src));
   return kExitOk;
 }
@@ -153,6 +159,10 @@ int RunVelda(Assembler& a, const std::vector<std::string>& args) {
   }
   if (!WriteMap(a)) {
     ReportPlainError(a, "Error creating .MAP file");
+    return Finish(a, kExitImage);
+  }
+  if (!WriteDebugInfo(a)) {
+    ReportPlainError(a, "Error creating .OVD file");
     return Finish(a, kExitImage);
   }
   return Finish(a, kExitOk);

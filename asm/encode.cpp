@@ -1,5 +1,6 @@
 #include <string>
 
+#include "debug_info.h"
 #include "emit.h"
 #include "encoders.h"
 #include "mnemonics.h"
@@ -8,6 +9,7 @@
 namespace orvo::velda {
 
 void AssembleInstruction(Assembler& a, int row) {
+  NoteInstruction(a, row);
   switch (kMnemonics[static_cast<size_t>(row)].cls) {
     case InsnClass::kTwoOperand:
       return EncodeTwoOperand(a, row);

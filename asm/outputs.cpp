@@ -10,8 +10,6 @@
 
 namespace orvo::velda {
 
-namespace {
-
 bool WriteFile(const std::filesystem::path& path, const void* data, size_t size) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
@@ -19,8 +17,6 @@ bool WriteFile(const std::filesystem::path& path, const void* data, size_t size)
   ok = std::fclose(f) == 0 && ok;
   return ok;
 }
-
-}  // namespace
 
 std::filesystem::path OutputPath(const Assembler& a, const char* name) {
   return a.outDir.empty() ? std::filesystem::path(name) : a.outDir / name;

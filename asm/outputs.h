@@ -9,6 +9,8 @@
 namespace orvo::velda {
 
 std::filesystem::path OutputPath(const Assembler& a, const char* name);
+// Creates or replaces path with size bytes of data; false when any step failed.
+bool WriteFile(const std::filesystem::path& path, const void* data, size_t size);
 
 // Reads BUILDNUM, adds 1, writes the new number back (the file holds only its
 // text afterwards) and sets buildNumber.

@@ -1,5 +1,6 @@
 #include "passes.h"
 
+#include "debug_info.h"
 #include "directives.h"
 #include "emit.h"
 #include "lexer.h"
@@ -36,6 +37,7 @@ bool RunPass(Assembler& a) {
     } else {
       a.directiveLine = false;
       AssembleLine(a);
+      NoteStatement(a);
     }
     if (a.stopped) return false;
   }

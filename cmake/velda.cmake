@@ -5,11 +5,12 @@ set(VELDA_LIBRARY ${PROJECT_SOURCE_DIR}/examples/lib/header.ova
                   ${PROJECT_SOURCE_DIR}/examples/lib/sys.ova)
 
 # velda_assemble(<folder> <source>...): assembles the sources, in this order, into
-# <folder>/main.ove, main.map and main.ovl. velda writes into its current folder, so the
+# <folder>/main.ove, main.map, main.ovl and main.ovd. velda writes into its current folder, so the
 # command makes that folder and changes into it itself: a WORKING_DIRECTORY has to exist
 # before the command runs, and Make, unlike Ninja, does not create it.
 function(velda_assemble folder)
   add_custom_command(OUTPUT ${folder}/main.ove ${folder}/main.map ${folder}/main.ovl
+                            ${folder}/main.ovd
     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
     COMMAND ${CMAKE_COMMAND} -E chdir ${folder} $<TARGET_FILE:velda> -Q ${ARGN}
     DEPENDS velda ${ARGN}

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "isa/debug_format.h"
 #include "vm/memory.h"
 
 namespace orvo::host::crash {
@@ -123,6 +124,7 @@ uintptr_t FaultAddress(const void* context) {
 
 struct CrashState {
   vm::Machine* machine = nullptr;
+  const vm::SourceView* view = nullptr;
   platform::Shell* shell = nullptr;
   char path[kPathCapacity] = {};
   bool hasPath = false;
@@ -171,7 +173,7 @@ void OnCrash(int sig, siginfo_t* info, void* context) {
   if (st->hasPath) {
     int fd = ::open(st->path, O_CREAT | O_TRUNC | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {
-      WriteReport(fd, m);
+      if (WriteReport(fd, m) && st->view) WriteSourceSection(fd, m, *st->view);
       ::close(fd);
     }
   }
@@ -259,6 +261,35 @@ bool WriteReport(int fd, const vm::Machine& m) {
   return out.Flush();
 }
 
+bool WriteSourceSection(int fd, const vm::Machine& m, const vm::SourceView& view) {
+  if (!m.mem || m.memSize < vm::HEADER_SIZE) return true;
+  const Snapshot s = Take(m);
+  const vm::DebugInfo* info = view.info();
+  std::string text = "\nIn the program's source";
+  text += info ? ":\n" : " (no main.ovd beside main.ove: addresses only):\n";
+  text += vm::FaultReport(m, view, s.vpc);
+  if (info) {
+    // A word is taken for a code address when it, or the byte before it (a return
+    // address follows its call), lies in an instruction.
+    std::string words;
+    const uint64_t end = std::min<uint64_t>(s.stackTop, m.memSize);
+    for (uint64_t a = s.vsp; a + 4 <= end; a += 4) {
+      const uint32_t w = vm::Load32(m.mem + a);
+      const vm::DebugLine* line = info->LineAt(w);
+      if (!line && w > 0) line = info->LineAt(w - 1);
+      if (!line || line->kind != debug_format::STATEMENT_INSTRUCTION) continue;
+      words += vm::Format("%8.8lX: 0x%8.8lX ", static_cast<unsigned long>(a),
+                          static_cast<unsigned long>(w)) +
+               view.Name(w) + "\n";
+    }
+    if (!words.empty()) text += "Code addresses on the stack:\n" + words;
+  }
+  char buffer[1024];
+  Sink out(buffer, sizeof buffer, fd, true);
+  out.Str(text.c_str());
+  return out.Flush();
+}
+
 size_t FormatSummary(char* out, size_t capacity, uint32_t code, uint32_t flags, uintptr_t address,
                      const vm::Machine& m) {
   if (capacity == 0) return 0;
@@ -283,10 +314,12 @@ size_t FormatSummary(char* out, size_t capacity, uint32_t code, uint32_t flags, 
   return s.size();
 }
 
-bool Install(vm::Machine& m, const std::string& dataFolder, platform::Shell& shell) {
+bool Install(vm::Machine& m, const std::string& dataFolder, platform::Shell& shell,
+             const vm::SourceView* view) {
   Uninstall();
   auto st = std::make_unique<CrashState>();
   st->machine = &m;
+  st->view = view;
   st->shell = &shell;
   // A path that does not fit, or holds a NUL, cannot be opened: the report is skipped
   // and only the summary is shown, as when the file cannot be created.

@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "vm/machine.h"
+#include "vm/source_view.h"
 
 namespace orvo::host::crash {
 
@@ -30,6 +31,10 @@ uint32_t ExceptionCode(int signal, int code);
 // Reads only what lies inside VM memory; allocates nothing. False when a write failed.
 bool WriteReport(int fd, const vm::Machine& m);
 
+// Appends the source section to fd (LF stored as CR LF, like the rest of the report).
+// Unlike WriteReport it allocates: it runs after the block and the dump are on disk.
+bool WriteSourceSection(int fd, const vm::Machine& m, const vm::SourceView& view);
+
 // Formats the summary line (ending in CR LF) into out, always terminated; returns its
 // length. Allocates nothing.
 size_t FormatSummary(char* out, size_t capacity, uint32_t code, uint32_t flags, uintptr_t address,
@@ -38,7 +43,10 @@ size_t FormatSummary(char* out, size_t capacity, uint32_t code, uint32_t flags, 
 // Installs the handlers on an alternate stack for the calling thread, which must be the
 // one that runs the interpreter. m and platform must outlive the installation. A second
 // call replaces the first. False when the handlers could not be installed.
-bool Install(vm::Machine& m, const std::string& dataFolder, platform::Shell& shell);
+// With a source view the report gains a section naming the faulting instruction, the
+// call chain and the code addresses on the stack in the program's source terms.
+bool Install(vm::Machine& m, const std::string& dataFolder, platform::Shell& shell,
+             const vm::SourceView* view = nullptr);
 
 // Puts back the actions and the alternate stack that were there before Install. Call it
 // on the thread that installed.

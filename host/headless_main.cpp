@@ -1,6 +1,7 @@
 // orvo-headless: runs a game folder without a display, driven by an event script.
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -30,13 +31,17 @@ ExitStatus StatusOf(orvo::host::RunOutcome outcome) {
       return EXIT_FATAL_ERROR;
     case orvo::host::RunOutcome::ProgramFault:
       return EXIT_PROGRAM_FAULT;
+    case orvo::host::RunOutcome::BadOptions:
+      return EXIT_USAGE;
   }
   return EXIT_FATAL_ERROR;
 }
 
 constexpr const char* kUsage =
     "usage: orvo-headless [--data DIR] [--events FILE] [--dump-memory FILE] [--screenshot FILE]\n"
-    "                     [--desktop WxH] [--eh] GAMEDIR|GAME.orvo\n";
+    "                     [--desktop WxH] [--eh] [--trace FILE] [--trace-from PLACE]\n"
+    "                     [--trace-count N] [--break PLACE]... GAMEDIR|GAME.orvo\n"
+    "  PLACE: a label, FILE:LINE (both need main.ovd beside main.ove) or a 0x address\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "orvo-headless: %s\n%s", problem.c_str(), kUsage);
@@ -52,12 +57,18 @@ bool ParseSize(const std::string& text, orvo::platform::Size& out) {
   return true;
 }
 
+bool ParseCount(const std::string& text, uint64_t& out) {
+  const char* end = text.data() + text.size();
+  auto [p, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc() && p == end;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   orvo::host::RuntimeOptions options;
   orvo::platform::HeadlessConfig config;
-  std::string gameDir, eventsFile, desktop;
+  std::string gameDir, eventsFile, desktop, count;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     auto value = [&](std::string& out) {
@@ -76,6 +87,14 @@ int main(int argc, char** argv) {
       ok = value(options.screenshotFile);
     else if (std::strcmp(arg, "--desktop") == 0)
       ok = value(desktop) && ParseSize(desktop, config.desktop);
+    else if (std::strcmp(arg, "--trace") == 0)
+      ok = value(options.traceFile);
+    else if (std::strcmp(arg, "--trace-from") == 0)
+      ok = value(options.traceFrom);
+    else if (std::strcmp(arg, "--trace-count") == 0)
+      ok = value(count) && ParseCount(count, options.traceCount);
+    else if (std::strcmp(arg, "--break") == 0)
+      ok = value(options.breaks.emplace_back());
     else if (std::strcmp(arg, "--eh") == 0)
       options.commandLine = "-eh";
     else if (arg[0] == '-' && arg[1] != '\0')

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "host/crash_report.h"
+#include "host/debug_file.h"
 #include "host/folders.h"
 #include "host/image_file.h"
 #include "host/screenshot.h"
@@ -36,6 +38,7 @@ int Runtime::Run() {
 }
 
 RunOutcome Runtime::Outcome() const {
+  if (badOptions_) return RunOutcome::BadOptions;
   if (exitCode_ != 0) return RunOutcome::FatalError;
   return machine_.ProgramFault() ? RunOutcome::ProgramFault : RunOutcome::Ended;
 }
@@ -71,7 +74,12 @@ void Runtime::SetUpDataFolder() {
 bool Runtime::LoadProgram() {
   ImageFile image = OpenImageFile(files_);
   std::string unshown;
-  if (vm::LoadImage(machine_, image.file, &unshown)) return true;
+  if (vm::LoadImage(machine_, image.file, &unshown)) {
+    std::string note;
+    view_ = LoadSourceView(image.path, note);
+    if (!note.empty()) std::fprintf(stderr, "orvo: %s\n", note.c_str());
+    return true;
+  }
   // The loader shows a message for every failure but one; that one still deserves a word.
   if (!unshown.empty()) std::fprintf(stderr, "orvo: %s: %s\n", image.path.c_str(), unshown.c_str());
   return false;
@@ -94,7 +102,10 @@ bool Runtime::StartUp() {
                     : std::string(),
                 PreferencesSection(state_.folders.data));
   graphics_.openFile = [this](std::string_view name, const char* mode) {
-    return services::OpenForRuntime(files_, name, mode);
+    std::FILE* f = services::OpenForRuntime(files_, name, mode);
+    if (!f && mode[0] == 'r' && !InEitherFolder(name))
+      missing_.Note(name, {state_.folders.data, state_.folders.program});
+    return f;
   };
   state_.controlKeyName = "Ctrl";
 
@@ -103,9 +114,15 @@ bool Runtime::StartUp() {
     over_ = true;
     return false;
   }
+  if (!SetUpTracing()) {
+    badOptions_ = true;
+    exitCode_ = 1;
+    over_ = true;
+    return false;
+  }
   state_.startTick = platform_.clock.TickCount();
   // From here a fault of the runtime leaves a report of the program's registers and stack.
-  crash::Install(machine_, state_.folders.data, platform_.shell);
+  crash::Install(machine_, state_.folders.data, platform_.shell, &view_);
 
   ScreenSetup();
   if (over_) return false;
@@ -133,7 +150,9 @@ bool Runtime::StartUp() {
       platform_.audio, [this] { platform_.window.PostFromAnyThread(platform::MSG_MUSIC_DONE); },
       [this](std::string_view name) {
         std::string path;
-        return services::ResolveInstalledFile(files_, name, path) ? path : std::string();
+        if (services::ResolveInstalledFile(files_, name, path)) return path;
+        missing_.Note(name, {state_.folders.program});
+        return std::string();
       });
 
   DeliverDirect(EVT_WINDOW);
@@ -141,6 +160,48 @@ bool Runtime::StartUp() {
   platform_.window.ShowWindow();
   player_.AfterShow(platform_.window, sound_);
   state_.mainLoopStarted = true;
+  return true;
+}
+
+bool Runtime::InEitherFolder(std::string_view name) const {
+  std::error_code ec;
+  for (const bool dataFolder : {true, false}) {
+    std::string path;
+    if (services::ResolvePath(files_, name, dataFolder, path) && std::filesystem::exists(path, ec))
+      return true;
+  }
+  return false;
+}
+
+bool Runtime::SetUpTracing() {
+  if (options_.traceFile.empty() && options_.breaks.empty()) return true;
+  vm::TraceOptions trace;
+  std::string problem;
+  auto place = [&](const std::string& option, const std::string& where) {
+    std::optional<uint32_t> at = view_.Resolve(where, problem);
+    if (!at) std::fprintf(stderr, "orvo: %s %s: %s\n", option.c_str(), where.c_str(), problem.c_str());
+    return at;
+  };
+  for (const std::string& where : options_.breaks) {
+    const std::optional<uint32_t> at = place("--break", where);
+    if (!at) return false;
+    trace.breaks.push_back(*at);
+  }
+  if (!options_.traceFrom.empty()) {
+    trace.from = place("--trace-from", options_.traceFrom);
+    if (!trace.from) return false;
+  }
+  if (!options_.traceFile.empty()) {
+    traceFile_.reset(std::fopen(options_.traceFile.c_str(), "wb"));
+    if (!traceFile_) {
+      std::fprintf(stderr, "orvo: cannot write the trace %s\n", options_.traceFile.c_str());
+      return false;
+    }
+    trace.trace = traceFile_.get();
+  }
+  trace.count = options_.traceCount;
+  tracer_ = std::make_unique<vm::Tracer>(view_, std::move(trace));
+  machine_.interpret = [this](vm::Machine& m) { tracer_->Run(m); };
   return true;
 }
 
@@ -183,6 +244,19 @@ void Runtime::DispatchOneEvent() {
 
 void Runtime::Drain() {
   while (!queue_.Empty() && !machine_.Fatal() && !windowDestroyed_) DispatchOneEvent();
+}
+
+// The message box keeps its text; where the fault lies in the source goes to stderr.
+void Runtime::NoteFault(const vm::Fault& f) {
+  if (!machine_.mem) return;
+  const std::string report = vm::FaultReport(machine_, view_, f.at);
+  size_t from = 0;
+  while (from < report.size()) {
+    const size_t end = report.find('\n', from);
+    std::fprintf(stderr, "orvo: %.*s\n", static_cast<int>(end - from), report.c_str() + from);
+    from = end + 1;
+  }
+  std::fflush(stderr);
 }
 
 void Runtime::EndProgram(vm::Machine&) {

@@ -4,13 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "gfx/surface.h"
 #include "gfx/text.h"
 #include "host/event_queue.h"
 #include "host/game_archive.h"
 #include "host/host_state.h"
+#include "host/missing_files.h"
 #include "host/player.h"
 #include "host/window_requests.h"
 #include "platform/platform.h"
@@ -18,6 +22,8 @@
 #include "services/settings.h"
 #include "sound/sound.h"
 #include "vm/machine.h"
+#include "vm/source_view.h"
+#include "vm/trace.h"
 
 namespace orvo::host {
 
@@ -26,6 +32,11 @@ struct RuntimeOptions {
   std::string dataFolder;      // overrides the per-user folder when not empty
   std::string dumpFile;        // VM memory written here when the run ends
   std::string screenshotFile;  // client area written here as PNG when the run ends
+  // Traces and breaks (see vm/trace.h): places are labels, FILE:LINE or 0x addresses.
+  std::string traceFile;         // one line per instruction run
+  std::string traceFrom;         // the trace begins here
+  uint64_t traceCount = UINT64_MAX;
+  std::vector<std::string> breaks;
   PlayerOptions player;        // the player's options from orvo's command line
   bool preferences = false;    // the player's preferences are read and kept
   GameArchive archive;         // the game's archive; none: the runtime's own folder
@@ -36,6 +47,7 @@ enum class RunOutcome {
   Ended,         // the program ended itself, the window closed or the screen changed
   FatalError,    // the runtime could not go on: no loadable image, heap or stack exhausted...
   ProgramFault,  // the program was ended in order after a fault of its own
+  BadOptions,    // a trace or break place is not in the program; nothing was run
 };
 
 class Runtime : public vm::Hooks {
@@ -76,6 +88,7 @@ class Runtime : public vm::Hooks {
   uint32_t ElapsedMs() override;
   vm::LocalTime Now() override;
   void EndProgram(vm::Machine& m) override;
+  void NoteFault(const vm::Fault& f) override;
 
  private:
   friend struct WindowProcTable;
@@ -90,6 +103,10 @@ class Runtime : public vm::Hooks {
   void UseArchiveFonts();
   void SetUpDataFolder();
   bool LoadProgram();
+  // Traces and breaks from the options; false when one of them cannot be used.
+  bool SetUpTracing();
+  // Whether a name the game reads is in the data folder or the game folder.
+  bool InEitherFolder(std::string_view name) const;
   void MessageLoop();
   void Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3);
   void DestroyWindow();
@@ -126,7 +143,12 @@ class Runtime : public vm::Hooks {
   std::string gameName_;  // the archive's manifest name: it names the data folder
   bool windowDestroyed_ = false;
   bool over_ = false;
+  bool badOptions_ = false;
   int exitCode_ = 0;
+  MissingFiles missing_;
+  vm::SourceView view_;  // the program's source, when velda's main.ovd is beside it
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile_{nullptr, std::fclose};
+  std::unique_ptr<vm::Tracer> tracer_;
 };
 
 }  // namespace orvo::host

@@ -586,7 +586,9 @@ uint8_t CallProgram(Machine& m, uint32_t code, uint32_t a1, uint32_t a2, uint32_
   Store32(f + 20, a3);
   m.SetWord(HDR_VSP, sp - 24);
   m.SetWord(HDR_VPC, ENTRY_ADDRESS);
-  if (m.bounded)
+  if (m.interpret)
+    m.interpret(m);
+  else if (m.bounded)
     InterpretBounded(m);
   else
     Interpret(m);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -103,6 +104,9 @@ struct Machine {
   // A bounded run (fuzzing) executes at most budget more instructions, over all deliveries.
   bool bounded = false;
   uint64_t budget = 0;
+  // When set, runs each delivery in place of the fast loop: traces and breakpoints step
+  // through the program this way, and the fast loop never looks for them.
+  std::function<void(Machine&)> interpret;
 
   void Stop(RunStop s) { stop.how = s > stop.how ? s : stop.how; }
   void Stop(RunStop s, const Fault& f) {

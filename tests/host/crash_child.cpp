@@ -9,6 +9,10 @@
 // and the message box faults as well). Numbers are hex; STACKHEX holds the stack's bytes from VSP
 // up to the top ("-" for none). Before it faults the child prints "site " and the host address of
 // the faulting instruction (0 where the fault is raised rather than executed).
+//
+// With VPC given as "break:LABEL:CODE:A1" the state is a real one instead: the game's debug
+// file is read, event CODE with a1 = A1 runs until it reaches LABEL, and the report gains
+// its source section (the other state arguments are then not used).
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -19,6 +23,9 @@
 #include <string>
 
 #include "host/crash_report.h"
+#include "host/debug_file.h"
+#include "vm/interpreter.h"
+#include "vm/trace.h"
 #include "platform/headless/headless_platform.h"
 #include "tests/vm/vm_test_support.h"
 
@@ -115,20 +122,43 @@ int main(int argc, char** argv) {
     return 3;
   }
 
-  const std::string stack = argv[8] == std::string("-") ? "" : argv[8];
-  const uint32_t count = static_cast<uint32_t>(stack.size() / 2);
-  const uint32_t top = m.Word(vm::HDR_STACK_TOP);
-  const uint32_t vsp = top - count;
-  for (uint32_t i = 0; i < count; ++i)
-    m.mem[vsp + i] = static_cast<uint8_t>(std::stoul(stack.substr(2 * i, 2), nullptr, 16));
-  m.SetWord(vm::HDR_VSP, vsp);
-  m.SetWord(vm::HDR_VPC, Hex(argv[4]));
-  m.SetWord(vm::HDR_VFP, Hex(argv[5]));
-  m.pcPreJsr = Hex(argv[6]);
-  m.SetWord(vm::HDR_DEBUG_CRASH, Hex(argv[7]));
+  if (!std::string(argv[4]).starts_with("break:")) {
+    const std::string stack = argv[8] == std::string("-") ? "" : argv[8];
+    const uint32_t count = static_cast<uint32_t>(stack.size() / 2);
+    const uint32_t top = m.Word(vm::HDR_STACK_TOP);
+    const uint32_t vsp = top - count;
+    for (uint32_t i = 0; i < count; ++i)
+      m.mem[vsp + i] = static_cast<uint8_t>(std::stoul(stack.substr(2 * i, 2), nullptr, 16));
+    m.SetWord(vm::HDR_VSP, vsp);
+    m.SetWord(vm::HDR_VPC, Hex(argv[4]));
+    m.SetWord(vm::HDR_VFP, Hex(argv[5]));
+    m.pcPreJsr = Hex(argv[6]);
+    m.SetWord(vm::HDR_DEBUG_CRASH, Hex(argv[7]));
+  }
 
+  const std::string state = argv[4];
+  vm::SourceView view;
+  const bool running = state.starts_with("break:");
+  if (running) {
+    std::string note, problem;
+    view = host::LoadSourceView(std::string(argv[2]) + "main.ove", note);
+    const size_t a = state.find(':', 6), b = state.find(':', a + 1);
+    const auto at = view.Resolve(state.substr(6, a - 6), problem);
+    if (!note.empty() || !at || b == std::string::npos) {
+      std::printf("no break: %s%s\n", note.c_str(), problem.c_str());
+      return 6;
+    }
+    vm::TraceOptions options;
+    options.breaks = {*at};
+    options.report = stdout;
+    vm::Tracer tracer(view, options);
+    m.interpret = [&](vm::Machine& machine) { tracer.Run(machine); };
+    vm::CallProgram(m, static_cast<uint32_t>(std::stoul(state.substr(a + 1, b - a - 1))),
+                    static_cast<uint32_t>(std::stoul(state.substr(b + 1))), 0, 0);
+    m.interpret = nullptr;
+  }
   ChildShell shell(trigger == "box-faults");
-  if (!host::crash::Install(m, argv[3], shell)) {
+  if (!host::crash::Install(m, argv[3], shell, running ? &view : nullptr)) {
     std::printf("not installed\n");
     return 4;
   }

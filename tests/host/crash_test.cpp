@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/crash_report.h"
+#include "tests/host/faults_game.h"
 #include "platform/headless/headless_platform.h"
 #include "tests/vm/vm_test_support.h"
 
@@ -320,13 +321,14 @@ class CrashChild : public ::testing::Test {
     top = static_cast<uint32_t>(bytes.size()) + image.zeroSize + image.stackSize;
   }
 
-  Outcome Run(const std::string& trigger, const std::string& stackHex, const fs::path& dataFolder) {
+  Outcome Run(const std::string& trigger, const std::string& stackHex, const fs::path& dataFolder,
+              const std::string& state = "0000072C", const fs::path& gameFolder = {}) {
     const fs::path outFile = tmp.path() / "stdout.txt";
     std::vector<std::string> args = {ORVO_CRASH_CHILD,
                                      trigger,
-                                     game.string() + "/",
+                                     (gameFolder.empty() ? game : gameFolder).string() + "/",
                                      dataFolder.string() + "/",
-                                     "0000072C",
+                                     state,
                                      Hex8(top - 0x10),
                                      "000006E8",
                                      "1E0DEB06",
@@ -469,6 +471,56 @@ TEST_F(CrashChild, FaultInsideTheHandlerEndsTheProcess) {
   EXPECT_EQ(ReadAll(data / REPORT_FILE), RegisterBlock(4) + Hex8(top - 4) + ": 0x44332211 \r\n");
   const std::string summary = Summary("C0000005", r.site, 4);
   EXPECT_EQ(r.out, "site " + r.site + "\nclipboard: " + summary + "\n!: " + summary + "\n");
+}
+
+// A real program stopped three calls deep (faults.ova's DivideByZero, before its first
+// statement), and then the runtime faults: the report keeps its block and dump and gains
+// the program's view of them.
+TEST_F(CrashChild, RealProgramGetsTheSourceSectionAfterTheDump) {
+  const test::FaultsGame faults;
+  const fs::path copy = tmp.path() / "faults";
+  fs::copy(test::FaultsGame::Built(), copy);
+  const Outcome r = Run("segv", "", data, "break:DivideByZero:10:3", copy);
+  ASSERT_TRUE(r.signaled) << r.out;
+  const std::string report = ReadAll(data / REPORT_FILE);
+  const size_t section = report.find("\r\nIn the program's source:\r\n");
+  ASSERT_NE(section, std::string::npos) << report;
+
+  // Before the section: the register block for the stopped program, then only dump lines.
+  const uint32_t at = faults.Address(faults.Line(":DivideByZero"));
+  EXPECT_TRUE(report.starts_with("VPC=" + Hex8(at) + "\r\n")) << report;
+  std::istringstream dump(report.substr(0, section));
+  std::string line;
+  for (int i = 0; i < 4; ++i) std::getline(dump, line);
+  size_t words = 0;
+  for (; std::getline(dump, line); ++words)
+    EXPECT_TRUE(std::regex_match(line, std::regex("[0-9A-F]{8}: 0x([0-9A-F]{8}|[0-9A-F]{4}|[0-9A-F]{2}) \r")))
+        << line;
+  EXPECT_GT(words, 8u);
+
+  const std::string text = report.substr(section);
+  EXPECT_NE(text.find("\r\nat " + faults.Place("DivideByZero", " d mov $2, =0") + "  d mov $2, "),
+            std::string::npos)
+      << text;
+  const std::string chain = "called from " + faults.Place("Middle", " jsrfr 4, =Inner") +
+                            "\r\ncalled from " + faults.Place("Outer", " jsrfr 4, =Middle") +
+                            "\r\ncalled from " + faults.Place("Trigger", " jsrfr 4, =Outer") +
+                            "\r\nCode addresses on the stack:\r\n";
+  EXPECT_NE(text.find(chain), std::string::npos) << text;
+  // Each return address on the stack is named where it returns to: the statement after
+  // the call.
+  const std::pair<std::string, std::string> returns[] = {
+      {"Middle", " jsrfr 4, =Inner"}, {"Outer", " jsrfr 4, =Middle"}, {"Trigger", " jsrfr 4, =Outer"}};
+  for (const auto& [routine, call] : returns) {
+    const uint32_t after = faults.Line(call, ":" + routine) + 1;
+    const uint32_t address = faults.Address(after);
+    std::string next;
+    std::istringstream source(ReadAll(fs::path(ORVO_TEST_GAME_SOURCES) / "faults.ova"));
+    for (uint32_t i = 0; i < after; ++i) std::getline(source, next);
+    EXPECT_NE(text.find(": 0x" + Hex8(address) + " " + faults.Place(routine, next) + "\r\n"),
+              std::string::npos)
+        << routine << "\n" << text;
+  }
 }
 
 }  // namespace

@@ -203,8 +203,13 @@ TEST_F(OrvoWindow, WithoutASoundDeviceOneLineSaysSoAndTheGamePlaysOn) {
   const std::string log = Log(g);
   EXPECT_EQ(log.substr(log.size() - 9), "E4 0 0 0\n");
 
+  // One line about the device; the files this game asks for and lacks are named besides.
   const std::string said = ReadFile(errors);
-  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  std::istringstream lines(said);
+  int other = 0;
+  for (std::string line; std::getline(lines, line);)
+    other += line.rfind("orvo: the game asked for ", 0) != 0;
+  EXPECT_EQ(other, 1) << said;
   EXPECT_EQ(said.rfind("orvo: sound is off: ", 0), 0u) << said;
 }
 

@@ -1,0 +1,303 @@
+// velda's debug file read back by the runtime's reader: over a real game (mines, with the
+// library), every statement and label must agree with the image, the sources and velda's
+// own tables; damaged files must be refused without reading outside them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "isa/debug_format.h"
+#include "velda_test_util.h"
+#include "vm/debug_info.h"
+#include "vm/disassemble.h"
+#include "vm/memory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace fmt = orvo::debug_format;
+using namespace orvo::vm;
+using velda_test::Result;
+using velda_test::TempDir;
+
+std::string ReadSource(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The library and mines, in the order the build assembles them.
+struct Game {
+  TempDir dir;
+  std::vector<std::string> names;
+  Result run;
+  std::string file;  // main.ovd
+
+  Game() {
+    const fs::path src = ORVO_SOURCE_DIR;
+    std::vector<fs::path> paths = {src / "examples/lib/header.ova", src / "examples/lib/sys.ova"};
+    std::vector<fs::path> mines;
+    for (const auto& e : fs::directory_iterator(src / "examples/mines"))
+      if (e.path().extension() == ".ova") mines.push_back(e.path());
+    std::sort(mines.begin(), mines.end());
+    paths.insert(paths.end(), mines.begin(), mines.end());
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::string> args = {"-q"};
+    for (const fs::path& p : paths) {
+      files.emplace_back(p.filename().string(), ReadSource(p));
+      args.push_back("%" + p.filename().string());
+      names.push_back((dir.path() / p.filename()).string());
+    }
+    run = velda_test::Assemble(dir, files, args);
+    file = dir.Read(fmt::kFileName);
+  }
+  std::vector<std::string> Lines(size_t fileIndex) const {
+    std::istringstream in(dir.Read(fs::path(names[fileIndex]).filename().string()));
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l.empty() || l.back() != '\r' ? l : l.substr(0, l.size() - 1));
+    return lines;
+  }
+};
+
+const Game& Mines() {
+  static const Game* game = new Game;
+  return *game;
+}
+
+const uint8_t* Image(const Game& g) {
+  return reinterpret_cast<const uint8_t*>(g.run.image.data());
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+TEST(DebugFile, BelongsToTheImageAndNamesItsSources) {
+  const Game& g = Mines();
+  ASSERT_EQ(g.run.code, 0) << g.run.console;
+  DebugInfo info;
+  std::string problem;
+  ASSERT_TRUE(ReadDebugInfo(g.file, info, problem)) << problem;
+  EXPECT_TRUE(DebugInfoMatches(info, Image(g), g.run.image.size()));
+  EXPECT_EQ(info.buildNumber, velda_test::Le32(g.run.image, HDR_BUILD_NUMBER));
+  EXPECT_EQ(info.files, g.names);
+  std::string other = g.run.image;
+  other[other.size() / 2] ^= 1;
+  EXPECT_FALSE(DebugInfoMatches(info, reinterpret_cast<const uint8_t*>(other.data()), other.size()));
+}
+
+// Each instruction record is exactly one instruction as the machine decodes it, written
+// at that line and column of its file; each data record starts with a data word.
+TEST(DebugFile, EveryStatementIsWhereItsSourceSays) {
+  const Game& g = Mines();
+  DebugInfo info;
+  std::string problem;
+  ASSERT_TRUE(ReadDebugInfo(g.file, info, problem)) << problem;
+  std::vector<std::vector<std::string>> sources;
+  for (size_t i = 0; i < g.names.size(); ++i) sources.push_back(g.Lines(i));
+  size_t instructions = 0;
+  for (const DebugLine& l : info.lines) {
+    ASSERT_LT(l.file, sources.size());
+    ASSERT_GE(l.line, 1u);
+    ASSERT_LE(l.line, sources[l.file].size());
+    const std::string text = Lower(sources[l.file][l.line - 1].substr(l.column - 1));
+    ASSERT_FALSE(text.empty());
+    ASSERT_NE(text[0], ' ');
+    if (l.kind == fmt::STATEMENT_INSTRUCTION) {
+      ++instructions;
+      const Disassembly d = Disassemble(Image(g), g.run.image.size(), l.address, nullptr);
+      EXPECT_EQ(d.length, l.length) << text;
+      std::istringstream words(d.text);
+      std::string mnemonic;
+      words >> mnemonic;
+      if (mnemonic.size() == 1) words >> mnemonic;  // a size letter first
+      // A push of a short immediate is written push and shown as the pushs it becomes.
+      if (mnemonic == "pushs" && text.find("pushs") == std::string::npos) mnemonic = "push";
+      EXPECT_NE(text.find(mnemonic), std::string::npos) << text << " / " << d.text;
+    } else {
+      EXPECT_EQ(l.kind, fmt::STATEMENT_DATA);
+      EXPECT_NE(std::string("bwdq&@").find(text[0]), std::string::npos) << text;
+    }
+  }
+  EXPECT_GT(instructions, 500u);
+}
+
+// Every label velda knows, with its value, kind and the line that defines it; routines
+// end where their instructions do.
+TEST(DebugFile, EveryLabelWithItsKindDefinitionAndRoutineEnd) {
+  const Game& g = Mines();
+  DebugInfo info;
+  std::string problem;
+  ASSERT_TRUE(ReadDebugInfo(g.file, info, problem)) << problem;
+  const auto& ids = g.run.state->ids;
+  ASSERT_EQ(info.labels.size(), ids.count());
+  size_t routines = 0;
+  for (size_t i = 0; i < ids.count(); ++i) {
+    const DebugLabel& l = info.labels[i];
+    SCOPED_TRACE(l.name);
+    EXPECT_EQ(l.name, ids[i].name);
+    EXPECT_EQ(l.value, static_cast<uint32_t>(ids[i].value));
+    const std::string defined = g.Lines(l.file)[l.line - 1].substr(l.column - 1);
+    const bool anonymous = l.name.starts_with("_@");
+    EXPECT_TRUE(defined.starts_with(":" + (anonymous ? std::string("@") : l.name))) << defined;
+    if (ids[i].flags & orvo::velda::ID_ZERO) {
+      EXPECT_EQ(l.kind, fmt::LABEL_ZERO);
+      continue;
+    }
+    const DebugLine* first = info.LineAt(l.value);
+    if (first && first->address == l.value) {
+      EXPECT_EQ(l.kind, first->kind == fmt::STATEMENT_DATA ? fmt::LABEL_DATA : fmt::LABEL_CODE);
+    }
+    if (l.end == 0) continue;
+    ++routines;
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(Disassemble(Image(g), g.run.image.size(), l.value, nullptr).text.starts_with("sfvr"));
+    const DebugLine* last = info.LineAt(l.end - 1);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->kind, fmt::STATEMENT_INSTRUCTION);
+    // What follows is no more of it: data, a gap, or the next routine's sfvr.
+    const DebugLine* next = info.LineAt(l.end);
+    if (next && next->kind == fmt::STATEMENT_INSTRUCTION) {
+      EXPECT_TRUE(Disassemble(Image(g), g.run.image.size(), l.end, nullptr).text.starts_with("sfvr"));
+    }
+  }
+  EXPECT_GT(routines, 20u);
+}
+
+// main.ovd is written last and on its own: when it cannot be written, velda says so, and
+// the outputs it wrote before are the same bytes.
+TEST(DebugFile, OtherOutputsDoNotDependOnIt) {
+  const std::string source = "@code\n:A\n sfvr 0, 0\n d mov $1, =A\n efr 0\n b \"x\"\n@seg_end\n";
+  TempDir plain, blocked;
+  fs::create_directory(blocked.path() / fmt::kFileName);
+  const Result a = velda_test::RunSource(plain, source);
+  const Result b = velda_test::RunSource(blocked, source);
+  EXPECT_EQ(a.code, 0);
+  EXPECT_EQ(b.code, 5);
+  EXPECT_NE(b.console.find("Error creating .OVD file"), std::string::npos) << b.console;
+  EXPECT_EQ(a.image, b.image);
+  EXPECT_EQ(a.map, b.map);
+  // The listing is still open when the error is reported: it gains that line alone.
+  EXPECT_EQ(b.listing, a.listing + " ***** Error creating .OVD file\r\n");
+  EXPECT_TRUE(plain.Exists(fmt::kFileName));
+}
+
+// ---- damaged files
+
+uint32_t Get32(const std::string& s, size_t at) {
+  return velda_test::Le32(s, at);
+}
+void Put32(std::string& s, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+TEST(DebugFileReader, RefusesEveryTruncation) {
+  const std::string& file = Mines().file;
+  DebugInfo info;
+  for (size_t len = 0; len < file.size(); len += 1 + len / 64) {
+    std::string problem;
+    EXPECT_FALSE(ReadDebugInfo(std::string_view(file).substr(0, len), info, problem)) << len;
+    EXPECT_FALSE(problem.empty());
+  }
+}
+
+TEST(DebugFileReader, RefusesDamagedFields) {
+  const std::string& file = Mines().file;
+  const uint32_t lines = Get32(file, fmt::HDR_LINES), labels = Get32(file, fmt::HDR_LABELS);
+  const uint32_t lineCount = Get32(file, fmt::HDR_LINES + 4), lineBytes = Get32(file, fmt::HDR_LINE_BYTES);
+  // Where the first entry's fields lie: gap, length, line and column are one byte each
+  // for mines's first statement (checked here), then the file byte.
+  struct {
+    size_t length, line, file;
+  } first{lines + 1, lines + 2, lines + 4};
+  for (size_t i = 0; i < 4; ++i) ASSERT_EQ(file[lines + i] & 0x80, 0) << i;
+  const uint32_t size = static_cast<uint32_t>(file.size());
+  const std::pair<const char*, std::function<void(std::string&)>> damage[] = {
+      {"magic", [](std::string& s) { s[0] = 'X'; }},
+      {"version", [](std::string& s) { Put32(s, fmt::HDR_VERSION, fmt::kVersion + 1); }},
+      {"files beyond the end", [&](std::string& s) { Put32(s, fmt::HDR_FILES, size + 1); }},
+      {"files inside the header", [](std::string& s) { Put32(s, fmt::HDR_FILES, 8); }},
+      {"absurd line count", [](std::string& s) { Put32(s, fmt::HDR_LINES + 4, 0xFFFFFFFF); }},
+      {"absurd label count", [](std::string& s) { Put32(s, fmt::HDR_LABELS + 4, 0x10000000); }},
+      {"names beyond the end", [&](std::string& s) { Put32(s, fmt::HDR_STRINGS + 4, size); }},
+      {"line table past the end", [&](std::string& s) { Put32(s, fmt::HDR_LINE_BYTES, size); }},
+      {"more entries than bytes", [&](std::string& s) { Put32(s, fmt::HDR_LINES + 4, lineBytes); }},
+      {"entries running past the table", [&](std::string& s) { Put32(s, fmt::HDR_LINE_BYTES, lineBytes - 1); }},
+      {"bytes after the last entry", [&](std::string& s) { Put32(s, fmt::HDR_LINES + 4, lineCount - 1); }},
+      {"over-long number", [&](std::string& s) { s.replace(lines, 6, 6, '\xFF'); }},
+      {"empty statement", [&](std::string& s) { s[first.length] = 0; }},
+      {"lines past the image", [](std::string& s) { Put32(s, fmt::HDR_IMAGE_SIZE, 16); }},
+      {"line before line 1", [&](std::string& s) { s[first.line] = 1; }},
+      {"line of no file", [&](std::string& s) { s[first.file] = static_cast<char>(127 << 1); }},
+      {"label name outside", [&](std::string& s) { Put32(s, labels + fmt::LABEL_NAME, 0xFFFFFF00); }},
+      {"label of no file", [&](std::string& s) { s[labels + fmt::LABEL_FILE] = static_cast<char>(99); }},
+      {"label kind", [&](std::string& s) { s[labels + fmt::LABEL_KIND] = 9; }},
+      {"routine ending before it starts",
+       [&](std::string& s) { Put32(s, labels + fmt::LABEL_END, 1); Put32(s, labels + fmt::LABEL_VALUE, 2); }},
+  };
+  for (const auto& [what, change] : damage) {
+    std::string bad = file;
+    change(bad);
+    DebugInfo info;
+    std::string problem;
+    EXPECT_FALSE(ReadDebugInfo(bad, info, problem)) << what;
+    EXPECT_FALSE(problem.empty()) << what;
+  }
+}
+
+// Random damage, most of it in the header and the records: whatever is accepted holds
+// to what the reader promises, and every lookup stays inside it (the sanitizer build
+// runs this too).
+TEST(DebugFileReader, RandomDamageIsRefusedOrConsistent) {
+  const std::string& file = Mines().file;
+  const size_t records = Get32(file, fmt::HDR_STRINGS);
+  std::mt19937 rng(21);
+  size_t accepted = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string bad = file;
+    const int changes = 1 + static_cast<int>(rng() % 6);
+    for (int c = 0; c < changes; ++c) {
+      const size_t at = rng() % 3 == 0 ? rng() % fmt::kHeaderSize : rng() % records;
+      bad[at] = static_cast<char>(rng() % 4 == 0 ? 0xFF : rng());
+    }
+    DebugInfo info;
+    std::string problem;
+    if (!ReadDebugInfo(bad, info, problem)) {
+      EXPECT_FALSE(problem.empty());
+      continue;
+    }
+    ++accepted;
+    uint64_t previousEnd = 0;
+    for (const DebugLine& l : info.lines) {
+      ASSERT_GE(l.address, previousEnd);
+      ASSERT_GT(l.length, 0u);
+      previousEnd = uint64_t{l.address} + l.length;
+      ASSERT_LE(previousEnd, info.imageSize);
+      ASSERT_LT(l.file, info.files.size());
+    }
+    for (const DebugLabel& l : info.labels) ASSERT_LT(l.file, info.files.size());
+    for (int q = 0; q < 20; ++q) {
+      const uint32_t address = static_cast<uint32_t>(rng());
+      const uint32_t at = address % (info.imageSize + 1);
+      if (const DebugLine* l = info.LineAt(at)) {
+        ASSERT_LT(l->file, info.files.size());
+      }
+      if (const DebugLabel* l = info.LabelBelow(at)) {
+        ASSERT_LE(l->value, at);
+      }
+    }
+  }
+  // Damage to names and unused bytes leaves a readable file often enough to test both ways.
+  EXPECT_GT(accepted, 50u);
+}
+
+}  // namespace
