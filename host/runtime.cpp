@@ -65,7 +65,13 @@ void Runtime::SetUpDataFolder() {
 
 // The installed image is read unless the user's folder holds its own copy.
 bool Runtime::LoadProgram() {
-  ImageFile image = OpenImageFile(files_);
+  ImageFile image;
+  if (!options_.image.empty()) {
+    image.path = "the assembled image";
+    image.file = fmemopen(options_.image.data(), options_.image.size(), "rb");
+  } else {
+    image = OpenImageFile(files_);
+  }
   std::string unshown;
   if (vm::LoadImage(machine_, image.file, &unshown)) return true;
   // The loader shows a message for every failure but one; that one still deserves a word.

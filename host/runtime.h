@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "gfx/surface.h"
 #include "gfx/text.h"
@@ -27,6 +28,9 @@ struct RuntimeOptions {
   std::string screenshotFile;  // client area written here as PNG when the run ends
   PlayerOptions player;        // the player's options from orvo's command line
   bool preferences = false;    // the player's preferences are read and kept
+  // Not empty: the program is loaded from these bytes, not from a main.ove (a game
+  // assembled in memory by the development mode).
+  std::vector<uint8_t> image;
 };
 
 // How a run ended, beyond the exit code orvo returns (0 also after a program fault).
