@@ -9,6 +9,7 @@
 
 #include "gfx/surface.h"
 #include "gfx/text.h"
+#include "host/captures.h"
 #include "host/event_queue.h"
 #include "host/host_state.h"
 #include "host/player.h"
@@ -95,6 +96,8 @@ class Runtime : public vm::Hooks {
   void PaintDirty();
   void PaintAll();
   void Screenshot(const std::string& file);
+  // The screen as the author's keys capture it.
+  CaptureSource CaptureScreen() const;
   void Finish();
   // The music hooks of the window: minimize pauses, restore resumes, the end of a song
   // stops it and clears the playing flag.
@@ -121,6 +124,7 @@ class Runtime : public vm::Hooks {
   WindowContext window_{platform_, state_, queue_};
   services::SettingsRequests settingsRequests_{settings_, files_};
   PlayerControls player_;
+  Captures captures_;
   bool windowDestroyed_ = false;
   bool over_ = false;
   int exitCode_ = 0;
