@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dev/game_build.h"
+#include "dev/kept_audio.h"
 #include "dev/kept_window.h"
 #include "dev/source_watcher.h"
 #include "host/player_options.h"
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
   char* platformArgv[] = {const_cast<char*>(program.c_str()), nullptr};
   orvo::platform::SdlPlatform platform(1, platformArgv);
   orvo::dev::KeptWindow window(platform.window);
-  const orvo::platform::Platform parts{window, platform.clock, platform.audio, platform.shell};
+  orvo::dev::KeptAudio audio(platform.audio);
+  const orvo::platform::Platform parts{window, platform.clock, audio, platform.shell};
 
   Latest latest;
   latest.image = std::move(first.image);

@@ -22,7 +22,8 @@ void KeptWindow::StartRun() {
 
 bool KeptWindow::CreateWindow(std::string_view title, int32_t x, int32_t y, int32_t width,
                               int32_t height) {
-  if (!real_.HasWindow()) return real_.CreateWindow(title, x, y, width, height);
+  kept_ = real_.HasWindow();
+  if (!kept_) return real_.CreateWindow(title, x, y, width, height);
   // The window of the last run stays where the author put it.
   real_.SetTitle(title);
   return true;

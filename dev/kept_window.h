@@ -34,7 +34,10 @@ class KeptWindow : public platform::WindowSystem {
   platform::Size DesktopSize() override { return real_.DesktopSize(); }
   bool CreateWindow(std::string_view title, int32_t x, int32_t y, int32_t width,
                     int32_t height) override;
-  void ShowWindow() override { real_.ShowWindow(); }
+  // A window kept from the last run is on the screen already.
+  void ShowWindow() override {
+    if (!kept_) real_.ShowWindow();
+  }
   void DestroyWindow() override;
   bool HasWindow() override { return real_.HasWindow(); }
   platform::Size ClientSize() override { return real_.ClientSize(); }
@@ -69,6 +72,7 @@ class KeptWindow : public platform::WindowSystem {
   bool restarting_ = false;                  // this run is ending for a restart
   bool quit_ = false;  // this run's loop is over; the real window stays
   bool framed_ = true;  // the run's first frame has been shown
+  bool kept_ = false;   // this run took over the last run's window
 
   std::mutex lock_;
   Clock::time_point changedAt_;
