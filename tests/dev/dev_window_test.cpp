@@ -13,13 +13,14 @@
 #include <string>
 #include <thread>
 
-#include "tests/platform/x_client.h"
-#include "tests/platform/xvfb.h"
+#include "tests/host/window/orvo_window.h"
 
 namespace orvo::dev {
 namespace {
 
 namespace fs = std::filesystem;
+using host::ReadFile;
+using host::WaitFor;
 using platform::test::ReadWindow;
 
 // Fills a box with COLOUR when its window comes, logs its start and its end.
@@ -81,23 +82,6 @@ constexpr const char* kGame = R"(@code
 constexpr uint32_t kRedWord = 0xFF0000FF, kGreenWord = 0xFF00FF00, kBlueWord = 0xFFFF0000;
 constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
 constexpr uint32_t kOverlay = 0x601820;  // the error box's background
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-template <typename Check>
-bool WaitFor(Check check, int ms = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!check()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 class DevWindow : public ::testing::Test {
  protected:
