@@ -141,6 +141,7 @@ std::string FormatDebugInfo(const Assembler& a) {
 
   uint32_t value = 0;
   line = 0;
+  column = 1;
   file = 0;
   AppendSection(out, fmt::HDR_LABELS, labelCount, 1 + 4 * fmt::kMaxVarintBytes + 2 + fmt::kMaxLabelName,
                 [&](char* p, size_t i) {
@@ -158,18 +159,20 @@ std::string FormatDebugInfo(const Assembler& a) {
                       length = RoutineEnd(statements, first) - v;
                   }
                   if (length != 0) f |= fmt::LABEL_HAS_END;
+                  if (site.column != column) f |= fmt::LABEL_COLUMN;
                   if (e.file != file) f |= fmt::LABEL_FILE;
                   *p++ = static_cast<char>(f);
                   p = Varint(p, fmt::ZigZag(int64_t{v} - value));
                   if (length != 0) p = Varint(p, length);
                   p = Varint(p, fmt::ZigZag(int64_t{site.line} - line));
-                  p = Varint(p, site.column);
+                  if (site.column != column) p = Varint(p, site.column);
                   if (e.file != file) *p++ = static_cast<char>(e.file);
                   const std::string_view name(e.name);
                   const size_t n = std::min<size_t>(name.size(), fmt::kMaxLabelName);  // velda's are shorter
                   *p++ = static_cast<char>(n);
                   value = v;
                   line = site.line;
+                  column = site.column;
                   file = e.file;
                   return std::copy(name.begin(), name.begin() + n, p);
                 });

@@ -79,14 +79,17 @@ enum StatementKind : uint8_t {
 //   value   varint  zigzag: its value minus the value of the label before (0 first)
 //   end     varint  when LABEL_HAS_END: a routine's length (its end minus its value, >= 1)
 //   line    varint  zigzag: the line of its definition minus the one of the label before
-//   column  varint  the column of its definition
-//   file    byte    when LABEL_FILE: the file of its definition (else that of the one before)
+//   column  varint  when LABEL_COLUMN: the column of its definition
+//   file    byte    when LABEL_FILE: the file of its definition
+// As for line entries, a field left out is that of the label before (column 1 and file 0
+// before the first).
 //   name    byte    its length, then its bytes
 inline constexpr uint8_t LABEL_KIND_MASK = 0x07;  // a LabelKind
 inline constexpr uint8_t LABEL_HAS_END = 0x08;
-inline constexpr uint8_t LABEL_FILE = 0x10;
+inline constexpr uint8_t LABEL_COLUMN = 0x10;
+inline constexpr uint8_t LABEL_FILE = 0x20;
 inline constexpr uint32_t kMaxLabelName = 255;
-inline constexpr uint32_t kMinLabelRecord = 5;
+inline constexpr uint32_t kMinLabelRecord = 4;
 
 enum LabelKind : uint8_t {
   LABEL_CODE = 1,      // in the code segment, followed by an instruction

@@ -154,6 +154,7 @@ bool ReadDebugInfo(std::string_view text, DebugInfo& out, std::string& problem) 
   in = Stream{b.p + labels.offset, labels.bytes};
   int64_t value = 0;
   line = 0;
+  column = 1;
   file = 0;
   for (uint32_t i = 0; i < labels.count; ++i) {
     DebugLabel& l = out.labels[i];
@@ -161,7 +162,7 @@ bool ReadDebugInfo(std::string_view text, DebugInfo& out, std::string& problem) 
     uint64_t valueDelta, routineLength = 0, lineDelta;
     if (!in.Byte(flags) || !in.Varint(valueDelta) ||
         ((flags & fmt::LABEL_HAS_END) && !in.Varint(routineLength)) || !in.Varint(lineDelta) ||
-        !in.Varint(column) || ((flags & fmt::LABEL_FILE) && !in.Byte(file)) ||
+        ((flags & fmt::LABEL_COLUMN) && !in.Varint(column)) || ((flags & fmt::LABEL_FILE) && !in.Byte(file)) ||
         !in.Byte(nameLength) || !name(in, nameLength, l.name))
       return Fail(problem, "label " + std::to_string(i) + " runs past the label table");
     value += fmt::UnZigZag(valueDelta);

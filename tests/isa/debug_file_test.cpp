@@ -267,15 +267,16 @@ TEST(DebugFileReader, RefusesDamagedFields) {
       {"line before line 1", "line entry 0", line({one | fmt::LINE_JUMP, 3})},
       {"column above 65535", "line entry 0", line({one | fmt::LINE_COLUMN, 0x80, 0x80, 0x04})},
       {"line of no file", "line entry 0", line({one | fmt::LINE_FILE, 127})},
-      {"label name past the table", "label", label({fmt::LABEL_CODE, 0, 0, 1, 200, 'x'}, true)},
+      {"label name past the table", "label", label({fmt::LABEL_CODE, 0, 0, 200, 'x'}, true)},
       {"bytes after the last label", "label table", [&](std::string& s) {
          Put32(s, fmt::HDR_LABELS + fmt::SECTION_COUNT, at(fmt::HDR_LABELS, fmt::SECTION_COUNT) - 1); }},
-      {"label of no file", "label 0", label({fmt::LABEL_CODE | fmt::LABEL_FILE, 0, 0, 1, 99, 1, 'x'})},
-      {"label kind", "label 0", label({5, 0, 0, 1, 1, 'x'})},
-      {"label below address 0", "label 0", label({fmt::LABEL_CODE, 1, 0, 1, 1, 'x'})},
-      {"routine of no length", "label 0", label({fmt::LABEL_CODE | fmt::LABEL_HAS_END, 2, 0, 0, 1, 1, 'x'})},
+      {"label of no file", "label 0", label({fmt::LABEL_CODE | fmt::LABEL_FILE, 0, 0, 99, 1, 'x'})},
+      {"label kind", "label 0", label({5, 0, 0, 1, 'x'})},
+      {"label column above 65535", "label 0", label({fmt::LABEL_CODE | fmt::LABEL_COLUMN, 0, 0, 0x80, 0x80, 0x04, 1, 'x'})},
+      {"label below address 0", "label 0", label({fmt::LABEL_CODE, 1, 0, 1, 'x'})},
+      {"routine of no length", "label 0", label({fmt::LABEL_CODE | fmt::LABEL_HAS_END, 2, 0, 0, 1, 'x'})},
       {"routine ending past 2^32", "label 0",
-       label({fmt::LABEL_CODE | fmt::LABEL_HAS_END, 0xE0, 0xFF, 0xFF, 0xFF, 0x1F, 0x20, 0, 1, 1, 'x'})},
+       label({fmt::LABEL_CODE | fmt::LABEL_HAS_END, 0xE0, 0xFF, 0xFF, 0xFF, 0x1F, 0x20, 0, 1, 'x'})},
   };
   for (const auto& [what, reason, change] : damage) {
     std::string bad = file;
@@ -287,13 +288,14 @@ TEST(DebugFileReader, RefusesDamagedFields) {
   }
   // An inserted label is read as written when nothing is wrong with it.
   std::string good = file;
-  label({fmt::LABEL_CODE | fmt::LABEL_HAS_END, 2, 4, 0, 1, 1, 'x'})(good);
+  label({fmt::LABEL_CODE | fmt::LABEL_HAS_END | fmt::LABEL_COLUMN, 2, 4, 0, 3, 1, 'x'})(good);
   DebugInfo info;
   std::string problem;
   ASSERT_TRUE(ReadDebugInfo(good, info, problem)) << problem;
   EXPECT_EQ(info.labels[0].name, "x");
   EXPECT_EQ(info.labels[0].value, 1u);
   EXPECT_EQ(info.labels[0].end, 5u);
+  EXPECT_EQ(info.labels[0].column, 3u);
 }
 
 // Random damage, most of it in the header and the records: whatever is accepted holds
