@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -171,6 +172,35 @@ TEST(DebugFile, EveryLabelWithItsKindDefinitionAndRoutineEnd) {
     }
   }
   EXPECT_GT(routines, 20u);
+}
+
+// The image hash ties main.ovd to main.ove: for images of every length across the word
+// and four-word steps, each single bit, the length itself and the order of the words
+// must show in it.
+TEST(ImageHash, EveryBitLengthAndWordOrderCounts) {
+  std::mt19937 rng(5);
+  std::set<uint64_t> ofZeros;
+  for (size_t size = 0; size <= 80; ++size) {
+    std::vector<uint8_t> bytes(size);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+    const uint64_t original = fmt::ImageHash(bytes.data(), size);
+    std::set<uint64_t> seen = {original};
+    for (size_t bit = 0; bit < 8 * size; ++bit) {
+      bytes[bit / 8] ^= static_cast<uint8_t>(1 << (bit % 8));
+      EXPECT_TRUE(seen.insert(fmt::ImageHash(bytes.data(), size)).second) << size << " bit " << bit;
+      bytes[bit / 8] ^= static_cast<uint8_t>(1 << (bit % 8));
+    }
+    const std::vector<uint8_t> zeros(size);
+    ofZeros.insert(fmt::ImageHash(zeros.data(), size));
+    for (size_t i = 0; i + 16 <= size; i += 8)
+      for (size_t j = i + 8; j + 8 <= size; j += 8) {
+        std::vector<uint8_t> swapped = bytes;
+        std::swap_ranges(swapped.begin() + i, swapped.begin() + i + 8, swapped.begin() + j);
+        EXPECT_NE(fmt::ImageHash(swapped.data(), size), original)
+            << size << ": words " << i / 8 << " and " << j / 8;
+      }
+  }
+  EXPECT_EQ(ofZeros.size(), 81u);
 }
 
 // main.ovd is written last and on its own: when it cannot be written, velda says so, and
