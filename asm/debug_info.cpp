@@ -49,12 +49,26 @@ void AppendSection(std::string& out, uint32_t header, size_t count, size_t maxRe
   Put32(out, header + fmt::SECTION_BYTES, static_cast<uint32_t>(used - at));
 }
 
-// The first statement at or after address, or statements.size().
-size_t StatementFrom(const std::vector<StatementSite>& statements, uint32_t address) {
+// The first statement at or after address, or statements.size(). Labels come mostly in
+// address order, so the search gallops on from where the one before was found (from).
+size_t StatementFrom(const std::vector<StatementSite>& statements, uint32_t address, size_t& from) {
+  auto endsBefore = [&](size_t i) { return statements[i].address + statements[i].length <= address; };
+  size_t lo = 0, hi = statements.size();
+  if (from <= hi && (from == 0 || endsBefore(from - 1))) {
+    lo = from;
+    size_t probe = from, step = 1;
+    while (probe < hi && endsBefore(probe)) {
+      lo = probe + 1;
+      probe += step;
+      step *= 2;
+    }
+    hi = std::min(probe, hi);
+  }
   auto it = std::lower_bound(
-      statements.begin(), statements.end(), address,
-      [](const StatementSite& s, uint32_t at) { return s.address + s.length <= at; });
-  return static_cast<size_t>(it - statements.begin());
+      statements.begin() + static_cast<std::ptrdiff_t>(lo), statements.begin() + static_cast<std::ptrdiff_t>(hi),
+      address, [](const StatementSite& s, uint32_t at) { return s.address + s.length <= at; });
+  from = static_cast<size_t>(it - statements.begin());
+  return from;
 }
 
 // A routine is a code label whose first statement is an sfvr. It runs over the
@@ -140,6 +154,7 @@ std::string FormatDebugInfo(const Assembler& a) {
                 });
 
   uint32_t value = 0;
+  size_t found = 0;
   line = 0;
   column = 1;
   file = 0;
@@ -150,7 +165,7 @@ std::string FormatDebugInfo(const Assembler& a) {
                   const uint32_t v = static_cast<uint32_t>(static_cast<uint64_t>(e.value));
                   uint32_t f = fmt::LABEL_ZERO, length = 0;
                   if (e.flags & ID_CODE) {
-                    const size_t first = StatementFrom(statements, v);
+                    const size_t first = StatementFrom(statements, v, found);
                     const bool data =
                         first < statements.size() && statements[first].kind == fmt::STATEMENT_DATA;
                     f = data ? fmt::LABEL_DATA : fmt::LABEL_CODE;
