@@ -139,12 +139,23 @@ std::string FormatDebugInfo(const Assembler& a) {
                   char* flags = p++;
                   uint32_t f = shortLength << fmt::LINE_LENGTH_SHIFT;
                   if (s.kind == fmt::STATEMENT_DATA) f |= fmt::LINE_DATA;
-                  if (s.address != end) f |= fmt::LINE_GAP, p = Varint(p, s.address - end);
+                  if (s.address != end) {
+                    f |= fmt::LINE_GAP;
+                    p = Varint(p, s.address - end);
+                  }
                   if (shortLength == 0) p = Varint(p, s.length);
-                  if (s.line != line + 1)
-                    f |= fmt::LINE_JUMP, p = Varint(p, fmt::ZigZag(int64_t{s.line} - (int64_t{line} + 1)));
-                  if (s.column != column) f |= fmt::LINE_COLUMN, p = Varint(p, s.column);
-                  if (s.file != file) f |= fmt::LINE_FILE, *p++ = static_cast<char>(s.file);
+                  if (s.line != line + 1) {
+                    f |= fmt::LINE_JUMP;
+                    p = Varint(p, fmt::ZigZag(int64_t{s.line} - (int64_t{line} + 1)));
+                  }
+                  if (s.column != column) {
+                    f |= fmt::LINE_COLUMN;
+                    p = Varint(p, s.column);
+                  }
+                  if (s.file != file) {
+                    f |= fmt::LINE_FILE;
+                    *p++ = static_cast<char>(s.file);
+                  }
                   *flags = static_cast<char>(f);
                   end = s.address + s.length;
                   line = s.line;

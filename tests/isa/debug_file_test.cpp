@@ -82,6 +82,13 @@ std::string Lower(std::string s) {
   return s;
 }
 
+uint32_t Get32(const std::string& s, size_t at) {
+  return velda_test::Le32(s, at);
+}
+void Put32(std::string& s, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
 TEST(DebugFile, BelongsToTheImageAndNamesItsSources) {
   const Game& g = Mines();
   ASSERT_EQ(g.run.code, 0) << g.run.console;
@@ -203,6 +210,30 @@ TEST(ImageHash, EveryBitLengthAndWordOrderCounts) {
   EXPECT_EQ(ofZeros.size(), 81u);
 }
 
+// A statement right after the one before, on the next line, in the same column and
+// file, is one byte in the line table; a label a few bytes on, a few lines down, takes
+// a byte for each field and its name.
+TEST(DebugFile, TheCommonStatementTakesOneByte) {
+  std::string source = "@code\n";
+  const int blocks = 40;
+  for (int i = 0; i < blocks; ++i) source += ":Label" + std::to_string(i) + "\n d add $2, $3\n d mov $1, =3\n";
+  source += "@seg_end\n";
+  TempDir dir;
+  ASSERT_EQ(velda_test::RunSource(dir, source).code, 0);
+  const std::string file = dir.Read(fmt::kFileName);
+  DebugInfo info;
+  std::string problem;
+  ASSERT_TRUE(ReadDebugInfo(file, info, problem)) << problem;
+  ASSERT_EQ(info.lines.size(), 2u * blocks);
+  // The first statement of each block skips its label's line.
+  const uint32_t lineBytes = Get32(file, fmt::HDR_LINES + fmt::SECTION_BYTES);
+  EXPECT_LE(lineBytes, info.lines.size() + blocks + 2);
+  const uint32_t labelBytes = Get32(file, fmt::HDR_LABELS + fmt::SECTION_BYTES);
+  size_t names = 0;
+  for (const DebugLabel& l : info.labels) names += l.name.size();
+  EXPECT_LE(labelBytes, names + 5 * info.labels.size());
+}
+
 // main.ovd is written last and on its own: when it cannot be written, velda says so, and
 // the outputs it wrote before are the same bytes.
 TEST(DebugFile, OtherOutputsDoNotDependOnIt) {
@@ -222,13 +253,6 @@ TEST(DebugFile, OtherOutputsDoNotDependOnIt) {
 }
 
 // ---- damaged files
-
-uint32_t Get32(const std::string& s, size_t at) {
-  return velda_test::Le32(s, at);
-}
-void Put32(std::string& s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
-}
 
 TEST(DebugFileReader, RefusesEveryTruncation) {
   const std::string& file = Mines().file;
