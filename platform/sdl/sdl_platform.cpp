@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/sdl/sdl_folders.h"
+#include "platform/sdl/sdl_x11_errors.h"
 
 namespace orvo::platform {
 namespace {
@@ -30,13 +31,16 @@ bool InitSdl() {
     for (int attempt = 0; attempt < 5; ++attempt) {
       if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
         SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
+        TolerateSendsToGoneWindows();
         return true;
       }
       SDL_Delay(20);
     }
     SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
   }
-  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  TolerateSendsToGoneWindows();
+  return true;
 }
 
 uint32_t RegisterOwnEvents() {

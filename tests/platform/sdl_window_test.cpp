@@ -132,5 +132,26 @@ TEST_F(SdlTest, DisplayAndDesktopSizesAreTheServerScreen) {
   EXPECT_EQ(platform->window.DesktopSize().height, 1024);
 }
 
+// A post that reaches a window already gone (another thread's wake-up racing the end of
+// the program) is no reason for Xlib to end the runtime.
+TEST_F(SdlTest, APostToAWindowAlreadyGoneDoesNotEndTheRuntime) {
+  OpenWindow(0, 0, 64, 48);
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  ASSERT_TRUE(SDL_GetWindowWMInfo(platform->window.Native(), &info));
+  Display* sdlDisplay = info.info.x11.display;
+  const Window gone =
+      XCreateSimpleWindow(sdlDisplay, DefaultRootWindow(sdlDisplay), 0, 0, 8, 8, 0, 0, 0);
+  XDestroyWindow(sdlDisplay, gone);
+  XEvent wake{};
+  wake.xclient.type = ClientMessage;
+  wake.xclient.window = gone;
+  wake.xclient.format = 32;
+  XSendEvent(sdlDisplay, gone, False, NoEventMask, &wake);
+  XSync(sdlDisplay, False);  // the error arrives here; without the handler the process ends
+  platform->window.SetTitle("still here");
+  EXPECT_STREQ(SDL_GetWindowTitle(platform->window.Native()), "still here");
+}
+
 }  // namespace
 }  // namespace orvo::platform::test
