@@ -564,6 +564,10 @@ void Session::ServePending() {
   }
 }
 
+bool Session::AtRoutineStart(const vm::Machine& m, uint32_t pc) const {
+  return vm::Disassemble(m.mem, m.memSize, pc, nullptr).text.rfind("sfvr", 0) == 0;
+}
+
 const vm::DebugLine* Session::LineAt(uint32_t pc) const {
   return view_.info() ? view_.info()->LineAt(pc) : nullptr;
 }
@@ -633,8 +637,11 @@ bool Session::RunOn(vm::Machine& m) {
   const vm::DebugLine* startLine = LineAt(m.Word(vm::HDR_VPC));
   const uint32_t startFp = m.Word(vm::HDR_VFP), startSp = m.Word(vm::HDR_VSP);
   const bool byLine = startLine && resume_ != Resume::INSTRUCTION;
+  // Before its sfvr a routine's return address is on top of the stack, not in a frame.
+  const bool atStart = AtRoutineStart(m, m.Word(vm::HDR_VPC));
+  const uint32_t outAbove = atStart ? startSp : startFp;
   const uint32_t returnTo = [&] {
-    const uint8_t* f = m.Ptr(startFp + 4, 4);
+    const uint8_t* f = m.Ptr(atStart ? startSp : startFp + 4, 4);
     return f ? vm::Load32(f) : 0u;
   }();
   uint64_t steps = 0;
@@ -685,16 +692,15 @@ bool Session::RunOn(vm::Machine& m) {
     if (resume_ == Resume::INSTRUCTION) {
       arrived = true;
     } else if (resume_ == Resume::OUT) {
-      arrived = now == returnTo && m.Word(vm::HDR_VSP) > startFp;
+      arrived = now == returnTo && m.Word(vm::HDR_VSP) > outAbove;
       if (!returnTo) arrived = false;
     } else if (!byLine) {
       arrived = true;
     } else {
       const vm::DebugLine* line = LineAt(now);
-      const bool deeper = resume_ == Resume::LINE_OVER && m.Word(vm::HDR_VSP) < startSp &&
-                          m.Word(vm::HDR_VFP) != startFp;
+      // Calls were run whole above, so any other line is where a step over ends too.
       arrived = line && line->address == now &&
-                (line->line != startLine->line || line->file != startLine->file) && !deeper;
+                (line->line != startLine->line || line->file != startLine->file);
     }
     if (arrived) {
       StopAt("step");

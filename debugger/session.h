@@ -87,6 +87,8 @@ class Session : public RuntimeListener {
   Json SourceOf(uint8_t file) const;
   std::string PathOf(uint8_t file) const;
   const vm::DebugLine* LineAt(uint32_t pc) const;
+  // Whether pc is a routine's sfvr: its frame is not made yet.
+  bool AtRoutineStart(const vm::Machine& m, uint32_t pc) const;
 
   // Requests.
   Json Initialize(const Json& a, std::string& error);

@@ -74,17 +74,21 @@ Json Session::StackTrace(const Json& a, std::string& error) {
     return {};
   }
   const int64_t start = std::max<int64_t>(0, [&] { return static_cast<int64_t>(a.value("startFrame", 0)); }());
-  std::vector<uint32_t> places{machine_->Word(vm::HDR_VPC)};
+  const uint32_t pc = machine_->Word(vm::HDR_VPC);
+  std::vector<uint32_t> places{pc};
+  if (AtRoutineStart(*machine_, pc))
+    if (const uint8_t* ret = machine_->Ptr(machine_->Word(vm::HDR_VSP), 4); ret && vm::Load32(ret))
+      places.push_back(view_.CallSite(vm::Load32(ret)));
   for (const vm::CallFrame& f : vm::WalkFrames(*machine_, machine_->Word(vm::HDR_VFP)))
     if (f.returnAddress != 0) places.push_back(view_.CallSite(f.returnAddress));
   Json frames = Json::array();
   for (size_t i = static_cast<size_t>(start); i < places.size(); ++i) {
-    const uint32_t pc = places[i];
-    std::string name = view_.LabelOffset(pc);
-    if (name.empty()) name = Hex32(pc);
+    const uint32_t at = places[i];
+    std::string name = view_.LabelOffset(at);
+    if (name.empty()) name = Hex32(at);
     Json f = {{"id", i + 1}, {"name", name}, {"line", 0}, {"column", 0},
-              {"instructionPointerReference", Hex32(pc)}};
-    if (const vm::DebugLine* line = LineAt(pc)) {
+              {"instructionPointerReference", Hex32(at)}};
+    if (const vm::DebugLine* line = LineAt(at)) {
       f["line"] = line->line;
       f["column"] = line->column + 1;
       f["source"] = SourceOf(line->file);
