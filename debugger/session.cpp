@@ -12,6 +12,7 @@
 #include "host/folders.h"
 #include "platform/headless/headless_platform.h"
 #include "platform/sdl/sdl_platform.h"
+#include "vm/decode.h"
 #include "vm/interpreter.h"
 #include "vm/machine.h"
 
@@ -20,6 +21,15 @@ namespace orvo::debugger {
 namespace {
 
 constexpr uint64_t kChunk = 1 << 16;  // instructions between looks at the client's requests
+
+// A word no instruction decodes to: the fast loop hands it to the step, which leaves
+// the run at a trap instead of faulting.
+constexpr uint32_t kTrapWord = [] {
+  for (uint32_t w = 0; w < vm::kDecode.size(); ++w)
+    if (vm::kDecode[w] == isa::K_ILLEGAL) return w;
+  return 0u;
+}();
+static_assert(vm::kDecode[kTrapWord] == isa::K_ILLEGAL);
 
 struct ExceptionFilter {
   const char* id;
@@ -197,6 +207,7 @@ void Session::DebugText(std::string_view text) {
 }
 
 void Session::Fault(vm::Machine& m, const vm::Fault& f) {
+  Unpatch(m);  // what the client reads while stopped is the game's own code
   Output("stderr", vm::FaultReport(m, view_, f.at));
   if (!inDelivery_ || !exceptionStops_.count(f.kind) || terminating_) return;
   StopAt("exception", {}, FaultName(f.kind));
@@ -564,6 +575,26 @@ void Session::ServePending() {
   }
 }
 
+void Session::Patch(vm::Machine& m, const std::vector<uint32_t>& addresses) {
+  m.traps.clear();
+  for (const uint32_t a : addresses) {
+    uint8_t* p = m.Ptr(a, 4);
+    if (!p || std::find(m.traps.begin(), m.traps.end(), a) != m.traps.end()) continue;
+    patched_.emplace_back(a, vm::Load32(p));
+    vm::Store32(p, kTrapWord);
+    m.traps.push_back(a);
+  }
+  std::sort(m.traps.begin(), m.traps.end());
+}
+
+void Session::Unpatch(vm::Machine& m) {
+  // A word the game has written over since is the game's own now.
+  for (const auto& [a, word] : patched_)
+    if (uint8_t* p = m.Ptr(a, 4); p && vm::Load32(p) == kTrapWord) vm::Store32(p, word);
+  patched_.clear();
+  m.traps.clear();
+}
+
 bool Session::AtRoutineStart(const vm::Machine& m, uint32_t pc) const {
   return vm::Disassemble(m.mem, m.memSize, pc, nullptr).text.rfind("sfvr", 0) == 0;
 }
@@ -625,6 +656,30 @@ bool Session::RunOn(vm::Machine& m) {
       // Nothing to look for: the fast loop runs the rest of the delivery.
       vm::Interpret(m);
       return false;
+    }
+    if (ranges.empty()) {
+      // Breakpoints alone: the fast loop runs until it reaches one of their trap words.
+      for (;;) {
+        const uint32_t pc = m.Word(vm::HDR_VPC);
+        if (std::find(breaks.begin(), breaks.end(), pc) != breaks.end()) {
+          // Leaving a breakpoint: its own instruction runs in the plain step.
+          if (vm::StepUntil(m, {{}, 1, {}}).reason == vm::StopReason::LEFT) return false;
+          continue;
+        }
+        Patch(m, breaks);
+        m.trapped = false;
+        vm::Interpret(m);
+        Unpatch(m);
+        if (!m.trapped) return false;
+        m.trapped = false;
+        std::vector<int> ids;
+        if (BreakpointHit(m, m.Word(vm::HDR_VPC), ids)) {
+          StopAt("breakpoint", ids);
+          return true;
+        }
+        if (pausedHere()) return true;
+        if (vm::StepUntil(m, {{}, 1, {}}).reason == vm::StopReason::LEFT) return false;
+      }
     }
     for (;;) {
       const vm::Stopped s = vm::StepUntil(m, {breaks, kChunk, ranges});

@@ -81,6 +81,9 @@ class Session : public RuntimeListener {
   void ServePending();
   bool BreakpointHit(vm::Machine& m, uint32_t pc, std::vector<int>& ids);
   std::vector<uint32_t> BreakAddresses() const;
+  // Breakpoint words replaced by the trap word for a run of the fast loop, and put back.
+  void Patch(vm::Machine& m, const std::vector<uint32_t>& addresses);
+  void Unpatch(vm::Machine& m);
   bool Loaded() const { return machine_ && machine_->mem; }
 
   // Source positions.
@@ -143,7 +146,8 @@ class Session : public RuntimeListener {
   bool stepCarried_ = false;  // a step that reached the end of a delivery stops in the next
   Resume resume_ = Resume::CONTINUE;
   uint64_t deliveries_ = 0;
-  uint32_t event_[4] = {0, 0, 0, 0};  // the current delivery's code and arguments
+  uint32_t event_[4] = {0, 0, 0, 0};
+  std::vector<std::pair<uint32_t, uint32_t>> patched_;  // address, the word it held  // the current delivery's code and arguments
 };
 
 }  // namespace orvo::debugger
