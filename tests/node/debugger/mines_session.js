@@ -105,12 +105,28 @@ async function main() {
     const regs = await registers(dc);
     assert.strictEqual(await word(dc, '[_NextGame]'), BigInt(regs.$1.split(' ')[0]) & 0xFFFFFFFFn);
 
-    // To the end: the script closes the window.
+    // A conditional breakpoint, run under the fast loop: SetCursor(0) at the end of
+    // NewGame, not SetCursor(1) at its start. The argument lies above the return address.
     await dc.customRequest('setDataBreakpoints', { breakpoints: [] });
+    const cb = await dc.setFunctionBreakpointsRequest({
+      breakpoints: [{ name: 'SetCursor', condition: '[VSP + 8] == 0' }] });
+    assert.ok(cb.body.breakpoints[0].verified);
+    const conditional = dc.waitForEvent('stopped');
+    await dc.continueRequest(thread);
+    assert.strictEqual((await conditional).body.reason, 'breakpoint');
+    assert.strictEqual((await top(dc)).name, 'SetCursor');
+    assert.strictEqual(await word(dc, '[VSP + 8]'), 0n);
+    // A condition that never holds: the game runs through every call to its end, where
+    // the script closes the window.
+    await dc.setFunctionBreakpointsRequest({
+      breakpoints: [{ name: 'SetCursor', condition: '[VSP + 8] == 7' }] });
+    let strayStop = null;
+    dc.on('stopped', (e) => { strayStop = e; });
     const ended = dc.waitForEvent('terminated');
     const exited = dc.waitForEvent('exited');
     await dc.continueRequest(thread);
     await ended;
+    assert.strictEqual(strayStop, null, 'a false condition does not stop the game');
     assert.strictEqual((await exited).body.exitCode, 0);
   } finally {
     await dc.stop();
