@@ -167,3 +167,53 @@ TEST(HostileInput, ABreakpointInAMissingFileIsUnverifiedWithTheReason) {
 }
 
 }  // namespace
+
+namespace {
+
+// Messages up to the first that pred accepts, or null after a hang.
+template <typename Pred>
+Json Until(Adapter& a, Pred pred, std::string* output = nullptr) {
+  for (Json m = a.Next(); !m.is_null(); m = a.Next()) {
+    if (output && m["type"] == "event" && m["event"] == "output") *output += m["body"]["output"].get<std::string>();
+    if (pred(m)) return m;
+  }
+  return nullptr;
+}
+
+TEST(ExceptionStops, AFaultStopsTheGameWhereItHappenedThenEndsIt) {
+  Adapter a;
+  a.Request(1, "initialize");
+  ASSERT_TRUE(a.ResponseTo(1)["success"]);
+  a.Request(2, "launch", {{"game", FAULTING_GAME}, {"events", TEST_SOURCES "/close.txt"}});
+  ASSERT_TRUE(a.ResponseTo(2)["success"]);
+  a.Request(3, "setExceptionBreakpoints", {{"filters", {"divideByZero", "noSuchFilter"}}});
+  const Json filters = a.ResponseTo(3);
+  EXPECT_TRUE(filters["body"]["breakpoints"][0]["verified"]);
+  EXPECT_FALSE(filters["body"]["breakpoints"][1]["verified"]);
+  a.Request(4, "configurationDone");
+  std::string output;
+  const Json stop = Until(a, [](const Json& m) { return m["type"] == "event" && m["event"] == "stopped"; }, &output);
+  ASSERT_FALSE(stop.is_null());
+  EXPECT_EQ(stop["body"]["reason"], "exception");
+  EXPECT_EQ(stop["body"]["text"], "Divide by zero");
+  EXPECT_NE(output.find("hello, world"), std::string::npos) << "the game's dbg text is output";
+  EXPECT_NE(output.find("at faulting.ova"), std::string::npos) << "where the fault lies is output";
+  a.Request(5, "stackTrace", {{"threadId", 1}});
+  const Json trace = a.ResponseTo(5);
+  ASSERT_GE(trace["body"]["stackFrames"].size(), 2u);
+  EXPECT_EQ(trace["body"]["stackFrames"][0]["name"].get<std::string>().rfind("Divide", 0), 0u);
+  EXPECT_EQ(trace["body"]["stackFrames"][1]["name"].get<std::string>().rfind("HelloStart", 0), 0u);
+  a.Request(6, "evaluate", {{"expression", "$1 == 7 && $2 == 0"}});
+  EXPECT_EQ(a.ResponseTo(6)["body"]["result"].get<std::string>().rfind("0x1 ", 0), 0u);
+  a.Request(7, "continue", {{"threadId", 1}});
+  output.clear();
+  const Json exited = Until(a, [](const Json& m) { return m["type"] == "event" && m["event"] == "exited"; }, &output);
+  ASSERT_FALSE(exited.is_null());
+  EXPECT_EQ(exited["body"]["exitCode"], 3) << "a fault ends the game as orvo-headless reports it";
+  EXPECT_NE(output.find("Divide by zero"), std::string::npos) << "the runtime's message is output: " << output;
+  a.Request(8, "disconnect");
+  EXPECT_TRUE(a.ResponseTo(8)["success"]);
+  a.EndInput();
+}
+
+}  // namespace
