@@ -208,6 +208,22 @@ class Parser {
 
 }  // namespace
 
+bool ParseMemoryReference(const std::string& text, int64_t offset, uint64_t& out) {
+  uint64_t v = 0;
+  std::string_view digits = text;
+  int base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    digits.remove_prefix(2);
+    base = 16;
+  }
+  const auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, base);
+  if (digits.empty() || ec != std::errc() || p != digits.data() + digits.size() || v > INT64_MAX) return false;
+  const int64_t sum = static_cast<int64_t>(v) + offset;
+  if ((offset > 0 && sum < static_cast<int64_t>(v)) || sum < 0) return false;
+  out = static_cast<uint64_t>(sum);
+  return true;
+}
+
 EvalResult Evaluate(std::string_view text, const vm::Machine& m, const vm::SourceView& view) {
   if (!m.mem) return {false, {}, "the game is not loaded"};
   return Parser(text, m, view).Run();

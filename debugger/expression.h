@@ -30,6 +30,10 @@ struct EvalResult {
   std::string error;  // when not ok: what is wrong, and where
 };
 
+// A memory or instruction reference as the protocol carries it ("0x1A3C", or decimal)
+// plus offset; false when it is no number or the sum is negative.
+bool ParseMemoryReference(const std::string& text, int64_t offset, uint64_t& out);
+
 EvalResult Evaluate(std::string_view text, const vm::Machine& m, const vm::SourceView& view);
 
 }  // namespace orvo::debugger

@@ -396,16 +396,13 @@ Json Session::SetInstructionBreakpoints(const Json& a, std::string& error) {
     const std::string reference = spec.is_object() ? StringArgument(spec, "instructionReference", problem) : "";
     const int64_t offset = spec.is_object() ? IntegerArgument(spec, "offset", 0, problem) : 0;
     std::optional<uint32_t> at;
-    if (problem.empty()) {
-      char* end = nullptr;
-      const unsigned long long base = std::strtoull(reference.c_str(), &end, 0);
-      const int64_t address = static_cast<int64_t>(base) + offset;
-      if (reference.empty() || *end != '\0') problem = "the instruction reference is no address";
-      else if (address < 0 || !machine_ || static_cast<uint64_t>(address) >= machine_->memSize) {
-        if (machine_ || address < 0 || address > UINT32_MAX) problem = "the address is outside VM memory";
-        else at = static_cast<uint32_t>(address);
-      } else at = static_cast<uint32_t>(address);
-    }
+    uint64_t address = 0;
+    if (problem.empty() && !ParseMemoryReference(reference, offset, address))
+      problem = "the instruction reference is no address";
+    else if (problem.empty() && (address > UINT32_MAX || (machine_ && address >= machine_->memSize)))
+      problem = "the address is outside VM memory";
+    else if (problem.empty())
+      at = static_cast<uint32_t>(address);
     out.push_back(MakeBreakpoint(spec.is_object() ? spec : Json::object(), at, problem, instructionBreaks_));
   }
   return {{"breakpoints", out}};

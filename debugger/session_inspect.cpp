@@ -39,17 +39,6 @@ Json Variable(const std::string& name, const std::string& value, std::optional<u
   return v;
 }
 
-bool ParseAddress(const std::string& text, int64_t offset, uint64_t& out) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (text.empty() || *end != '\0' || errno != 0) return false;
-  const int64_t a = static_cast<int64_t>(v) + offset;
-  if (a < 0) return false;
-  out = static_cast<uint64_t>(a);
-  return true;
-}
-
 }  // namespace
 
 std::string Session::PathOf(uint8_t file) const {
@@ -208,7 +197,7 @@ Json Session::ReadMemory(const Json& a, std::string& error) {
   const Json count = a.value("count", Json());
   uint64_t address = 0;
   if (!count.is_number_integer() || count.get<int64_t>() < 0) error = "readMemory needs a count";
-  else if (!ParseAddress(reference, offset, address)) error = "the memory reference is no address";
+  else if (!ParseMemoryReference(reference, offset, address)) error = "the memory reference is no address";
   else if (!Loaded()) error = "the game is not running";
   if (!error.empty()) return {};
   const uint64_t size = machine_->memSize;
@@ -227,7 +216,7 @@ Json Session::WriteMemory(const Json& a, std::string& error) {
   const int64_t offset = a.value("offset", Json(0)).is_number_integer() ? a.value("offset", int64_t{0}) : 0;
   uint64_t address = 0;
   const std::optional<std::vector<uint8_t>> bytes = DecodeBase64(data);
-  if (!ParseAddress(reference, offset, address)) error = "the memory reference is no address";
+  if (!ParseMemoryReference(reference, offset, address)) error = "the memory reference is no address";
   else if (!bytes) error = "the data is no base64";
   else if (!Loaded()) error = "the game is not running";
   else if (address + bytes->size() > machine_->memSize) error = "the bytes would reach outside VM memory";
@@ -245,7 +234,7 @@ Json Session::Disassemble(const Json& a, std::string& error) {
   uint64_t address = 0;
   if (!count.is_number_integer() || count.get<int64_t>() < 0) error = "disassemble needs an instructionCount";
   else if (!instructionOffset.is_number_integer()) error = "instructionOffset must be an integer";
-  else if (!ParseAddress(reference, offset, address)) error = "the memory reference is no address";
+  else if (!ParseMemoryReference(reference, offset, address)) error = "the memory reference is no address";
   else if (!Loaded()) error = "the game is not running";
   if (!error.empty()) return {};
   const int64_t wanted = std::min<int64_t>(count.get<int64_t>(), 10000);
