@@ -185,7 +185,13 @@ void Session::Handle(const protocol::DapRequest& request) {
     return;
   }
   std::string error;
-  const Json body = (this->*(it->second))(request.arguments, error);
+  Json body;
+  try {
+    body = (this->*(it->second))(request.arguments, error);
+  } catch (const nlohmann::json::exception& e) {
+    // An argument of a type the handler did not expect: the client hears of it.
+    error = std::string("bad arguments: ") + e.what();
+  }
   if (!error.empty()) {
     Send(writer_.ErrorResponse(request.seq, request.command, error));
     return;

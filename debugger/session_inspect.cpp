@@ -62,7 +62,9 @@ Json Session::StackTrace(const Json& a, std::string& error) {
     error = "the game is not stopped";
     return {};
   }
-  const int64_t start = std::max<int64_t>(0, [&] { return static_cast<int64_t>(a.value("startFrame", 0)); }());
+  const auto startFrame = a.find("startFrame");
+  const int64_t start =
+      startFrame != a.end() && startFrame->is_number_integer() ? std::max<int64_t>(0, startFrame->get<int64_t>()) : 0;
   const uint32_t pc = machine_->Word(vm::HDR_VPC);
   std::vector<uint32_t> places{pc};
   if (AtRoutineStart(*machine_, pc))
@@ -238,7 +240,8 @@ Json Session::Disassemble(const Json& a, std::string& error) {
   else if (!Loaded()) error = "the game is not running";
   if (!error.empty()) return {};
   const int64_t wanted = std::min<int64_t>(count.get<int64_t>(), 10000);
-  int64_t skip = instructionOffset.get<int64_t>();
+  // Bounded both ways, as the count is: a client asks for a screenful.
+  int64_t skip = std::clamp<int64_t>(instructionOffset.get<int64_t>(), -10000, 10000);
   // Going back: instructions start where the line table's statements do; without one,
   // every word is taken as an instruction.
   const vm::DebugInfo* info = view_.info();

@@ -127,7 +127,8 @@ TEST(HostileInput, MalformedMessagesGetErrorsAndTheSessionGoesOn) {
       {"disassemble", {{"memoryReference", "x"}, {"instructionCount", 1}}},
       {"evaluate", {{"expression", "[$9"}}},
       {"variables", {{"variablesReference", "x"}}},
-      {"stackTrace", {{"threadId", 1}}},
+      {"stackTrace", {{"threadId", 1}, {"startFrame", "x"}}},
+      {"disassemble", {{"memoryReference", "0x200"}, {"instructionOffset", -1000000000000000}, {"instructionCount", 1}}},
       {"continue", {{"threadId", 1}}},
   };
   int seq = 10;
@@ -205,6 +206,15 @@ TEST(ExceptionStops, AFaultStopsTheGameWhereItHappenedThenEndsIt) {
   EXPECT_EQ(trace["body"]["stackFrames"][1]["name"].get<std::string>().rfind("HelloStart", 0), 0u);
   a.Request(6, "evaluate", {{"expression", "$1 == 7 && $2 == 0"}});
   EXPECT_EQ(a.ResponseTo(6)["body"]["result"].get<std::string>().rfind("0x1 ", 0), 0u);
+  // Out-of-range requests on a stopped game are answered and leave it as it was.
+  a.Request(20, "disassemble", {{"memoryReference", "0x200"}, {"instructionOffset", -1000000000}, {"instructionCount", 3}});
+  EXPECT_EQ(a.ResponseTo(20)["body"]["instructions"].size(), 3u);
+  a.Request(21, "readMemory", {{"memoryReference", "0xFFFFFFF0"}, {"count", 64}});
+  EXPECT_EQ(a.ResponseTo(21)["body"]["unreadableBytes"], 64);
+  a.Request(22, "writeMemory", {{"memoryReference", "0xFFFFFFF0"}, {"data", "AAAA"}});
+  EXPECT_FALSE(a.ResponseTo(22)["success"]);
+  a.Request(23, "setInstructionBreakpoints", {{"breakpoints", {{{"instructionReference", "0xFFFFFFFF0"}}}}});
+  EXPECT_FALSE(a.ResponseTo(23)["body"]["breakpoints"][0]["verified"]);
   a.Request(7, "continue", {{"threadId", 1}});
   output.clear();
   const Json exited = Until(a, [](const Json& m) { return m["type"] == "event" && m["event"] == "exited"; }, &output);
