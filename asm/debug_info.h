@@ -15,8 +15,8 @@ struct StatementSite {
   uint32_t address = 0, length = 0, line = 0;
   uint16_t column = 0;
   uint8_t file = 0;
-  uint8_t kind = 0;          // a debug_format::StatementKind
-  bool opensFrame = false;   // an sfvr: the first statement of a routine
+  uint8_t kind : 7 = 0;          // a debug_format::StatementKind
+  uint8_t opensFrame : 1 = 0;    // an sfvr: the first statement of a routine
 };
 
 // Where a label is defined; one per IdTable entry, in the same order.

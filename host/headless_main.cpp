@@ -11,6 +11,7 @@
 #include "host/folders.h"
 #include "host/runtime.h"
 #include "platform/headless/headless_platform.h"
+#include "platform/headless/script_clock.h"
 
 namespace {
 
@@ -39,8 +40,9 @@ ExitStatus StatusOf(orvo::host::RunOutcome outcome) {
 
 constexpr const char* kUsage =
     "usage: orvo-headless [--data DIR] [--events FILE] [--dump-memory FILE] [--screenshot FILE]\n"
-    "                     [--desktop WxH] [--eh] [--trace FILE] [--trace-from PLACE]\n"
-    "                     [--trace-count N] [--break PLACE]... GAMEDIR|GAME.orvo\n"
+    "                     [--desktop WxH] [--script-clock [DATE]] [--eh] [--trace FILE]\n"
+    "                     [--trace-from PLACE] [--trace-count N] [--break PLACE]...\n"
+    "                     GAMEDIR|GAME.orvo\n"
     "  PLACE: a label, FILE:LINE (both need main.ovd beside main.ove) or a 0x address\n";
 
 int Usage(const std::string& problem) {
@@ -95,7 +97,20 @@ int main(int argc, char** argv) {
       ok = value(count) && ParseCount(count, options.traceCount);
     else if (std::strcmp(arg, "--break") == 0)
       ok = value(options.breaks.emplace_back());
-    else if (std::strcmp(arg, "--eh") == 0)
+    else if (std::strcmp(arg, "--script-clock") == 0) {
+      // The date is optional: the next word is taken as one when it reads as one.
+      config.scriptClock = orvo::platform::kScriptClockStart;
+      if (i + 1 < argc) {
+        if (auto date = orvo::platform::ParseScriptDate(argv[i + 1])) {
+          config.scriptClock = *date;
+          ++i;
+        } else if (argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9' &&
+                   std::strchr(argv[i + 1], '-')) {
+          return Usage(std::string("--script-clock: ") + argv[i + 1] +
+                       " is no date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS)");
+        }
+      }
+    } else if (std::strcmp(arg, "--eh") == 0)
       options.commandLine = "-eh";
     else if (arg[0] == '-' && arg[1] != '\0')
       return Usage(std::string("unknown option ") + arg);

@@ -15,7 +15,8 @@ constexpr Named kNamed[] = {
     {0x08, "Backspace"}, {VK_TAB, "Tab"},      {VK_RETURN, "Enter"},  {VK_ESCAPE, "Escape"},
     {VK_SPACE, "Space"}, {VK_PRIOR, "PageUp"}, {VK_NEXT, "PageDown"}, {VK_END, "End"},
     {0x24, "Home"},      {VK_LEFT, "Left"},    {VK_UP, "Up"},         {VK_RIGHT, "Right"},
-    {VK_DOWN, "Down"},   {0x2D, "Insert"},     {0x2E, "Delete"},
+    {VK_DOWN, "Down"},   {0x2D, "Insert"},     {0x2E, "Delete"},  {0x13, "Pause"},
+    {0x2C, "PrintScreen"}, {0x91, "ScrollLock"},
 };
 constexpr uint32_t VK_F1 = 0x70;
 

@@ -92,7 +92,9 @@ bool PlayerControls::TakeKey(bool down, uint32_t vk, uint32_t lParam, bool shift
     taken = false;
     return was;
   }
-  const auto command = CommandFor(vk, (lParam & ALT_HELD) != 0, shift, control);
+  const bool alt = (lParam & ALT_HELD) != 0;
+  auto command = CommandFor(vk, alt, shift, control);
+  if (!command) command = AuthorCommandFor(vk, alt, shift, control);
   if (!command) return taken;  // a repeat of a key taken before stays taken
   taken = true;
   // A held key acts once; its repeats are swallowed.
@@ -100,8 +102,21 @@ bool PlayerControls::TakeKey(bool down, uint32_t vk, uint32_t lParam, bool shift
   return true;
 }
 
+std::optional<PlayerCommand> PlayerControls::AuthorCommandFor(uint32_t vk, bool alt, bool shift,
+                                                              bool control) const {
+  // A key turned off ("none", 0) never matches: the game has it.
+  if (!authorKey || vk == 0 || alt || shift || control) return std::nullopt;
+  if (vk == now_.screenshotKey) return PlayerCommand::Screenshot;
+  if (vk == now_.gifKey) return PlayerCommand::ToggleGif;
+  return std::nullopt;
+}
+
 void PlayerControls::Carry(PlayerCommand c, platform::WindowSystem& window, sound::Sound& sound) {
   switch (c) {
+    case PlayerCommand::Screenshot:
+    case PlayerCommand::ToggleGif:
+      authorKey(c);
+      return;  // nothing of the preferences changed
     case PlayerCommand::ToggleFullscreen:
       now_.fullscreen = saved_.fullscreen = !window.Fullscreen();
       window.SetFullscreen(now_.fullscreen);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,7 +15,15 @@
 
 namespace orvo::host {
 
-enum class PlayerCommand { ToggleFullscreen, CycleScale, VolumeUp, VolumeDown, ToggleSound };
+enum class PlayerCommand {
+  ToggleFullscreen,
+  CycleScale,
+  VolumeUp,
+  VolumeDown,
+  ToggleSound,
+  Screenshot,  // the author's keys, carried out by whoever set authorKey
+  ToggleGif,
+};
 
 // The runtime's keys (see PlayerHelp); nothing for a key that is the game's.
 std::optional<PlayerCommand> CommandFor(uint32_t vk, bool alt, bool shift, bool control);
@@ -40,8 +49,13 @@ class PlayerControls {
   // see, neither its press nor its release.
   bool TakeKey(bool down, uint32_t vk, uint32_t lParam, bool shift, bool control,
                platform::WindowSystem& window, sound::Sound& sound);
+  // Carries out the screenshot and GIF keys; without it they are the game's.
+  std::function<void(PlayerCommand)> authorKey;
 
  private:
+  // The screenshot and GIF keys the preferences name, pressed alone.
+  std::optional<PlayerCommand> AuthorCommandFor(uint32_t vk, bool alt, bool shift,
+                                                bool control) const;
   void Carry(PlayerCommand c, platform::WindowSystem& window, sound::Sound& sound);
   void ApplyVolume(sound::Sound& sound) const;
   void Save();

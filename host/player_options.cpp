@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "host/gif_recorder.h"
 #include "host/key_names.h"
 #include "host/preferences.h"
 #include "platform/window.h"
@@ -67,6 +68,9 @@ std::string PlayerHelp() {
   static constexpr const char* kControls[platform::PAD_CONTROL_COUNT] = {
       "A",  "B",    "X",    "Y",    "Back", "Start", "left shoulder", "right shoulder",
       "up", "down", "left", "right"};
+  const auto row = [](const std::string& keys, const std::string& what) {
+    return "  " + keys + std::string(keys.size() < 24 ? 24 - keys.size() : 1, ' ') + what + "\n";
+  };
   std::string pad;
   for (int c = 0; c < platform::PAD_CONTROL_COUNT; ++c) {
     pad += std::string(c % 4 == 0 ? "\n    " : ", ") + kControls[c] + " " +
@@ -88,7 +92,11 @@ std::string PlayerHelp() {
          "  Shift+F11               scale 1x, 2x, 3x, 4x, fit, and round again\n"
          "  Alt+PageUp, Volume Up   louder\n"
          "  Alt+PageDown, Volume Down  softer\n"
-         "  Alt+End, Mute           sound off or on\n"
+         "  Alt+End, Mute           sound off or on\n" +
+         row(KeyName(defaults.screenshotKey), "a PNG screenshot into the data folder's screenshots/") +
+         row(KeyName(defaults.gifKey), "start or stop a GIF recording (at most " +
+                                           std::to_string(GifRecorder::kMaxMs / 1000) +
+                                           " s) into the same folder") +
          "\n"
          "Gamepads act as keys (d-pad and left stick as the arrows):" +
          pad +

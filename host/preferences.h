@@ -16,8 +16,9 @@ struct Preferences {
   int32_t scale = 1;  // platform::SCALE_FIT or 1 .. MAX_SCALE
   bool sound = true;
   int32_t volume = 100;  // percent
-  // Keys of the author's tools (screenshot, GIF recording); 0 is none.
-  uint32_t screenshotKey = 0, gifKey = 0;
+  // Keys of the author's tools (screenshot, GIF recording); 0 is none. F12 and Pause are
+  // keys games seldom want.
+  uint32_t screenshotKey = 0x7B, gifKey = 0x13;
   platform::PadMapping pad = DefaultPadMapping();
 
   static platform::PadMapping DefaultPadMapping();

@@ -72,7 +72,13 @@ void Runtime::SetUpDataFolder() {
 
 // The installed image is read unless the user's folder holds its own copy.
 bool Runtime::LoadProgram() {
-  ImageFile image = OpenImageFile(files_);
+  ImageFile image;
+  if (!options_.image.empty()) {
+    image.path = "the assembled image";
+    image.file = fmemopen(options_.image.data(), options_.image.size(), "rb");
+  } else {
+    image = OpenImageFile(files_);
+  }
   std::string unshown;
   if (vm::LoadImage(machine_, image.file, &unshown)) {
     std::string note;
@@ -101,6 +107,12 @@ bool Runtime::StartUp() {
                     ? PreferencesPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
                     : std::string(),
                 PreferencesSection(state_.folders.data));
+  player_.authorKey = [this](PlayerCommand c) {
+    if (c == PlayerCommand::Screenshot)
+      captures_.Screenshot(CaptureScreen(), Now(), platform_.window);
+    else
+      captures_.ToggleGif(CaptureScreen(), Now(), ElapsedMs(), platform_.window);
+  };
   graphics_.openFile = [this](std::string_view name, const char* mode) {
     std::FILE* f = services::OpenForRuntime(files_, name, mode);
     if (!f && mode[0] == 'r' && !InEitherFolder(name))
@@ -290,6 +302,7 @@ void Runtime::Finish() {
     }
     options_.dumpFile.clear();
   }
+  captures_.End(ElapsedMs(), platform_.window);
   crash::UninstallFor(machine_);
   services::CloseAllFiles(files_);
   sound_.Close();
@@ -338,6 +351,16 @@ void Runtime::PaintDirty() {
   if (!gfx::TakeDirty(graphics_, x, y, w, h) || !platform_.window.HasWindow()) return;
   platform_.window.Present(graphics_.screen.bits, graphics_.screen.width, graphics_.screen.height,
                            graphics_.screen.stride, {x, y, w, h});
+  if (captures_.Recording()) captures_.Painted(CaptureScreen(), ElapsedMs(), platform_.window);
+}
+
+CaptureSource Runtime::CaptureScreen() const {
+  const gfx::OwnedSurface& s = graphics_.screen;
+  std::string game = state_.folders.program;
+  while (!game.empty() && game.back() == '/') game.pop_back();
+  game = game.substr(game.rfind('/') + 1);
+  return {s.bits, std::min(state_.clientWidth, s.width), std::min(state_.clientHeight, s.height),
+          s.stride, state_.folders.data, game.empty() ? "game" : game};
 }
 
 void Runtime::PaintAll() {

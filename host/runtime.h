@@ -11,6 +11,7 @@
 
 #include "gfx/surface.h"
 #include "gfx/text.h"
+#include "host/captures.h"
 #include "host/event_queue.h"
 #include "host/game_archive.h"
 #include "host/host_state.h"
@@ -40,6 +41,9 @@ struct RuntimeOptions {
   PlayerOptions player;        // the player's options from orvo's command line
   bool preferences = false;    // the player's preferences are read and kept
   GameArchive archive;         // the game's archive; none: the runtime's own folder
+  // Not empty: the program is loaded from these bytes, not from a main.ove (a game
+  // assembled in memory by the development mode).
+  std::vector<uint8_t> image;
 };
 
 // How a run ended, beyond the exit code orvo returns (0 also after a program fault).
@@ -114,6 +118,8 @@ class Runtime : public vm::Hooks {
   void PaintDirty();
   void PaintAll();
   void Screenshot(const std::string& file);
+  // The screen as the author's keys capture it.
+  CaptureSource CaptureScreen() const;
   void Finish();
   // The music hooks of the window: minimize pauses, restore resumes, the end of a song
   // stops it and clears the playing flag.
@@ -141,6 +147,7 @@ class Runtime : public vm::Hooks {
   services::SettingsRequests settingsRequests_{settings_, files_};
   PlayerControls player_;
   std::string gameName_;  // the archive's manifest name: it names the data folder
+  Captures captures_;
   bool windowDestroyed_ = false;
   bool over_ = false;
   bool badOptions_ = false;

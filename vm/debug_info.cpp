@@ -47,10 +47,18 @@ bool Fail(std::string& problem, std::string reason) {
   return false;
 }
 
-// A section of count records of size bytes at offset, all inside the file.
-bool Section(uint64_t fileSize, uint32_t offset, uint32_t count, uint32_t size) {
-  return offset >= fmt::kHeaderSize && offset <= fileSize &&
-         uint64_t{count} * size <= fileSize - offset;
+// A section of the header: count records of at least minRecord bytes each, all inside
+// the file after the header.
+struct Section {
+  uint32_t offset, count, bytes;
+};
+
+bool ReadSection(const Bytes& b, uint64_t fileSize, uint32_t header, uint32_t minRecord,
+                 Section& s) {
+  s = {b.U32(header + fmt::SECTION_OFFSET), b.U32(header + fmt::SECTION_COUNT),
+       b.U32(header + fmt::SECTION_BYTES)};
+  return s.offset >= fmt::kHeaderSize && s.offset <= fileSize && s.bytes <= fileSize - s.offset &&
+         uint64_t{s.count} * minRecord <= s.bytes;
 }
 
 char Fold(char c) {
@@ -84,82 +92,99 @@ bool ReadDebugInfo(std::string_view text, DebugInfo& out, std::string& problem) 
   out.imageSize = b.U32(fmt::HDR_IMAGE_SIZE);
   out.imageHash = b.U64(fmt::HDR_IMAGE_HASH);
 
-  const uint32_t filesAt = b.U32(fmt::HDR_FILES), fileCount = b.U32(fmt::HDR_FILES + 4);
-  const uint32_t linesAt = b.U32(fmt::HDR_LINES), lineCount = b.U32(fmt::HDR_LINES + 4);
-  const uint32_t lineBytes = b.U32(fmt::HDR_LINE_BYTES);
-  const uint32_t labelsAt = b.U32(fmt::HDR_LABELS), labelCount = b.U32(fmt::HDR_LABELS + 4);
-  const uint32_t stringsAt = b.U32(fmt::HDR_STRINGS), stringBytes = b.U32(fmt::HDR_STRINGS + 4);
-  if (!Section(size, filesAt, fileCount, fmt::kFileRecordSize) || fileCount > fmt::kMaxFiles)
+  Section files, lines, labels;
+  if (!ReadSection(b, size, fmt::HDR_FILES, fmt::kMinFileRecord, files) || files.count > fmt::kMaxFiles)
     return Fail(problem, "the file table lies outside the file");
-  if (!Section(size, linesAt, lineBytes, 1) || uint64_t{lineCount} * fmt::kMinLineEntry > lineBytes)
+  if (!ReadSection(b, size, fmt::HDR_LINES, fmt::kMinLineEntry, lines))
     return Fail(problem, "the line table lies outside the file");
-  if (!Section(size, labelsAt, labelCount, fmt::kLabelRecordSize))
+  if (!ReadSection(b, size, fmt::HDR_LABELS, fmt::kMinLabelRecord, labels))
     return Fail(problem, "the label table lies outside the file");
-  if (!Section(size, stringsAt, stringBytes, 1))
-    return Fail(problem, "the names lie outside the file");
-  const std::string_view strings = text.substr(stringsAt, stringBytes);
-  auto name = [&](uint32_t offset, uint32_t length, std::string& to) {
-    if (offset > strings.size() || length > strings.size() - offset) return false;
-    to.assign(strings.substr(offset, length));
+  auto name = [](Stream& in, uint64_t length, std::string& to) {
+    if (length > in.left) return false;
+    to.assign(reinterpret_cast<const char*>(in.p), length);
+    in.p += length;
+    in.left -= length;
     return true;
   };
 
-  out.files.resize(fileCount);
-  for (uint32_t i = 0; i < fileCount; ++i) {
-    const size_t at = filesAt + size_t{i} * fmt::kFileRecordSize;
-    if (!name(b.U32(at + fmt::FILE_NAME), b.U32(at + fmt::FILE_NAME_LENGTH), out.files[i]))
-      return Fail(problem, "file " + std::to_string(i) + " names bytes outside the names");
+  out.files.resize(files.count);
+  Stream in{b.p + files.offset, files.bytes};
+  for (uint32_t i = 0; i < files.count; ++i) {
+    uint64_t length;
+    if (!in.Varint(length) || !name(in, length, out.files[i]))
+      return Fail(problem, "file " + std::to_string(i) + " runs past the file table");
   }
+  if (!in.AtEnd()) return Fail(problem, "the file table holds more than its files");
 
-  out.lines.resize(lineCount);
-  Stream in{b.p + linesAt, lineBytes};
-  uint64_t end = 0, line = 0;
-  for (uint32_t i = 0; i < lineCount; ++i) {
+  out.lines.resize(lines.count);
+  in = Stream{b.p + lines.offset, lines.bytes};
+  uint64_t end = 0;
+  int64_t line = 0;
+  uint64_t column = 1;
+  uint8_t file = 0;
+  for (uint32_t i = 0; i < lines.count; ++i) {
     DebugLine& l = out.lines[i];
-    uint64_t gap, length, lineDelta, column;
-    uint8_t fileKind;
-    if (!in.Varint(gap) || !in.Varint(length) || !in.Varint(lineDelta) || !in.Varint(column) ||
-        !in.Byte(fileKind))
+    uint8_t flags = 0;
+    if (!in.Byte(flags))
+      return Fail(problem, "line entry " + std::to_string(i) + " runs past the line table");
+    uint64_t gap = 0, length = flags >> fmt::LINE_LENGTH_SHIFT, jump = 0;
+    if (((flags & fmt::LINE_GAP) && !in.Varint(gap)) || (length == 0 && !in.Varint(length)) ||
+        ((flags & fmt::LINE_JUMP) && !in.Varint(jump)) ||
+        ((flags & fmt::LINE_COLUMN) && !in.Varint(column)) ||
+        ((flags & fmt::LINE_FILE) && !in.Byte(file)))
       return Fail(problem, "line entry " + std::to_string(i) + " runs past the line table");
     const uint64_t address = end + gap;
-    const int64_t number = static_cast<int64_t>(line) + fmt::UnZigZag(lineDelta);
+    line += 1 + fmt::UnZigZag(jump);
     if (length == 0 || address + length > out.imageSize)
       return Fail(problem, "line entry " + std::to_string(i) + " lies outside the image");
-    if (number < 1 || number > UINT32_MAX || column > UINT16_MAX)
+    if (line < 1 || line > UINT32_MAX || column > UINT16_MAX)
       return Fail(problem, "line entry " + std::to_string(i) + " has no such line or column");
+    if (file >= files.count) return Fail(problem, "line entry " + std::to_string(i) + " names no file");
     l.address = static_cast<uint32_t>(address);
     l.length = static_cast<uint32_t>(length);
-    l.line = static_cast<uint32_t>(number);
+    l.line = static_cast<uint32_t>(line);
     l.column = static_cast<uint16_t>(column);
-    l.file = fileKind >> 1;
-    l.kind = (fileKind & 1) ? fmt::STATEMENT_DATA : fmt::STATEMENT_INSTRUCTION;
-    if (l.file >= fileCount) return Fail(problem, "line entry " + std::to_string(i) + " names no file");
+    l.file = file;
+    l.kind = (flags & fmt::LINE_DATA) ? fmt::STATEMENT_DATA : fmt::STATEMENT_INSTRUCTION;
     end = address + length;
-    line = l.line;
   }
   if (!in.AtEnd()) return Fail(problem, "the line table holds more than its entries");
 
-  out.labels.resize(labelCount);
-  for (uint32_t i = 0; i < labelCount; ++i) {
-    const size_t at = labelsAt + size_t{i} * fmt::kLabelRecordSize;
+  out.labels.resize(labels.count);
+  in = Stream{b.p + labels.offset, labels.bytes};
+  int64_t value = 0;
+  line = 0;
+  column = 1;
+  file = 0;
+  for (uint32_t i = 0; i < labels.count; ++i) {
     DebugLabel& l = out.labels[i];
-    l.value = b.U32(at + fmt::LABEL_VALUE);
-    l.end = b.U32(at + fmt::LABEL_END);
-    l.line = b.U32(at + fmt::LABEL_LINE);
-    l.column = static_cast<uint16_t>(b.U16(at + fmt::LABEL_COLUMN));
-    l.file = static_cast<uint8_t>(b.U8(at + fmt::LABEL_FILE));
-    l.kind = static_cast<uint8_t>(b.U8(at + fmt::LABEL_KIND));
-    if (!name(b.U32(at + fmt::LABEL_NAME), b.U8(at + fmt::LABEL_NAME_LENGTH), l.name))
-      return Fail(problem, "label " + std::to_string(i) + " names bytes outside the names");
-    if (l.file >= fileCount || l.kind < fmt::LABEL_CODE || l.kind > fmt::LABEL_CONSTANT ||
-        (l.end != 0 && l.end < l.value))
+    uint8_t flags, nameLength;
+    uint64_t valueDelta, routineLength = 0, lineDelta;
+    if (!in.Byte(flags) || !in.Varint(valueDelta) ||
+        ((flags & fmt::LABEL_HAS_END) && !in.Varint(routineLength)) || !in.Varint(lineDelta) ||
+        ((flags & fmt::LABEL_COLUMN) && !in.Varint(column)) || ((flags & fmt::LABEL_FILE) && !in.Byte(file)) ||
+        !in.Byte(nameLength) || !name(in, nameLength, l.name))
+      return Fail(problem, "label " + std::to_string(i) + " runs past the label table");
+    value += fmt::UnZigZag(valueDelta);
+    line += fmt::UnZigZag(lineDelta);
+    const uint64_t routineEnd = static_cast<uint64_t>(value) + routineLength;
+    l.kind = flags & fmt::LABEL_KIND_MASK;
+    if (value < 0 || value > UINT32_MAX || line < 0 || line > UINT32_MAX || column > UINT16_MAX ||
+        file >= files.count || l.kind < fmt::LABEL_CODE || l.kind > fmt::LABEL_CONSTANT ||
+        ((flags & fmt::LABEL_HAS_END) && (routineLength == 0 || routineEnd > UINT32_MAX)))
       return Fail(problem, "label " + std::to_string(i) + " is malformed");
+    l.value = static_cast<uint32_t>(value);
+    l.end = (flags & fmt::LABEL_HAS_END) ? static_cast<uint32_t>(routineEnd) : 0;
+    l.line = static_cast<uint32_t>(line);
+    l.column = static_cast<uint16_t>(column);
+    l.file = file;
     // Anonymous labels (velda's _@n) mark places inside a routine; offsets are given
     // from the named label before them.
     const bool anonymous = l.name.size() > 2 && l.name[0] == '_' && l.name[1] == '@';
     if ((l.kind == fmt::LABEL_CODE || l.kind == fmt::LABEL_DATA) && !anonymous)
       out.byValue.push_back(i);
   }
+  if (!in.AtEnd()) return Fail(problem, "the label table holds more than its labels");
   // By value; the first defined wins among labels at one address.
   std::stable_sort(out.byValue.begin(), out.byValue.end(), [&](uint32_t x, uint32_t y) {
     return out.labels[x].value < out.labels[y].value;

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/headless/script.h"
 #include "platform/window.h"
 
@@ -16,6 +18,8 @@ struct HeadlessConfig {
   Size desktop{1920, 1080};
   std::vector<ScriptItem> script;
   std::FILE* messages = stdout;
+  // Set: the clock, the timer and the dates run on the script's time from this date.
+  std::optional<LocalTime> scriptClock;
 };
 
 }  // namespace orvo::platform

@@ -5,10 +5,17 @@
 namespace orvo::platform {
 
 HeadlessWindow::HeadlessWindow(HeadlessConfig config)
-    : config_(std::move(config)), start_(SteadyClock::now()) {}
+    : config_(std::move(config)), start_(SteadyClock::now()) {
+  if (config_.scriptClock) scriptClock_.emplace(*config_.scriptClock);
+}
+
+HeadlessWindow::SteadyClock::time_point HeadlessWindow::Time() const {
+  if (!scriptClock_) return SteadyClock::now();
+  return start_ + std::chrono::milliseconds(scriptClock_->Ms());
+}
 
 uint32_t HeadlessWindow::TickCount() {
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start_);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Time() - start_);
   return static_cast<uint32_t>(ms.count());
 }
 
@@ -22,7 +29,7 @@ bool HeadlessWindow::CreateWindow(std::string_view title, int32_t x, int32_t y, 
 
 bool HeadlessWindow::StartTimer(uint32_t intervalMs) {
   timerMs_ = intervalMs;
-  nextTick_ = SteadyClock::now() + std::chrono::milliseconds(intervalMs);
+  nextTick_ = Time() + std::chrono::milliseconds(intervalMs);
   return intervalMs != 0;
 }
 
@@ -66,13 +73,13 @@ bool HeadlessWindow::Ready(SteadyClock::time_point now) {
 }
 
 bool HeadlessWindow::PeekMessage() {
-  return Ready(SteadyClock::now());
+  return Ready(Time());
 }
 
 bool HeadlessWindow::GetMessage(Message& out) {
   out = Message{};
   for (;;) {
-    const SteadyClock::time_point now = SteadyClock::now();
+    const SteadyClock::time_point now = Time();
     if (quit_) return false;
     {
       std::lock_guard<std::mutex> hold(postedLock_);
@@ -114,6 +121,12 @@ bool HeadlessWindow::GetMessage(Message& out) {
     // Sleep until the next tick, the end of the wait, or a message from another thread.
     SteadyClock::time_point until = waitEnd_;
     if (timerMs_ != 0 && nextTick_ < until) until = nextTick_;
+    if (scriptClock_) {
+      // On the script's time nothing is waited for: the clock moves to the next thing due.
+      scriptClock_->AdvanceTo(static_cast<uint64_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - start_).count()));
+      continue;
+    }
     until = std::min(until, now + std::chrono::milliseconds(20));
     std::unique_lock<std::mutex> hold(postedLock_);
     postedSignal_.wait_until(hold, until, [&] { return !posted_.empty(); });

@@ -7,10 +7,12 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/headless/headless_config.h"
+#include "platform/headless/script_clock.h"
 #include "platform/window.h"
 
 namespace orvo::platform {
@@ -20,7 +22,7 @@ class HeadlessWindow : public WindowSystem, public Clock {
   explicit HeadlessWindow(HeadlessConfig config);
 
   uint32_t TickCount() override;
-  LocalTime Now() override { return LocalTimeNow(); }
+  LocalTime Now() override { return scriptClock_ ? scriptClock_->Now() : LocalTimeNow(); }
   bool StartTimer(uint32_t intervalMs) override;
   void StopTimer() override { timerMs_ = 0; }
 
@@ -57,14 +59,19 @@ class HeadlessWindow : public WindowSystem, public Clock {
   int Cursor() const { return cursor_; }
   bool Captured() const { return captured_; }
   uint64_t Presents() const { return presents_; }
+  // The script's clock when the run is on it, else null.
+  ScriptClock* ScriptTime() { return scriptClock_ ? &*scriptClock_ : nullptr; }
 
  private:
   using SteadyClock = std::chrono::steady_clock;
   // Moves past finished waits; true when GetMessage would return at once.
   bool Ready(SteadyClock::time_point now);
   bool TimerDue(SteadyClock::time_point now) const;
+  // Now on the clock the run is on: the real one, or the script's counted from start_.
+  SteadyClock::time_point Time() const;
 
   HeadlessConfig config_;
+  std::optional<ScriptClock> scriptClock_;
   SteadyClock::time_point start_;
   size_t next_ = 0;  // script position
   bool waiting_ = false;

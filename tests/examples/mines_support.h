@@ -165,14 +165,14 @@ inline int WaitForExit(pid_t& pid, int ms) {
 // Runs orvo-headless on a game folder with a data folder and an event script.
 inline Outcome RunHeadless(const fs::path& game, const fs::path& data, const std::string& script,
                        const std::map<std::string, uint32_t>& symbols,
-                       const fs::path& workFolder) {
+                       const fs::path& workFolder, const std::string& options = "") {
   const fs::path events = data / "events.txt";
   const fs::path dump = data / "memory.bin";
   std::ofstream(events) << script;
   fs::remove(dump);
   const std::string cmd = "cd '" + workFolder.string() + "' && '" + ORVO_HEADLESS + "' --data '" +
                           data.string() + "' --events '" + events.string() + "' --dump-memory '" +
-                          dump.string() + "' '" + game.string() + "' 2>&1";
+                          dump.string() + "' " + options + " '" + game.string() + "' 2>&1";
   Outcome r;
   r.symbols = &symbols;
   if (FILE* p = popen(cmd.c_str(), "r")) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -229,6 +230,31 @@ TEST_F(Headless, StartOptionAndTimerTicks) {
   std::vector<int32_t> codes = Codes(r);
   ASSERT_EQ(codes.size(), 5u);
   EXPECT_EQ(codes[3], 11);  // stopped waiting at the first tick
+}
+
+// On the script's time a wait of a second holds exactly the ticks of a 10 ms timer due
+// before its end (the one due at the very end comes after the script's next line), every
+// run the same, and a ten-minute wait takes no time at all.
+TEST_F(Headless, ScriptClockRunsTheTimerOnTheScriptsTime) {
+  WriteImage(RecorderImage(), dir / "game");
+  const std::string script = "23\nwait 1000\n20\n";
+  Result first = Run(script, "--script-clock");
+  Result second = Run(script, "--script-clock 2031-05-06T07:08:09");
+  ASSERT_EQ(first.exitCode, 0) << first.out;
+  const std::vector<int32_t> codes = Codes(first);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 11), 1000 / 10 - 1);
+  EXPECT_EQ(first.memory, second.memory);
+  // Without a timer running, the clock jumps to the end of the wait.
+  Result idle = Run("wait 600000\n20\n", "--script-clock");
+  EXPECT_EQ(idle.exitCode, 0) << idle.out;
+}
+
+TEST_F(Headless, ScriptClockRefusesADateThatIsNone) {
+  WriteImage(RecorderImage(), dir / "game");
+  for (const char* date : {"2031-02-30", "2031-13-01", "1969-12-31", "2031-1-1"}) {
+    Result r = Run("", std::string("--script-clock ") + date);
+    EXPECT_EQ(r.exitCode, 2) << date;
+  }
 }
 
 TEST_F(Headless, ImageInTheDataFolderWins) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -79,6 +80,13 @@ const uint8_t* Image(const Game& g) {
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
+}
+
+uint32_t Get32(const std::string& s, size_t at) {
+  return velda_test::Le32(s, at);
+}
+void Put32(std::string& s, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
 }
 
 TEST(DebugFile, BelongsToTheImageAndNamesItsSources) {
@@ -173,6 +181,59 @@ TEST(DebugFile, EveryLabelWithItsKindDefinitionAndRoutineEnd) {
   EXPECT_GT(routines, 20u);
 }
 
+// The image hash ties main.ovd to main.ove: for images of every length across the word
+// and four-word steps, each single bit, the length itself and the order of the words
+// must show in it.
+TEST(ImageHash, EveryBitLengthAndWordOrderCounts) {
+  std::mt19937 rng(5);
+  std::set<uint64_t> ofZeros;
+  for (size_t size = 0; size <= 80; ++size) {
+    std::vector<uint8_t> bytes(size);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+    const uint64_t original = fmt::ImageHash(bytes.data(), size);
+    std::set<uint64_t> seen = {original};
+    for (size_t bit = 0; bit < 8 * size; ++bit) {
+      bytes[bit / 8] ^= static_cast<uint8_t>(1 << (bit % 8));
+      EXPECT_TRUE(seen.insert(fmt::ImageHash(bytes.data(), size)).second) << size << " bit " << bit;
+      bytes[bit / 8] ^= static_cast<uint8_t>(1 << (bit % 8));
+    }
+    const std::vector<uint8_t> zeros(size);
+    ofZeros.insert(fmt::ImageHash(zeros.data(), size));
+    for (size_t i = 0; i + 16 <= size; i += 8)
+      for (size_t j = i + 8; j + 8 <= size; j += 8) {
+        std::vector<uint8_t> swapped = bytes;
+        std::swap_ranges(swapped.begin() + i, swapped.begin() + i + 8, swapped.begin() + j);
+        EXPECT_NE(fmt::ImageHash(swapped.data(), size), original)
+            << size << ": words " << i / 8 << " and " << j / 8;
+      }
+  }
+  EXPECT_EQ(ofZeros.size(), 81u);
+}
+
+// A statement right after the one before, on the next line, in the same column and
+// file, is one byte in the line table; a label a few bytes on, a few lines down, takes
+// a byte for each field and its name.
+TEST(DebugFile, TheCommonStatementTakesOneByte) {
+  std::string source = "@code\n";
+  const int blocks = 40;
+  for (int i = 0; i < blocks; ++i) source += ":Label" + std::to_string(i) + "\n d add $2, $3\n d mov $1, =3\n";
+  source += "@seg_end\n";
+  TempDir dir;
+  ASSERT_EQ(velda_test::RunSource(dir, source).code, 0);
+  const std::string file = dir.Read(fmt::kFileName);
+  DebugInfo info;
+  std::string problem;
+  ASSERT_TRUE(ReadDebugInfo(file, info, problem)) << problem;
+  ASSERT_EQ(info.lines.size(), 2u * blocks);
+  // The first statement of each block skips its label's line.
+  const uint32_t lineBytes = Get32(file, fmt::HDR_LINES + fmt::SECTION_BYTES);
+  EXPECT_LE(lineBytes, info.lines.size() + blocks + 2);
+  const uint32_t labelBytes = Get32(file, fmt::HDR_LABELS + fmt::SECTION_BYTES);
+  size_t names = 0;
+  for (const DebugLabel& l : info.labels) names += l.name.size();
+  EXPECT_LE(labelBytes, names + 5 * info.labels.size());
+}
+
 // main.ovd is written last and on its own: when it cannot be written, velda says so, and
 // the outputs it wrote before are the same bytes.
 TEST(DebugFile, OtherOutputsDoNotDependOnIt) {
@@ -193,13 +254,6 @@ TEST(DebugFile, OtherOutputsDoNotDependOnIt) {
 
 // ---- damaged files
 
-uint32_t Get32(const std::string& s, size_t at) {
-  return velda_test::Le32(s, at);
-}
-void Put32(std::string& s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
-}
-
 TEST(DebugFileReader, RefusesEveryTruncation) {
   const std::string& file = Mines().file;
   DebugInfo info;
@@ -210,48 +264,92 @@ TEST(DebugFileReader, RefusesEveryTruncation) {
   }
 }
 
+const uint32_t kSections[] = {fmt::HDR_FILES, fmt::HDR_LINES, fmt::HDR_LABELS};
+
+// Puts one more record in front of the record at `at` of the section `header` names,
+// moving the sections after it.
+void InsertRecord(std::string& s, uint32_t header, size_t at, const std::string& record) {
+  s.insert(at, record);
+  for (uint32_t h : kSections)
+    if (Get32(s, h + fmt::SECTION_OFFSET) >= at && h != header)
+      Put32(s, h + fmt::SECTION_OFFSET, Get32(s, h + fmt::SECTION_OFFSET) + static_cast<uint32_t>(record.size()));
+  Put32(s, header + fmt::SECTION_COUNT, Get32(s, header + fmt::SECTION_COUNT) + 1);
+  Put32(s, header + fmt::SECTION_BYTES, Get32(s, header + fmt::SECTION_BYTES) + static_cast<uint32_t>(record.size()));
+}
+
+std::string Record(std::initializer_list<unsigned> bytes) {
+  std::string r;
+  for (unsigned b : bytes) r += static_cast<char>(b);
+  return r;
+}
+
 TEST(DebugFileReader, RefusesDamagedFields) {
   const std::string& file = Mines().file;
-  const uint32_t lines = Get32(file, fmt::HDR_LINES), labels = Get32(file, fmt::HDR_LABELS);
-  const uint32_t lineCount = Get32(file, fmt::HDR_LINES + 4), lineBytes = Get32(file, fmt::HDR_LINE_BYTES);
-  // Where the first entry's fields lie: gap, length, line and column are one byte each
-  // for mines's first statement (checked here), then the file byte.
-  struct {
-    size_t length, line, file;
-  } first{lines + 1, lines + 2, lines + 4};
-  for (size_t i = 0; i < 4; ++i) ASSERT_EQ(file[lines + i] & 0x80, 0) << i;
+  auto at = [&](uint32_t header, uint32_t field) { return Get32(file, header + field); };
+  const uint32_t lines = at(fmt::HDR_LINES, fmt::SECTION_OFFSET), labels = at(fmt::HDR_LABELS, fmt::SECTION_OFFSET);
   const uint32_t size = static_cast<uint32_t>(file.size());
-  const std::pair<const char*, std::function<void(std::string&)>> damage[] = {
-      {"magic", [](std::string& s) { s[0] = 'X'; }},
-      {"version", [](std::string& s) { Put32(s, fmt::HDR_VERSION, fmt::kVersion + 1); }},
-      {"files beyond the end", [&](std::string& s) { Put32(s, fmt::HDR_FILES, size + 1); }},
-      {"files inside the header", [](std::string& s) { Put32(s, fmt::HDR_FILES, 8); }},
-      {"absurd line count", [](std::string& s) { Put32(s, fmt::HDR_LINES + 4, 0xFFFFFFFF); }},
-      {"absurd label count", [](std::string& s) { Put32(s, fmt::HDR_LABELS + 4, 0x10000000); }},
-      {"names beyond the end", [&](std::string& s) { Put32(s, fmt::HDR_STRINGS + 4, size); }},
-      {"line table past the end", [&](std::string& s) { Put32(s, fmt::HDR_LINE_BYTES, size); }},
-      {"more entries than bytes", [&](std::string& s) { Put32(s, fmt::HDR_LINES + 4, lineBytes); }},
-      {"entries running past the table", [&](std::string& s) { Put32(s, fmt::HDR_LINE_BYTES, lineBytes - 1); }},
-      {"bytes after the last entry", [&](std::string& s) { Put32(s, fmt::HDR_LINES + 4, lineCount - 1); }},
-      {"over-long number", [&](std::string& s) { s.replace(lines, 6, 6, '\xFF'); }},
-      {"empty statement", [&](std::string& s) { s[first.length] = 0; }},
-      {"lines past the image", [](std::string& s) { Put32(s, fmt::HDR_IMAGE_SIZE, 16); }},
-      {"line before line 1", [&](std::string& s) { s[first.line] = 1; }},
-      {"line of no file", [&](std::string& s) { s[first.file] = static_cast<char>(127 << 1); }},
-      {"label name outside", [&](std::string& s) { Put32(s, labels + fmt::LABEL_NAME, 0xFFFFFF00); }},
-      {"label of no file", [&](std::string& s) { s[labels + fmt::LABEL_FILE] = static_cast<char>(99); }},
-      {"label kind", [&](std::string& s) { s[labels + fmt::LABEL_KIND] = 9; }},
-      {"routine ending before it starts",
-       [&](std::string& s) { Put32(s, labels + fmt::LABEL_END, 1); Put32(s, labels + fmt::LABEL_VALUE, 2); }},
+  // A first line entry or label of one fault each, the rest of the file as velda wrote it.
+  auto line = [&](std::initializer_list<unsigned> entry) {
+    return [&, r = Record(entry)](std::string& s) { InsertRecord(s, fmt::HDR_LINES, lines, r); };
   };
-  for (const auto& [what, change] : damage) {
+  auto label = [&](std::initializer_list<unsigned> record, bool last = false) {
+    return [&, r = Record(record), last](std::string& s) {
+      InsertRecord(s, fmt::HDR_LABELS, last ? s.size() : labels, r);
+    };
+  };
+  const unsigned one = 1 << fmt::LINE_LENGTH_SHIFT;  // a line entry of length 1
+  const std::tuple<const char*, const char*, std::function<void(std::string&)>> damage[] = {
+      {"magic", "not a debug file", [](std::string& s) { s[0] = 'X'; }},
+      {"version", "version", [](std::string& s) { Put32(s, fmt::HDR_VERSION, fmt::kVersion + 1); }},
+      {"files beyond the end", "file table", [&](std::string& s) { Put32(s, fmt::HDR_FILES, size + 1); }},
+      {"files inside the header", "file table", [](std::string& s) { Put32(s, fmt::HDR_FILES, 8); }},
+      {"absurd file count", "file table", [](std::string& s) { Put32(s, fmt::HDR_FILES + fmt::SECTION_COUNT, 200); }},
+      {"absurd line count", "line table", [](std::string& s) { Put32(s, fmt::HDR_LINES + fmt::SECTION_COUNT, 0xFFFFFFFF); }},
+      {"absurd label count", "label table", [](std::string& s) { Put32(s, fmt::HDR_LABELS + fmt::SECTION_COUNT, 0x10000000); }},
+      {"line table past the end", "line table", [&](std::string& s) { Put32(s, fmt::HDR_LINES + fmt::SECTION_BYTES, size); }},
+      {"a file name past its table", "file", [&](std::string& s) {
+         Put32(s, fmt::HDR_FILES + fmt::SECTION_BYTES, at(fmt::HDR_FILES, fmt::SECTION_BYTES) - 1); }},
+      {"bytes after the last file", "file table", [&](std::string& s) {
+         Put32(s, fmt::HDR_FILES + fmt::SECTION_COUNT, at(fmt::HDR_FILES, fmt::SECTION_COUNT) - 1); }},
+      {"entries running past the table", "line entry", [&](std::string& s) {
+         Put32(s, fmt::HDR_LINES + fmt::SECTION_BYTES, at(fmt::HDR_LINES, fmt::SECTION_BYTES) - 1); }},
+      {"bytes after the last entry", "line table", [&](std::string& s) {
+         Put32(s, fmt::HDR_LINES + fmt::SECTION_COUNT, at(fmt::HDR_LINES, fmt::SECTION_COUNT) - 1); }},
+      {"over-long number", "line entry 0", line({one | fmt::LINE_GAP, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01})},
+      {"empty statement", "line entry 0", line({fmt::LINE_GAP, 0x10, 0})},
+      {"lines past the image", "outside the image", [](std::string& s) { Put32(s, fmt::HDR_IMAGE_SIZE, 16); }},
+      {"line before line 1", "line entry 0", line({one | fmt::LINE_JUMP, 3})},
+      {"column above 65535", "line entry 0", line({one | fmt::LINE_COLUMN, 0x80, 0x80, 0x04})},
+      {"line of no file", "line entry 0", line({one | fmt::LINE_FILE, 127})},
+      {"label name past the table", "label", label({fmt::LABEL_CODE, 0, 0, 200, 'x'}, true)},
+      {"bytes after the last label", "label table", [&](std::string& s) {
+         Put32(s, fmt::HDR_LABELS + fmt::SECTION_COUNT, at(fmt::HDR_LABELS, fmt::SECTION_COUNT) - 1); }},
+      {"label of no file", "label 0", label({fmt::LABEL_CODE | fmt::LABEL_FILE, 0, 0, 99, 1, 'x'})},
+      {"label kind", "label 0", label({5, 0, 0, 1, 'x'})},
+      {"label column above 65535", "label 0", label({fmt::LABEL_CODE | fmt::LABEL_COLUMN, 0, 0, 0x80, 0x80, 0x04, 1, 'x'})},
+      {"label below address 0", "label 0", label({fmt::LABEL_CODE, 1, 0, 1, 'x'})},
+      {"routine of no length", "label 0", label({fmt::LABEL_CODE | fmt::LABEL_HAS_END, 2, 0, 0, 1, 'x'})},
+      {"routine ending past 2^32", "label 0",
+       label({fmt::LABEL_CODE | fmt::LABEL_HAS_END, 0xE0, 0xFF, 0xFF, 0xFF, 0x1F, 0x20, 0, 1, 'x'})},
+  };
+  for (const auto& [what, reason, change] : damage) {
     std::string bad = file;
     change(bad);
     DebugInfo info;
     std::string problem;
     EXPECT_FALSE(ReadDebugInfo(bad, info, problem)) << what;
-    EXPECT_FALSE(problem.empty()) << what;
+    EXPECT_NE(problem.find(reason), std::string::npos) << what << ": " << problem;
   }
+  // An inserted label is read as written when nothing is wrong with it.
+  std::string good = file;
+  label({fmt::LABEL_CODE | fmt::LABEL_HAS_END | fmt::LABEL_COLUMN, 2, 4, 0, 3, 1, 'x'})(good);
+  DebugInfo info;
+  std::string problem;
+  ASSERT_TRUE(ReadDebugInfo(good, info, problem)) << problem;
+  EXPECT_EQ(info.labels[0].name, "x");
+  EXPECT_EQ(info.labels[0].value, 1u);
+  EXPECT_EQ(info.labels[0].end, 5u);
+  EXPECT_EQ(info.labels[0].column, 3u);
 }
 
 // Random damage, most of it in the header and the records: whatever is accepted holds
@@ -259,7 +357,7 @@ TEST(DebugFileReader, RefusesDamagedFields) {
 // runs this too).
 TEST(DebugFileReader, RandomDamageIsRefusedOrConsistent) {
   const std::string& file = Mines().file;
-  const size_t records = Get32(file, fmt::HDR_STRINGS);
+  const size_t records = file.size();
   std::mt19937 rng(21);
   size_t accepted = 0;
   for (int round = 0; round < 3000; ++round) {
