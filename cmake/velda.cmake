@@ -33,7 +33,8 @@ function(velda_project_images folder result)
   image(hello ${VELDA_LIBRARY} ${src}/examples/hello/hello.ova)
   image(mines ${VELDA_LIBRARY} ${mines})
   file(GLOB programs CONFIGURE_DEPENDS ${src}/tests/gfx/programs/*.ova
-       ${src}/tests/host/games/*.ova ${src}/tests/sound/games/*.ova)
+       ${src}/tests/host/games/*.ova ${src}/tests/sound/games/*.ova
+       ${src}/tests/debugger/games/*.ova)
   foreach(file ${programs})
     get_filename_component(name ${file} NAME_WE)
     image(${name} ${VELDA_LIBRARY} ${file})

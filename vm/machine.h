@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vm/heap.h"
 #include "vm/memory.h"
@@ -107,6 +108,11 @@ struct Machine {
   // When set, runs each delivery in place of the fast loop: traces and breakpoints step
   // through the program this way, and the fast loop never looks for them.
   std::function<void(Machine&)> interpret;
+  // Instruction words a debugger replaced with an illegal word (sorted addresses): an
+  // illegal opcode at one of them leaves the run there, setting trapped, instead of
+  // faulting. Looked at only on an illegal opcode, so the fast loop pays nothing.
+  std::vector<uint32_t> traps;
+  bool trapped = false;
 
   void Stop(RunStop s) { stop.how = s > stop.how ? s : stop.how; }
   void Stop(RunStop s, const Fault& f) {

@@ -3,6 +3,7 @@
 // no check.
 #include "vm/step.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "vm/decode.h"
@@ -279,6 +280,11 @@ StepEnd Step(Machine& m, Cpu& cpu) {
       }
 
       default:  // K_ILLEGAL
+        if (std::binary_search(m.traps.begin(), m.traps.end(), pc)) {
+          m.trapped = true;
+          cpu.pc = pc;
+          return StepEnd::LEAVE;
+        }
         next = pc + 4;
         goto illegal;
     }
