@@ -108,7 +108,8 @@ bool HitConditionMet(const std::string& condition, uint64_t hits) {
 bool HitConditionValid(const std::string& condition) {
   if (condition.empty()) return true;
   size_t i = condition.find_first_not_of(">=% ");
-  return i != std::string::npos && condition.find_first_not_of("0123456789", i) == std::string::npos;
+  return i != std::string::npos &&
+         condition.find_first_not_of("0123456789", i) == std::string::npos;
 }
 
 }  // namespace
@@ -165,8 +166,10 @@ bool Session::Take(const Incoming& in) {
   }
   if (!in.request) {
     // The client cannot match an answer to a message without a seq: it hears of it as output.
-    if (in.error.seq == 0) Output("console", "velda-dap: " + in.error.message + "\n");
-    else Send(writer_.ErrorResponse(in.error.seq, in.error.command, in.error.message));
+    if (in.error.seq == 0)
+      Output("console", "velda-dap: " + in.error.message + "\n");
+    else
+      Send(writer_.ErrorResponse(in.error.seq, in.error.command, in.error.message));
     return true;
   }
   Handle(*in.request);
@@ -225,20 +228,13 @@ Json Session::Initialize(const Json&, std::string&) {
   Json filters = Json::array();
   for (const ExceptionFilter& f : kExceptionFilters)
     filters.push_back({{"filter", f.id}, {"label", f.label}, {"default", false}});
-  return {{"supportsConfigurationDoneRequest", true},
-          {"supportsFunctionBreakpoints", true},
-          {"supportsConditionalBreakpoints", true},
-          {"supportsHitConditionalBreakpoints", true},
-          {"supportsInstructionBreakpoints", true},
-          {"supportsDataBreakpoints", true},
-          {"supportsEvaluateForHovers", true},
-          {"supportsReadMemoryRequest", true},
-          {"supportsWriteMemoryRequest", true},
-          {"supportsDisassembleRequest", true},
-          {"supportsSteppingGranularity", true},
-          {"supportsLoadedSourcesRequest", true},
-          {"supportsTerminateRequest", true},
-          {"exceptionBreakpointFilters", filters}};
+  return {{"supportsConfigurationDoneRequest", true}, {"supportsFunctionBreakpoints", true},
+          {"supportsConditionalBreakpoints", true},   {"supportsHitConditionalBreakpoints", true},
+          {"supportsInstructionBreakpoints", true},   {"supportsDataBreakpoints", true},
+          {"supportsEvaluateForHovers", true},        {"supportsReadMemoryRequest", true},
+          {"supportsWriteMemoryRequest", true},       {"supportsDisassembleRequest", true},
+          {"supportsSteppingGranularity", true},      {"supportsLoadedSourcesRequest", true},
+          {"supportsTerminateRequest", true},         {"exceptionBreakpointFilters", filters}};
 }
 
 Json Session::Launch(const Json& a, std::string& error) {
@@ -252,8 +248,10 @@ Json Session::Launch(const Json& a, std::string& error) {
   l.events = StringArgument(a, "events", error);
   l.sources = StringArgument(a, "sources", error);
   if (const auto it = a.find("stopOnEntry"); it != a.end()) {
-    if (!it->is_boolean()) error = "stopOnEntry must be true or false";
-    else l.stopOnEntry = it->get<bool>();
+    if (!it->is_boolean())
+      error = "stopOnEntry must be true or false";
+    else
+      l.stopOnEntry = it->get<bool>();
   }
   if (!error.empty()) return {};
   std::error_code ec;
@@ -299,15 +297,17 @@ Json Session::Threads(const Json&, std::string&) {
 
 // ---- Breakpoints
 
-Json Session::MakeBreakpoint(const Json& spec, std::optional<uint32_t> address, std::string message,
-                             std::vector<Breakpoint>& into) {
+Json Session::MakeBreakpoint(const Json& entry, std::optional<uint32_t> address,
+                             std::string message, std::vector<Breakpoint>& into) {
   std::string error;
   Breakpoint b;
   b.id = nextBreakpointId_++;
-  b.condition = StringArgument(spec, "condition", error);
-  b.hitCondition = StringArgument(spec, "hitCondition", error);
-  if (!error.empty()) message = error;
-  else if (!HitConditionValid(b.hitCondition)) message = "the hit condition is no count: " + b.hitCondition;
+  b.condition = StringArgument(entry, "condition", error);
+  b.hitCondition = StringArgument(entry, "hitCondition", error);
+  if (!error.empty())
+    message = error;
+  else if (!HitConditionValid(b.hitCondition))
+    message = "the hit condition is no count: " + b.hitCondition;
   else if (!b.condition.empty() && Loaded()) {
     const EvalResult r = Evaluate(b.condition, *machine_, view_);
     if (!r.ok && r.error.rfind("address outside", 0) != 0) message = "condition: " + r.error;
@@ -333,18 +333,18 @@ Json Session::SetBreakpoints(const Json& a, std::string& error) {
     return {};
   }
   std::string path = StringArgument(*source, "path", error);
-  const Json& specs = ArrayArgument(a, "breakpoints", error);
+  const Json& entries = ArrayArgument(a, "breakpoints", error);
   if (!error.empty()) return {};
   const std::string file = std::filesystem::path(path).filename().string();
   std::vector<Breakpoint>& list = sourceBreaks_[path];
   list.clear();
   Json out = Json::array();
-  for (const Json& spec : specs) {
-    if (!spec.is_object() || !spec.contains("line") || !spec["line"].is_number_integer()) {
+  for (const Json& entry : entries) {
+    if (!entry.is_object() || !entry.contains("line") || !entry["line"].is_number_integer()) {
       out.push_back({{"verified", false}, {"message", "a breakpoint needs a line"}});
       continue;
     }
-    const int64_t line = spec["line"].get<int64_t>();
+    const int64_t line = entry["line"].get<int64_t>();
     const vm::DebugInfo* info = view_.info();
     std::optional<uint32_t> at;
     std::string message;
@@ -364,19 +364,20 @@ Json Session::SetBreakpoints(const Json& a, std::string& error) {
     } else {
       message = "lines count from 1";
     }
-    out.push_back(MakeBreakpoint(spec, at, message, list));
+    out.push_back(MakeBreakpoint(entry, at, message, list));
   }
   return {{"breakpoints", out}};
 }
 
 Json Session::SetFunctionBreakpoints(const Json& a, std::string& error) {
-  const Json& specs = ArrayArgument(a, "breakpoints", error);
+  const Json& entries = ArrayArgument(a, "breakpoints", error);
   if (!error.empty()) return {};
   functionBreaks_.clear();
   Json out = Json::array();
-  for (const Json& spec : specs) {
+  for (const Json& entry : entries) {
     std::string problem;
-    const std::string name = spec.is_object() ? StringArgument(spec, "name", problem) : std::string();
+    const std::string name =
+        entry.is_object() ? StringArgument(entry, "name", problem) : std::string();
     std::optional<uint32_t> at;
     if (problem.empty() && !name.empty()) {
       const vm::DebugLabel* label = view_.info() ? view_.info()->FindLabel(name) : nullptr;
@@ -387,29 +388,33 @@ Json Session::SetFunctionBreakpoints(const Json& a, std::string& error) {
     } else if (problem.empty()) {
       problem = "a function breakpoint needs a label's name";
     }
-    out.push_back(MakeBreakpoint(spec.is_object() ? spec : Json::object(), at, problem, functionBreaks_));
+    out.push_back(
+        MakeBreakpoint(entry.is_object() ? entry : Json::object(), at, problem, functionBreaks_));
   }
   return {{"breakpoints", out}};
 }
 
 Json Session::SetInstructionBreakpoints(const Json& a, std::string& error) {
-  const Json& specs = ArrayArgument(a, "breakpoints", error);
+  const Json& entries = ArrayArgument(a, "breakpoints", error);
   if (!error.empty()) return {};
   instructionBreaks_.clear();
   Json out = Json::array();
-  for (const Json& spec : specs) {
+  for (const Json& entry : entries) {
     std::string problem;
-    const std::string reference = spec.is_object() ? StringArgument(spec, "instructionReference", problem) : "";
-    const int64_t offset = spec.is_object() ? IntegerArgument(spec, "offset", 0, problem) : 0;
+    const std::string reference =
+        entry.is_object() ? StringArgument(entry, "instructionReference", problem) : "";
+    const int64_t offset = entry.is_object() ? IntegerArgument(entry, "offset", 0, problem) : 0;
     std::optional<uint32_t> at;
     uint64_t address = 0;
     if (problem.empty() && !ParseMemoryReference(reference, offset, address))
       problem = "the instruction reference is no address";
-    else if (problem.empty() && (address > UINT32_MAX || (machine_ && address >= machine_->memSize)))
+    else if (problem.empty() &&
+             (address > UINT32_MAX || (machine_ && address >= machine_->memSize)))
       problem = "the address is outside VM memory";
     else if (problem.empty())
       at = static_cast<uint32_t>(address);
-    out.push_back(MakeBreakpoint(spec.is_object() ? spec : Json::object(), at, problem, instructionBreaks_));
+    out.push_back(MakeBreakpoint(entry.is_object() ? entry : Json::object(), at, problem,
+                                 instructionBreaks_));
   }
   return {{"breakpoints", out}};
 }
@@ -438,7 +443,9 @@ Json Session::DataBreakpointInfo(const Json& a, std::string& error) {
   const EvalResult r = Evaluate(name, *machine_, view_);
   if (!r.ok || !r.value.address)
     return {{"dataId", nullptr}, {"description", r.ok ? "not a place in VM memory" : r.error}};
-  const uint32_t size = r.value.size == 8 && !r.value.address ? 8 : r.value.size == 8 ? 4 : r.value.size;
+  const uint32_t size = r.value.size == 8 && !r.value.address ? 8
+                        : r.value.size == 8                   ? 4
+                                                              : r.value.size;
   return {{"dataId", vm::Format("0x%lX/%lu", static_cast<unsigned long>(*r.value.address),
                                 static_cast<unsigned long>(size))},
           {"description", name},
@@ -447,13 +454,13 @@ Json Session::DataBreakpointInfo(const Json& a, std::string& error) {
 }
 
 Json Session::SetDataBreakpoints(const Json& a, std::string& error) {
-  const Json& specs = ArrayArgument(a, "breakpoints", error);
+  const Json& entries = ArrayArgument(a, "breakpoints", error);
   if (!error.empty()) return {};
   watches_.clear();
   Json out = Json::array();
-  for (const Json& spec : specs) {
+  for (const Json& entry : entries) {
     std::string problem;
-    const std::string id = spec.is_object() ? StringArgument(spec, "dataId", problem) : "";
+    const std::string id = entry.is_object() ? StringArgument(entry, "dataId", problem) : "";
     unsigned long address = 0, size = 0;
     char extra = 0;
     if (problem.empty() && std::sscanf(id.c_str(), "0x%lX/%lu%c", &address, &size, &extra) != 2)
@@ -467,7 +474,7 @@ Json Session::SetDataBreakpoints(const Json& a, std::string& error) {
     }
     Watch w;
     w.range = {static_cast<uint32_t>(address), static_cast<uint32_t>(address + size)};
-    w.condition = spec.is_object() ? StringArgument(spec, "condition", problem) : "";
+    w.condition = entry.is_object() ? StringArgument(entry, "condition", problem) : "";
     watches_.push_back(w);
     out.push_back({{"id", nextBreakpointId_++}, {"verified", true}});
   }
@@ -491,7 +498,9 @@ bool Session::BreakpointHit(vm::Machine& m, uint32_t pc, std::vector<int>& ids) 
       if (!b.condition.empty()) {
         const EvalResult r = Evaluate(b.condition, m, view_);
         if (r.ok && r.value.value == 0) continue;
-        if (!r.ok) Output("console", "velda-dap: breakpoint condition " + b.condition + ": " + r.error + "\n");
+        if (!r.ok)
+          Output("console",
+                 "velda-dap: breakpoint condition " + b.condition + ": " + r.error + "\n");
       }
       if (HitConditionMet(b.hitCondition, ++b.hits)) ids.push_back(b.id);
     }
@@ -613,8 +622,10 @@ void Session::RunDelivery(vm::Machine& m) {
     if (const uint8_t* p = m.Ptr(sp + 8 + 4 * i, 4)) event_[i] = vm::Load32(p);
   inDelivery_ = true;
   ServePending();
-  if (firstDelivery_ && launch_.stopOnEntry && !terminating_) StopAt("entry");
-  else if ((stepCarried_ || pauseAsked_) && !terminating_) StopAt(pauseAsked_ ? "pause" : "step");
+  if (firstDelivery_ && launch_.stopOnEntry && !terminating_)
+    StopAt("entry");
+  else if ((stepCarried_ || pauseAsked_) && !terminating_)
+    StopAt(pauseAsked_ ? "pause" : "step");
   firstDelivery_ = stepCarried_ = pauseAsked_ = false;
   for (;;) {
     WaitWhileStopped();
@@ -742,7 +753,8 @@ bool Session::RunOn(vm::Machine& m) {
     ++steps;
     const uint32_t now = m.Word(vm::HDR_VPC);
     std::vector<int> ids;
-    if (std::find(breaks.begin(), breaks.end(), now) != breaks.end() && BreakpointHit(m, now, ids)) {
+    if (std::find(breaks.begin(), breaks.end(), now) != breaks.end() &&
+        BreakpointHit(m, now, ids)) {
       StopAt("breakpoint", ids);
       return true;
     }
@@ -795,8 +807,10 @@ Json Session::StepOut(const Json& a, std::string& error) {
   return ResumeWith(Resume::OUT, a, error);
 }
 Json Session::Pause(const Json&, std::string& error) {
-  if (!machine_) error = "the game is not running";
-  else if (!stopped_) pauseAsked_ = true;
+  if (!machine_)
+    error = "the game is not running";
+  else if (!stopped_)
+    pauseAsked_ = true;
   return nullptr;
 }
 

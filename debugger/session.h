@@ -7,12 +7,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "debugger/channel.h"
 #include "debugger/debugged_runtime.h"
@@ -120,7 +119,7 @@ class Session : public RuntimeListener {
   Json Disassemble(const Json& a, std::string& error);
   Json LoadedSources(const Json& a, std::string& error);
   Json ResumeWith(Resume how, const Json& a, std::string& error);
-  Json MakeBreakpoint(const Json& spec, std::optional<uint32_t> address, std::string message,
+  Json MakeBreakpoint(const Json& entry, std::optional<uint32_t> address, std::string message,
                       std::vector<Breakpoint>& into);
 
   Channel& channel_;
@@ -147,7 +146,8 @@ class Session : public RuntimeListener {
   Resume resume_ = Resume::CONTINUE;
   uint64_t deliveries_ = 0;
   uint32_t event_[4] = {0, 0, 0, 0};
-  std::vector<std::pair<uint32_t, uint32_t>> patched_;  // address, the word it held  // the current delivery's code and arguments
+  std::vector<std::pair<uint32_t, uint32_t>>
+      patched_;  // address, the word it held  // the current delivery's code and arguments
 };
 
 }  // namespace orvo::debugger
