@@ -369,54 +369,59 @@ Json Session::SetBreakpoints(const Json& a, std::string& error) {
   return {{"breakpoints", out}};
 }
 
-Json Session::SetFunctionBreakpoints(const Json& a, std::string& error) {
+// One reply per entry of a breakpoints argument, each resolved to an address or a problem;
+// an entry that is no object is taken as one without fields.
+Json Session::ReplaceBreakpoints(const Json& a, std::string& error, std::vector<Breakpoint>& list,
+                                 const AddressOfEntry& resolve) {
   const Json& entries = ArrayArgument(a, "breakpoints", error);
   if (!error.empty()) return {};
-  functionBreaks_.clear();
+  list.clear();
   Json out = Json::array();
+  const Json none = Json::object();
   for (const Json& entry : entries) {
+    const Json& fields = entry.is_object() ? entry : none;
     std::string problem;
-    const std::string name =
-        entry.is_object() ? StringArgument(entry, "name", problem) : std::string();
-    std::optional<uint32_t> at;
-    if (problem.empty() && !name.empty()) {
-      const vm::DebugLabel* label = view_.info() ? view_.info()->FindLabel(name) : nullptr;
-      if (label) at = label->value;
-      for (const auto& [address, symbol] : view_.symbols().byAddress)
-        if (!at && symbol == name) at = address;
-      if (!at) problem = "no label " + name;
-    } else if (problem.empty()) {
-      problem = "a function breakpoint needs a label's name";
-    }
-    out.push_back(
-        MakeBreakpoint(entry.is_object() ? entry : Json::object(), at, problem, functionBreaks_));
+    const std::optional<uint32_t> at = resolve(fields, problem);
+    out.push_back(MakeBreakpoint(fields, at, problem, list));
   }
   return {{"breakpoints", out}};
 }
 
+Json Session::SetFunctionBreakpoints(const Json& a, std::string& error) {
+  return ReplaceBreakpoints(
+      a, error, functionBreaks_, [&](const Json& entry, std::string& problem) {
+        std::optional<uint32_t> at;
+        const std::string name = StringArgument(entry, "name", problem);
+        if (!problem.empty()) return at;
+        if (name.empty()) {
+          problem = "a function breakpoint needs a label's name";
+          return at;
+        }
+        if (const vm::DebugLabel* label = view_.info() ? view_.info()->FindLabel(name) : nullptr)
+          at = label->value;
+        for (const auto& [address, symbol] : view_.symbols().byAddress)
+          if (!at && symbol == name) at = address;
+        if (!at) problem = "no label " + name;
+        return at;
+      });
+}
+
 Json Session::SetInstructionBreakpoints(const Json& a, std::string& error) {
-  const Json& entries = ArrayArgument(a, "breakpoints", error);
-  if (!error.empty()) return {};
-  instructionBreaks_.clear();
-  Json out = Json::array();
-  for (const Json& entry : entries) {
-    std::string problem;
-    const std::string reference =
-        entry.is_object() ? StringArgument(entry, "instructionReference", problem) : "";
-    const int64_t offset = entry.is_object() ? IntegerArgument(entry, "offset", 0, problem) : 0;
-    std::optional<uint32_t> at;
-    uint64_t address = 0;
-    if (problem.empty() && !ParseMemoryReference(reference, offset, address))
-      problem = "the instruction reference is no address";
-    else if (problem.empty() &&
-             (address > UINT32_MAX || (machine_ && address >= machine_->memSize)))
-      problem = "the address is outside VM memory";
-    else if (problem.empty())
-      at = static_cast<uint32_t>(address);
-    out.push_back(MakeBreakpoint(entry.is_object() ? entry : Json::object(), at, problem,
-                                 instructionBreaks_));
-  }
-  return {{"breakpoints", out}};
+  return ReplaceBreakpoints(
+      a, error, instructionBreaks_, [&](const Json& entry, std::string& problem) {
+        std::optional<uint32_t> at;
+        const std::string reference = StringArgument(entry, "instructionReference", problem);
+        const int64_t offset = IntegerArgument(entry, "offset", 0, problem);
+        uint64_t address = 0;
+        if (!problem.empty()) return at;
+        if (!ParseMemoryReference(reference, offset, address))
+          problem = "the instruction reference is no address";
+        else if (address > UINT32_MAX || (machine_ && address >= machine_->memSize))
+          problem = "the address is outside VM memory";
+        else
+          at = static_cast<uint32_t>(address);
+        return at;
+      });
 }
 
 Json Session::SetExceptionBreakpoints(const Json& a, std::string& error) {

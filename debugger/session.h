@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -119,6 +120,9 @@ class Session : public RuntimeListener {
   Json Disassemble(const Json& a, std::string& error);
   Json LoadedSources(const Json& a, std::string& error);
   Json ResumeWith(Resume how, const Json& a, std::string& error);
+  using AddressOfEntry = std::function<std::optional<uint32_t>(const Json&, std::string&)>;
+  Json ReplaceBreakpoints(const Json& a, std::string& error, std::vector<Breakpoint>& list,
+                          const AddressOfEntry& resolve);
   Json MakeBreakpoint(const Json& entry, std::optional<uint32_t> address, std::string message,
                       std::vector<Breakpoint>& into);
 
