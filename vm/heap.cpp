@@ -24,7 +24,9 @@ bool IsHandle(uint32_t handle) {
   return handle < HEAP_HANDLES;
 }
 
+// Every record the heap writes is reached through here, so a journal sees them all.
 HandleRecord& Rec(HeapState& hs, int32_t handle) {
+  if (hs.journal) hs.journal->Note(handle);
   return hs.records[static_cast<size_t>(handle)];
 }
 
@@ -79,7 +81,7 @@ bool Lockable(const HeapState& hs, uint32_t handle) {
 void ResetHeap(Machine& m) {
   HeapState& hs = m.heap;
   for (uint32_t h = 0; h < HEAP_HANDLES; ++h) {
-    HandleRecord& r = hs.records[h];
+    HandleRecord& r = Rec(hs, static_cast<int32_t>(h));
     r = HandleRecord{};
     r.list = LIST_UNUSED;
     r.prev = h == 0 ? LIST_END : static_cast<int32_t>(h - 1);
@@ -145,7 +147,7 @@ void FreeHeap(Machine& m, uint32_t handle) {
                "FreeHeap() failed");
     return;
   }
-  HandleRecord& r = hs.records[handle];
+  HandleRecord& r = Rec(hs, static_cast<int32_t>(handle));
   // Freeing twice changes nothing; the block keeps its place in the freed list.
   if (r.list == LIST_FREED) return;
   r.lockCount = 0;
@@ -162,7 +164,7 @@ uint32_t LockHeap(Machine& m, uint32_t handle) {
                "LockHeap() failed");
     return BAD_ADDRESS;
   }
-  HandleRecord& r = hs.records[handle];
+  HandleRecord& r = Rec(hs, static_cast<int32_t>(handle));
   if (r.lockCount == 0) {
     r.lockStamp = m.Word(HDR_VSP);
     MoveTo(hs, static_cast<int32_t>(handle), LIST_LOCKED);
@@ -177,7 +179,7 @@ void UnlockHeap(Machine& m, uint32_t handle) {
     ShowMessage(m, "UnlockHeap() bad index");
     return;
   }
-  HandleRecord& r = hs.records[handle];
+  HandleRecord& r = Rec(hs, static_cast<int32_t>(handle));
   if (r.lockCount == 0) return;
   r.lockCount -= 1;
   if (r.lockCount == 0) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -33,6 +34,22 @@ struct HandleRecord {
   uint32_t freedMark = 0;
 };
 
+// The handles whose records were written while a journal is kept: what a request or a
+// stretch of the run changed in the heap, without comparing every record.
+struct HeapJournal {
+  std::vector<uint8_t> seen = std::vector<uint8_t>(HEAP_HANDLES);
+  std::vector<int32_t> handles;
+  void Note(int32_t handle) {
+    if (seen[static_cast<size_t>(handle)]) return;
+    seen[static_cast<size_t>(handle)] = 1;
+    handles.push_back(handle);
+  }
+  void Clear() {
+    for (const int32_t h : handles) seen[static_cast<size_t>(h)] = 0;
+    handles.clear();
+  }
+};
+
 struct HeapState {
   uint32_t heapStart = 0;
   uint32_t heapSize = 0;
@@ -40,6 +57,7 @@ struct HeapState {
   int32_t heapPinCount = 0;
   std::vector<HandleRecord> records = std::vector<HandleRecord>(HEAP_HANDLES);
   std::array<int32_t, 4> listHead{LIST_END, LIST_END, LIST_END, LIST_END};
+  HeapJournal* journal = nullptr;  // when set, every record written is noted there
 };
 
 void ResetHeap(Machine& m);

@@ -113,6 +113,8 @@ struct Machine {
   // faulting. Looked at only on an illegal opcode, so the fast loop pays nothing.
   std::vector<uint32_t> traps;
   bool trapped = false;
+  // When set, every sys request goes through it instead of straight to its row.
+  RequestHook* requestHook = nullptr;
 
   void Stop(RunStop s) { stop.how = s > stop.how ? s : stop.how; }
   void Stop(RunStop s, const Fault& f) {

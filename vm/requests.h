@@ -62,6 +62,14 @@ Service& ServiceOf(const Request& r) {
 // nothing as their group decides, bad argument words stop the program.
 void RunRequest(Machine& m, uint32_t command, uint32_t args);
 
+// Takes the place of running a request when a machine has one: a debugger that can go
+// back notes each request's effect, and a replay puts recorded effects back.
+class RequestHook {
+ public:
+  virtual ~RequestHook() = default;
+  virtual void Request(Machine& m, uint32_t command, uint32_t args) = 0;
+};
+
 // One line per row: command, name, argument words and how they are checked.
 std::string RequestList(const RequestTable& t);
 

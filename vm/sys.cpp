@@ -70,7 +70,11 @@ void UnknownSys(Machine& m) {
 void SysDispatch(Machine& m) {
   uint32_t request = m.Word(HDR_SYSREQ);
   uint32_t command = 0;
-  if (RequestWords(m, request, 1, &command)) RunRequest(m, command, request + 4);
+  if (!RequestWords(m, request, 1, &command)) return;
+  if (m.requestHook)
+    m.requestHook->Request(m, command, request + 4);
+  else
+    RunRequest(m, command, request + 4);
 }
 
 }  // namespace orvo::vm
