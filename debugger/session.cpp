@@ -576,6 +576,10 @@ void Session::RunGame() {
     run(platform.Parts());
   }
   machine_ = nullptr;
+  if (launch_.stepBack && !history_.Empty())
+    Output("console", "velda-dap: the history kept " +
+                          std::to_string(history_.Latest() - history_.Oldest() + 1) +
+                          " deliveries in " + std::to_string(history_.Footprint()) + " bytes\n");
   Send(writer_.Event("exited", {{"exitCode", faulted ? 3 : exitCode}}));
   Send(writer_.Event("terminated"));
   // The client still disconnects; until then requests about the game say it has ended.
