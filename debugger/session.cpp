@@ -7,7 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "debugger/crash_output.h"
 #include "debugger/expression.h"
+#include "host/crash_report.h"
 #include "host/debug_file.h"
 #include "host/folders.h"
 #include "platform/headless/headless_platform.h"
@@ -540,6 +542,8 @@ void Session::RunGame() {
   }
   int exitCode = 0;
   bool faulted = false;
+  // A crash of the runtime itself ends the process: the client first gets the report.
+  host::crash::SetReportListener(SendCrashReport, nullptr);
   auto run = [&](platform::Platform parts) {
     DebuggedRuntime runtime(parts, std::move(options), *this);
     runtime_ = &runtime;
@@ -576,6 +580,7 @@ void Session::RunGame() {
     run(platform.Parts());
   }
   machine_ = nullptr;
+  host::crash::SetReportListener(nullptr, nullptr);
   if (launch_.stepBack && !history_.Empty())
     Output("console", "velda-dap: the history kept " +
                           std::to_string(history_.Latest() - history_.Oldest() + 1) +
