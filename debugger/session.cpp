@@ -574,8 +574,10 @@ void Session::RunGame() {
       run(platform.Parts());
     }
   } else {
-    char name[] = "velda-dap";
-    char* argv[] = {name, nullptr};
+    // The runtime finds the game beside the executable it believes it is, as it does
+    // for a link to orvo in the game folder.
+    std::string name = programFolder + "orvo";
+    char* argv[] = {name.data(), nullptr};
     platform::SdlPlatform platform(1, argv);
     run(platform.Parts());
   }
