@@ -28,6 +28,16 @@ void PrintErrors(const std::vector<std::string>& errors) {
   std::fflush(stderr);
 }
 
+// Each run records into a file of its own: FILE for the first, then FILE with -2, -3...
+// before its extension.
+std::string RunRecording(const std::string& file, int run) {
+  if (file.empty() || run == 1) return file;
+  const std::filesystem::path path(file);
+  return (path.parent_path() / (path.stem().string() + "-" + std::to_string(run) +
+                                path.extension().string()))
+      .string();
+}
+
 // The newest image that assembled, handed from the watcher's thread to the loop.
 struct Latest {
   std::mutex lock;
@@ -58,6 +68,7 @@ int main(int argc, char** argv) {
   }
   options.commandLine = orvo::host::JoinArguments(options.player.gameArguments);
   options.preferences = true;
+  const std::string recordFile = options.player.recordFile;
 
   uint32_t buildNumber = 1;
   orvo::dev::GameBuild first = orvo::dev::BuildGame(source, buildNumber);
@@ -100,7 +111,11 @@ int main(int argc, char** argv) {
   if (!watcher.Working()) std::fprintf(stderr, "orvo-dev: cannot watch the sources (inotify)\n");
   watcher.Watch(first.files);
 
-  for (;;) {
+  for (int run = 1;; ++run) {
+    options.player.recordFile = RunRecording(recordFile, run);
+    if (!recordFile.empty())
+      std::fprintf(stderr, "orvo-dev: recording this run into %s\n",
+                   options.player.recordFile.c_str());
     {
       std::unique_lock<std::mutex> hold(latest.lock);
       if (!latest.fresh) std::fprintf(stderr, "orvo-dev: waiting for the sources to assemble\n");
