@@ -3,8 +3,6 @@
 // memory, the same debug.log, settings file and screenshots at the same points.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "tests/examples/mines_support.h"
 
 namespace orvo::examples {
@@ -24,20 +22,11 @@ TEST(MinesReplay, ALongSessionOnTheWallClockReplaysToTheSameMemoryFilesAndScreen
 
   // Random presses of both buttons with short real waits: about ten seconds of play,
   // three new games, a screenshot every 30 moves.
-  std::mt19937 random(2024);
-  std::string script = "wait 100\n";
-  for (int move = 0; move < 150; ++move) {
-    const int x = 30 + int(random() % 580), y = 60 + int(random() % 400);
-    const int button = random() % 4 == 0 ? 2 : 1;
-    const std::string pos = std::to_string(x | y << 16);
-    script += "12 " + std::to_string(button) + " " + std::to_string(button) + " " + pos + "\n";
-    script += "13 " + std::to_string(button) + " 0 " + pos + "\n";
-    script += "wait " + std::to_string(20 + random() % 80) + "\n";
-    if (move % 30 == 29)
-      script += "shot " + (shots / ("move" + std::to_string(move) + ".png")).string() + "\n";
-    if (move % 40 == 39) script += "12 0x4E 1 0\n13 0x4E 1 0\n";  // N: a new game
-  }
-  script += "12 0x51 1 0\n13 0x51 1 0\n";  // Q saves and quits
+  const std::string script = RandomSession(2024, 150, 20, 80, [&](int move) {
+    return move % 30 == 29
+               ? "shot " + (shots / ("move" + std::to_string(move) + ".png")).string() + "\n"
+               : std::string();
+  });
   const fs::path recording = tmp.path / "mines.orvorec";
   const Outcome recorded =
       RunHeadless(game, data, script, symbols, tmp.path, "--record '" + recording.string() + "'");
@@ -50,14 +39,7 @@ TEST(MinesReplay, ALongSessionOnTheWallClockReplaysToTheSameMemoryFilesAndScreen
                               "' --dump-memory '" + dump.string() + "' --expect '" +
                               shots.string() + "' '" + game.string() + "' 2>&1";
   std::string out;
-  int status = -1;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    status = pclose(p);
-  }
-  ASSERT_TRUE(WIFEXITED(status)) << out;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  EXPECT_EQ(RunCommand(command, out), 0) << out;
 
   const std::string memory = ReadFile(dump);
   EXPECT_TRUE(std::vector<uint8_t>(memory.begin(), memory.end()) == recorded.memory);

@@ -34,19 +34,14 @@ TEST_F(OrvoWindow, ASessionRecordedInTheWindowReplaysHeadlessToTheSameEnd) {
   ASSERT_TRUE(fs::exists(recording));
 
   const fs::path replayed = base / "replayed", shots = g.data / "screenshots";
-  const std::string command = "'" ORVO_HEADLESS "' --replay '" + recording.string() +
-                              "' --data '" + replayed.string() + "' --expect '" +
-                              shots.string() + "' '" + g.folder.string() + "' 2>&1";
-  std::string out;
+  const std::string command = "'" ORVO_HEADLESS "' --replay '" + recording.string() + "' --data '" +
+                              replayed.string() + "' --expect '" + shots.string() + "' '" +
+                              g.folder.string() + "'";
   int status = -1;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    status = pclose(p);
-  }
+  const std::string out = platform::test::ShellOutput(command, &status);
   // 0: every delivery and request as recorded, the screenshot as F12 wrote it and VM
   // memory at the end the one whose hash the recording ends with.
-  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_TRUE(WIFEXITED(status)) << out;
   EXPECT_EQ(WEXITSTATUS(status), 0) << out;
   EXPECT_EQ(ReadFile(replayed / "debug.log"), Log(g));
   size_t screenshots = 0;
