@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -112,10 +113,6 @@ int main(int argc, char** argv) {
   watcher.Watch(first.files);
 
   for (int run = 1;; ++run) {
-    options.player.recordFile = RunRecording(recordFile, run);
-    if (!recordFile.empty())
-      std::fprintf(stderr, "orvo-dev: recording this run into %s\n",
-                   options.player.recordFile.c_str());
     {
       std::unique_lock<std::mutex> hold(latest.lock);
       if (!latest.fresh) std::fprintf(stderr, "orvo-dev: waiting for the sources to assemble\n");
@@ -123,6 +120,16 @@ int main(int argc, char** argv) {
       options.image = latest.image;
       latest.fresh = false;
       running = true;
+    }
+    options.player.recordFile = RunRecording(recordFile, run);
+    if (!recordFile.empty()) {
+      // The image exists only in memory: a replay needs it as the main.ove of a game folder.
+      const std::string image = options.player.recordFile + ".ove";
+      std::ofstream(image, std::ios::binary)
+          .write(reinterpret_cast<const char*>(options.image.data()),
+                 static_cast<std::streamsize>(options.image.size()));
+      std::fprintf(stderr, "orvo-dev: recording this run into %s, its image into %s\n",
+                   options.player.recordFile.c_str(), image.c_str());
     }
     window.StartRun();
     int code;
