@@ -112,8 +112,8 @@ bool SafeName(std::string_view name) {
   while (start <= name.size()) {
     size_t end = name.find('/', start);
     if (end == std::string_view::npos) end = name.size();
-    const std::string_view part = name.substr(start, end - start);
-    if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string_view::npos)
+    const std::string_view component = name.substr(start, end - start);
+    if (component.empty() || component == "." || component == ".." || component.find('\0') != std::string_view::npos)
       return false;
     start = end + 1;
   }
