@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "debugger/channel.h"
+#include "debugger/crash_output.h"
 #include "debugger/session.h"
 
 int main() {
@@ -16,6 +17,7 @@ int main() {
     std::perror("velda-dap");
     return 1;
   }
+  orvo::debugger::SetCrashOutput(protocolOut);
   orvo::debugger::Channel channel(STDIN_FILENO, protocolOut);
   channel.Start();
   orvo::debugger::Session session(channel);

@@ -7,7 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "debugger/crash_output.h"
 #include "debugger/expression.h"
+#include "host/crash_report.h"
 #include "host/debug_file.h"
 #include "host/folders.h"
 #include "platform/headless/headless_platform.h"
@@ -141,6 +143,8 @@ const std::map<std::string, Session::Handler, std::less<>>& Session::Handlers() 
       {"writeMemory", &Session::WriteMemory},
       {"disassemble", &Session::Disassemble},
       {"loadedSources", &Session::LoadedSources},
+      {"stepBack", &Session::StepBack},
+      {"reverseContinue", &Session::ReverseContinue},
   };
   return handlers;
 }
@@ -219,8 +223,9 @@ void Session::Fault(vm::Machine& m, const vm::Fault& f) {
   Unpatch(m);  // what the client reads while stopped is the game's own code
   Output("stderr", vm::FaultReport(m, view_, f.at));
   if (!inDelivery_ || !exceptionStops_.count(f.kind) || terminating_) return;
+  presentKnown_ = false;
   StopAt("exception", {}, FaultName(f.kind));
-  WaitWhileStopped();
+  WaitAndTravel(m);
 }
 
 Json Session::Initialize(const Json&, std::string&) {
@@ -234,7 +239,8 @@ Json Session::Initialize(const Json&, std::string&) {
           {"supportsEvaluateForHovers", true},        {"supportsReadMemoryRequest", true},
           {"supportsWriteMemoryRequest", true},       {"supportsDisassembleRequest", true},
           {"supportsSteppingGranularity", true},      {"supportsLoadedSourcesRequest", true},
-          {"supportsTerminateRequest", true},         {"exceptionBreakpointFilters", filters}};
+          {"supportsTerminateRequest", true},         {"supportsStepBack", true},
+          {"exceptionBreakpointFilters", filters}};
 }
 
 Json Session::Launch(const Json& a, std::string& error) {
@@ -247,12 +253,16 @@ Json Session::Launch(const Json& a, std::string& error) {
   l.data = StringArgument(a, "data", error);
   l.events = StringArgument(a, "events", error);
   l.sources = StringArgument(a, "sources", error);
-  if (const auto it = a.find("stopOnEntry"); it != a.end()) {
-    if (!it->is_boolean())
-      error = "stopOnEntry must be true or false";
-    else
-      l.stopOnEntry = it->get<bool>();
-  }
+  for (auto [name, flag] : {std::pair{"stopOnEntry", &l.stopOnEntry}, {"stepBack", &l.stepBack}})
+    if (const auto it = a.find(name); it != a.end()) {
+      if (!it->is_boolean())
+        error = std::string(name) + " must be true or false";
+      else
+        *flag = it->get<bool>();
+    }
+  const int64_t megabytes = IntegerArgument(a, "historyMegabytes", 256, error);
+  if (megabytes < 1 || megabytes > (int64_t{1} << 20)) error = "historyMegabytes must be 1 or more";
+  l.history.bytes = static_cast<size_t>(megabytes) << 20;
   if (!error.empty()) return {};
   std::error_code ec;
   if (l.game.empty() || !std::filesystem::exists(l.game, ec)) {
@@ -495,8 +505,9 @@ std::vector<uint32_t> Session::BreakAddresses() const {
   return out;
 }
 
-// Counts a hit of every breakpoint at pc; true when one of them stops the game.
-bool Session::BreakpointHit(vm::Machine& m, uint32_t pc, std::vector<int>& ids) {
+// Counts a hit of every breakpoint at pc; true when one of them stops the game. Going back
+// looks at the conditions alone: hits are counted as the game runs forward.
+bool Session::BreakpointHit(vm::Machine& m, uint32_t pc, std::vector<int>& ids, bool count) {
   auto look = [&](std::vector<Breakpoint>& list) {
     for (Breakpoint& b : list) {
       if (b.address != pc) continue;
@@ -507,7 +518,7 @@ bool Session::BreakpointHit(vm::Machine& m, uint32_t pc, std::vector<int>& ids) 
           Output("console",
                  "velda-dap: breakpoint condition " + b.condition + ": " + r.error + "\n");
       }
-      if (HitConditionMet(b.hitCondition, ++b.hits)) ids.push_back(b.id);
+      if (!count || HitConditionMet(b.hitCondition, ++b.hits)) ids.push_back(b.id);
     }
   };
   for (auto& [path, list] : sourceBreaks_) look(list);
@@ -531,11 +542,17 @@ void Session::RunGame() {
   }
   int exitCode = 0;
   bool faulted = false;
+  // A crash of the runtime itself ends the process: the client first gets the report.
+  host::crash::SetReportListener(SendCrashReport, nullptr);
   auto run = [&](platform::Platform parts) {
     DebuggedRuntime runtime(parts, std::move(options), *this);
     runtime_ = &runtime;
     machine_ = &runtime.machine();
     machine_->interpret = [this](vm::Machine& m) { RunDelivery(m); };
+    if (launch_.stepBack) {
+      history_ = vm::History(launch_.history);
+      machine_->requestHook = &history_;
+    }
     exitCode = runtime.Run();
     faulted = runtime.Outcome() == host::RunOutcome::ProgramFault;
     if (runtime.Outcome() == host::RunOutcome::FatalError)
@@ -563,6 +580,11 @@ void Session::RunGame() {
     run(platform.Parts());
   }
   machine_ = nullptr;
+  host::crash::SetReportListener(nullptr, nullptr);
+  if (launch_.stepBack && !history_.Empty())
+    Output("console", "velda-dap: the history kept " +
+                          std::to_string(history_.Latest() - history_.Oldest() + 1) +
+                          " deliveries in " + std::to_string(history_.Footprint()) + " bytes\n");
   Send(writer_.Event("exited", {{"exitCode", faulted ? 3 : exitCode}}));
   Send(writer_.Event("terminated"));
   // The client still disconnects; until then requests about the game say it has ended.
@@ -625,6 +647,16 @@ void Session::RunDelivery(vm::Machine& m) {
   const uint32_t sp = m.Word(vm::HDR_VSP);
   for (uint32_t i = 0; i < 4; ++i)
     if (const uint8_t* p = m.Ptr(sp + 8 + 4 * i, 4)) event_[i] = vm::Load32(p);
+  if (launch_.stepBack) {
+    if (inDelivery_) {
+      // A delivery inside a request: the past before it cannot be run again.
+      history_.Clear();
+    } else if (!history_.Empty() && presentKnown_) {
+      history_.SetSteps(present_.stretch, present_.step);
+    }
+    present_ = shown_ = {history_.BeginStretch(m), 0};
+    presentKnown_ = true;
+  }
   inDelivery_ = true;
   ServePending();
   if (firstDelivery_ && launch_.stopOnEntry && !terminating_)
@@ -633,7 +665,7 @@ void Session::RunDelivery(vm::Machine& m) {
     StopAt(pauseAsked_ ? "pause" : "step");
   firstDelivery_ = stepCarried_ = pauseAsked_ = false;
   for (;;) {
-    WaitWhileStopped();
+    WaitAndTravel(m);
     if (terminating_) {
       // Ended as a break ends it: the host ends the program in order.
       m.hostFlags |= vm::HOST_END_PROGRAM;
@@ -673,7 +705,7 @@ bool Session::RunOn(vm::Machine& m) {
   if (resume_ == Resume::CONTINUE) {
     if (breaks.empty() && ranges.empty()) {
       // Nothing to look for: the fast loop runs the rest of the delivery.
-      vm::Interpret(m);
+      RunFast(m);
       return false;
     }
     if (ranges.empty()) {
@@ -682,12 +714,12 @@ bool Session::RunOn(vm::Machine& m) {
         const uint32_t pc = m.Word(vm::HDR_VPC);
         if (std::find(breaks.begin(), breaks.end(), pc) != breaks.end()) {
           // Leaving a breakpoint: its own instruction runs in the plain step.
-          if (vm::StepUntil(m, {{}, 1, {}}).reason == vm::StopReason::LEFT) return false;
+          if (StepCounted(m, {{}, 1, {}}).reason == vm::StopReason::LEFT) return false;
           continue;
         }
         Patch(m, breaks);
         m.trapped = false;
-        vm::Interpret(m);
+        RunFast(m);
         Unpatch(m);
         if (!m.trapped) return false;
         m.trapped = false;
@@ -697,11 +729,11 @@ bool Session::RunOn(vm::Machine& m) {
           return true;
         }
         if (pausedHere()) return true;
-        if (vm::StepUntil(m, {{}, 1, {}}).reason == vm::StopReason::LEFT) return false;
+        if (StepCounted(m, {{}, 1, {}}).reason == vm::StopReason::LEFT) return false;
       }
     }
     for (;;) {
-      const vm::Stopped s = vm::StepUntil(m, {breaks, kChunk, ranges});
+      const vm::Stopped s = StepCounted(m, {breaks, kChunk, ranges});
       if (s.reason == vm::StopReason::LEFT) return false;
       if (stopHere(s)) return true;
       if (s.reason == vm::StopReason::STEPS && pausedHere()) return true;
@@ -733,7 +765,7 @@ bool Session::RunOn(vm::Machine& m) {
       std::vector<uint32_t> until = breaks;
       until.push_back(after);
       for (;;) {
-        const vm::Stopped s = vm::StepUntil(m, {until, kChunk, ranges});
+        const vm::Stopped s = StepCounted(m, {until, kChunk, ranges});
         if (s.reason == vm::StopReason::LEFT) {
           stepCarried_ = true;
           return false;
@@ -748,7 +780,7 @@ bool Session::RunOn(vm::Machine& m) {
         if (stopHere(s)) return true;
       }
     } else {
-      const vm::Stopped s = vm::StepUntil(m, {{}, 1, ranges});
+      const vm::Stopped s = StepCounted(m, {{}, 1, ranges});
       if (s.reason == vm::StopReason::LEFT) {
         stepCarried_ = true;
         return false;

@@ -17,6 +17,7 @@
 #include "debugger/channel.h"
 #include "debugger/debugged_runtime.h"
 #include "protocol/dap.h"
+#include "vm/history.h"
 #include "vm/source_view.h"
 #include "vm/stepper.h"
 
@@ -43,7 +44,20 @@ struct LaunchArguments {
   std::string events;   // an event script: headless; empty: the real window
   std::string sources;  // where the file names of the debug file are relative to
   bool stopOnEntry = false;
+  bool stepBack = true;  // the past is kept, so that the game can be stepped backwards
+  vm::HistoryLimits history;
 };
+
+// The machine's live state, kept while the client looks at the past.
+struct LiveState {
+  std::vector<uint8_t> memory;
+  std::vector<vm::HandleRecord> records;
+  vm::MachineWords words;
+};
+
+// What a search through the past looks for, at each place it reaches: wrote says the
+// instruction just run changed a watched byte. It names why the game stops there.
+using PlaceTest = std::function<bool(vm::Machine& m, bool wrote, std::string& reason)>;
 
 // What the game is asked to do when it runs on.
 enum class Resume { CONTINUE, INSTRUCTION, LINE_IN, LINE_OVER, OUT };
@@ -79,7 +93,7 @@ class Session : public RuntimeListener {
   void WaitWhileStopped();
   // Between steps: serves the requests that have arrived, without waiting.
   void ServePending();
-  bool BreakpointHit(vm::Machine& m, uint32_t pc, std::vector<int>& ids);
+  bool BreakpointHit(vm::Machine& m, uint32_t pc, std::vector<int>& ids, bool count = true);
   std::vector<uint32_t> BreakAddresses() const;
   // Breakpoint words replaced by the trap word for a run of the fast loop, and put back.
   void Patch(vm::Machine& m, const std::vector<uint32_t>& addresses);
@@ -120,6 +134,35 @@ class Session : public RuntimeListener {
   Json Disassemble(const Json& a, std::string& error);
   Json LoadedSources(const Json& a, std::string& error);
   Json ResumeWith(Resume how, const Json& a, std::string& error);
+  Json StepBack(const Json& a, std::string& error);
+  Json ReverseContinue(const Json& a, std::string& error);
+
+  // Going back (going_back.cpp). The live run counts its instructions, so that the
+  // present is a place in the history.
+  vm::Stopped StepCounted(vm::Machine& m, const vm::StopConditions& conditions);
+  void RunFast(vm::Machine& m);
+  // While stopped: serves requests and moves through the past as asked, until the game
+  // is to run on live from the present.
+  void WaitAndTravel(vm::Machine& m);
+  void LeavePresent(vm::Machine& m);
+  void ReturnToPresent(vm::Machine& m);
+  // The present after a fault stop: the stretch is run again until the fault comes back.
+  void FindPresent(vm::Machine& m);
+  // Runs the re-run on from its place, one instruction at a time, until test holds at a
+  // place (true), `until` is reached or the stretch ends (false; ended says which).
+  bool ReplayOn(vm::Machine& m, uint64_t until, const PlaceTest& test, bool& ended,
+                std::string& reason);
+  // The latest place before the shown one where test holds; the oldest kept place when
+  // there is none (false).
+  bool SearchBack(vm::Machine& m, const PlaceTest& test, std::string& reason);
+  // The first place after the shown one where test holds (true), or the present.
+  bool SearchForward(vm::Machine& m, const PlaceTest& test, std::string& reason);
+  void ShowPlace(vm::Machine& m, vm::Place place);
+  // What the resume asked for looks for, from the shown place (the same rules as the
+  // live steps, run either way). Watches count where watched: a step back arrives at
+  // the place before an instruction, which says nothing of the one before it.
+  PlaceTest TestFor(Resume how, bool watched, vm::Machine& m);
+  void TravelBack(vm::Machine& m);
   using AddressOfEntry = std::function<std::optional<uint32_t>(const Json&, std::string&)>;
   Json ReplaceBreakpoints(const Json& a, std::string& error, std::vector<Breakpoint>& list,
                           const AddressOfEntry& resolve);
@@ -150,6 +193,14 @@ class Session : public RuntimeListener {
   Resume resume_ = Resume::CONTINUE;
   uint64_t deliveries_ = 0;
   uint32_t event_[4] = {0, 0, 0, 0};
+
+  vm::History history_;
+  vm::Place present_;          // the live run's place
+  bool presentKnown_ = true;   // false after a fault stop, until it is looked for
+  vm::Place shown_;            // the place the machine shows: the present unless going back
+  std::optional<LiveState> live_;  // set while the past is shown
+  std::optional<Resume> back_;     // a step back or reverse continue asked for
+  uint64_t fastStart_ = 0;         // the budget a counted run of the fast loop began with
   std::vector<std::pair<uint32_t, uint32_t>>
       patched_;  // address, the word it held  // the current delivery's code and arguments
 };

@@ -221,9 +221,16 @@ Json Session::WriteMemory(const Json& a, std::string& error) {
   if (!ParseMemoryReference(reference, offset, address)) error = "the memory reference is no address";
   else if (!bytes) error = "the data is no base64";
   else if (!Loaded()) error = "the game is not running";
+  else if (live_) error = "the game shows the past: go forward to the present to change memory";
   else if (address + bytes->size() > machine_->memSize) error = "the bytes would reach outside VM memory";
   if (!error.empty()) return {};
   std::copy(bytes->begin(), bytes->end(), machine_->mem + address);
+  // The write is no instruction's: the run from here on starts a stretch of its own.
+  if (launch_.stepBack && inDelivery_ && !history_.Empty()) {
+    if (presentKnown_) history_.SetSteps(present_.stretch, present_.step);
+    present_ = shown_ = {history_.BeginStretch(*machine_), 0};
+    presentKnown_ = true;
+  }
   return {{"bytesWritten", bytes->size()}};
 }
 

@@ -140,6 +140,8 @@ struct CrashState {
 // The handler cannot be handed anything but the signal, so the installation it serves is
 // found through this one pointer.
 std::atomic<CrashState*> g_active{nullptr};
+std::atomic<ReportListener> g_listener{nullptr};
+std::atomic<void*> g_listenerContext{nullptr};
 
 void DefaultActions() {
   struct sigaction dfl {};
@@ -181,6 +183,8 @@ void OnCrash(int sig, siginfo_t* info, void* context) {
                 FaultAddress(context), m);
   // The platform calls are the one part that is not async-signal-safe; they come last,
   // after the report is on disk.
+  if (const ReportListener listener = g_listener.load())
+    listener(g_listenerContext.load(), st->hasPath ? st->path : "", st->summary);
   st->shell->SetClipboardText(st->summary);
   st->shell->MessageBox(st->summary);
 
@@ -368,6 +372,11 @@ void Uninstall() {
 void UninstallFor(const vm::Machine& m) {
   CrashState* st = g_active.load();
   if (st && st->machine == &m) Uninstall();
+}
+
+void SetReportListener(ReportListener listener, void* context) {
+  g_listenerContext.store(context);
+  g_listener.store(listener);
 }
 
 }  // namespace orvo::host::crash

@@ -48,6 +48,12 @@ size_t FormatSummary(char* out, size_t capacity, uint32_t code, uint32_t flags, 
 bool Install(vm::Machine& m, const std::string& dataFolder, platform::Shell& shell,
              const vm::SourceView* view = nullptr);
 
+// Told of every crash once the report is on disk, before the message box: a debug
+// adapter passes the report on to its client. Like the message box it runs in the
+// signal handler, so it must not rely on the state of the thread that crashed.
+using ReportListener = void (*)(void* context, const char* reportPath, const char* summary);
+void SetReportListener(ReportListener listener, void* context);
+
 // Puts back the actions and the alternate stack that were there before Install. Call it
 // on the thread that installed.
 void Uninstall();

@@ -25,6 +25,7 @@ void CopyOut(vm::Machine& m, uint32_t addr, std::string_view text) {
   }
   const uint32_t room = m.memSize - addr;
   const uint32_t n = static_cast<uint32_t>(std::min<size_t>(text.size(), room - 1));
+  vm::NoteWrite(m, addr, n + 1);
   std::memcpy(m.mem + addr, text.data(), n);
   m.mem[addr + n] = 0;
 }

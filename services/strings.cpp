@@ -54,6 +54,7 @@ void PrintFormatted(vm::Request& r) {
     case FormatStatus::FORMAT_OK:
       break;
   }
+  vm::NoteWrite(m, end, static_cast<uint32_t>(text.size() + 1));
   std::memcpy(m.mem + end, text.data(), text.size());
   m.mem[end + text.size()] = 0;
   vm::SetResult(m, static_cast<uint32_t>(text.size()));

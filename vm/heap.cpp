@@ -209,6 +209,7 @@ uint8_t* PinHeap(Machine& m, uint32_t handle) {
   }
   hs.heapPinCount += 1;
   const uint32_t address = LockHeap(m, handle);
+  NoteWrite(m, address, hs.records[handle].capacity);
   return m.mem + address;
 }
 

@@ -17,6 +17,7 @@
 namespace orvo::vm {
 
 struct Machine;
+struct RequestWrites;
 
 struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -115,6 +116,8 @@ struct Machine {
   bool trapped = false;
   // When set, every sys request goes through it instead of straight to its row.
   RequestHook* requestHook = nullptr;
+  // While set, the bytes a request's handler reaches to write are noted there first.
+  RequestWrites* requestWrites = nullptr;
 
   void Stop(RunStop s) { stop.how = s > stop.how ? s : stop.how; }
   void Stop(RunStop s, const Fault& f) {
@@ -153,6 +156,13 @@ void FatalError(Machine& m, std::string_view text, const Fault& f = {});
 // The program touched memory outside its block: message naming both addresses, and the
 // program is ended in order like an illegal opcode.
 void AddressFault(Machine& m, uint32_t address, uint32_t instruction);
+// A request's handler is about to write len bytes at addr (inside VM memory): noted when
+// the machine notes its requests' writes.
+void NoteRequestWrite(Machine& m, uint32_t addr, uint32_t len);
+inline void NoteWrite(Machine& m, uint32_t addr, uint32_t len) {
+  if (m.requestWrites) NoteRequestWrite(m, addr, len);
+}
+
 // A zero-terminated VM string, checked to end inside VM memory. nullopt-like: ok=false.
 bool ReadString(const Machine& m, uint32_t addr, std::string_view& out);
 

@@ -37,7 +37,10 @@ inline bool RequestString(Machine& m, uint32_t addr, std::string_view& out) {
 // Host pointer to len bytes of VM memory, or nullptr after the fault.
 inline uint8_t* RequestBytes(Machine& m, uint32_t addr, uint32_t len) {
   uint8_t* p = m.Ptr(addr, len);
-  if (!p) RequestFault(m, addr);
+  if (!p)
+    RequestFault(m, addr);
+  else
+    NoteWrite(m, addr, len);
   return p;
 }
 

@@ -56,20 +56,41 @@ std::vector<ChangedRun> ChangedRuns(const uint8_t* before, const uint8_t* after,
   return runs;
 }
 
+void NoteRequestWrite(Machine& m, uint32_t addr, uint32_t len) {
+  RequestWrites& w = *m.requestWrites;
+  // A place reached again keeps the bytes it held the first time.
+  for (const ChangedRun& p : w.places)
+    if (p.address == addr && p.length >= len) return;
+  w.places.push_back({addr, len});
+  w.before.insert(w.before.end(), m.mem + addr, m.mem + addr + len);
+}
+
 RequestEffect EffectCapture::Run(Machine& m, uint32_t command, uint32_t args) {
-  before_.assign(m.mem, m.mem + m.memSize);
+  writes_.places.clear();
+  writes_.before.clear();
+  RequestWrites* outerWrites = m.requestWrites;
+  m.requestWrites = &writes_;
+  NoteRequestWrite(m, 0, std::min(HEADER_SIZE, m.memSize));
   HeapJournal* outer = m.heap.journal;
   m.heap.journal = &journal_;
+  const uint32_t size = m.memSize;
   RunRequest(m, command, args);
   m.heap.journal = outer;
+  m.requestWrites = outerWrites;
 
   RequestEffect e;
   e.command = command;
   // A request may have released VM memory (a fatal error ends the program): nothing to keep.
-  if (m.mem && m.memSize == before_.size()) {
-    e.runs = ChangedRuns(before_.data(), m.mem, m.memSize);
-    for (const ChangedRun& r : e.runs) e.bytes.insert(e.bytes.end(), m.mem + r.address,
-                                                      m.mem + r.address + r.length);
+  if (m.mem && m.memSize == size) {
+    const uint8_t* before = writes_.before.data();
+    for (const ChangedRun& place : writes_.places) {
+      for (ChangedRun r : ChangedRuns(before, m.mem + place.address, place.length)) {
+        r.address += place.address;
+        e.runs.push_back(r);
+        e.bytes.insert(e.bytes.end(), m.mem + r.address, m.mem + r.address + r.length);
+      }
+      before += place.length;
+    }
   }
   for (const int32_t h : journal_.handles) {
     e.records.emplace_back(h, m.heap.records[static_cast<size_t>(h)]);

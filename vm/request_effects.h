@@ -47,15 +47,22 @@ struct RequestEffect {
   size_t Footprint() const;
 };
 
-// Runs requests and notes what each did. Keeps VM memory's copy from one request to the
-// next, so that a request costs one copy and one comparison of VM memory.
+// The places a request's handler reached to write (every handler reaches VM memory
+// through RequestBytes, PinHeap or NoteWrite), each with the bytes it held then.
+struct RequestWrites {
+  std::vector<ChangedRun> places;
+  std::vector<uint8_t> before;
+};
+
+// Runs requests and notes what each did: the header and the places its handler reached
+// are compared with what they held before, so a request costs what it touches.
 class EffectCapture {
  public:
   // Runs the request as the sys instruction would (the table's row, its argument checks).
   RequestEffect Run(Machine& m, uint32_t command, uint32_t args);
 
  private:
-  std::vector<uint8_t> before_;
+  RequestWrites writes_;
   HeapJournal journal_;
 };
 

@@ -48,6 +48,7 @@ class Adapter {
     }
     close(from_);
   }
+  pid_t pid() const { return pid_; }
   void Write(std::string_view bytes) { ASSERT_EQ(write(to_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
   void Request(int seq, const std::string& command, const Json& arguments = Json::object()) {
     Write(orvo::protocol::Frame(
@@ -215,6 +216,13 @@ TEST(ExceptionStops, AFaultStopsTheGameWhereItHappenedThenEndsIt) {
   EXPECT_FALSE(a.ResponseTo(22)["success"]);
   a.Request(23, "setInstructionBreakpoints", {{"breakpoints", {{{"instructionReference", "0xFFFFFFFF0"}}}}});
   EXPECT_FALSE(a.ResponseTo(23)["body"]["breakpoints"][0]["verified"]);
+  // Back from the fault: the instruction before it, then forward again to the fault.
+  a.Request(24, "stepBack", {{"threadId", 1}, {"granularity", "instruction"}});
+  EXPECT_TRUE(a.ResponseTo(24)["success"]);
+  EXPECT_FALSE(Until(a, [](const Json& m) { return m["type"] == "event" && m["event"] == "stopped"; }).is_null());
+  a.Request(25, "stackTrace", {{"threadId", 1}});
+  EXPECT_NE(a.ResponseTo(25)["body"]["stackFrames"][0]["instructionPointerReference"],
+            trace["body"]["stackFrames"][0]["instructionPointerReference"]);
   a.Request(7, "continue", {{"threadId", 1}});
   output.clear();
   const Json exited = Until(a, [](const Json& m) { return m["type"] == "event" && m["event"] == "exited"; }, &output);
@@ -224,6 +232,23 @@ TEST(ExceptionStops, AFaultStopsTheGameWhereItHappenedThenEndsIt) {
   a.Request(8, "disconnect");
   EXPECT_TRUE(a.ResponseTo(8)["success"]);
   a.EndInput();
+}
+
+TEST(RuntimeCrash, EndsTheSessionWithTheCrashReportAsOutput) {
+  Adapter a;
+  a.Request(1, "initialize");
+  ASSERT_TRUE(a.ResponseTo(1)["success"]);
+  a.Request(2, "launch", {{"game", ORVO_EXAMPLE_GAMES "/mines"}, {"events", TEST_SOURCES "/close.txt"},
+                          {"stopOnEntry", true}});
+  ASSERT_TRUE(a.ResponseTo(2)["success"]);
+  a.Request(3, "configurationDone");
+  ASSERT_FALSE(Until(a, [](const Json& m) { return m["type"] == "event" && m["event"] == "stopped"; }).is_null());
+  // The runtime faults as a bug in it would.
+  kill(a.pid(), SIGSEGV);
+  std::string output;
+  Until(a, [](const Json&) { return false; }, &output);
+  EXPECT_NE(output.find("the runtime crashed"), std::string::npos) << output;
+  EXPECT_NE(output.find("VPC"), std::string::npos) << "the report's registers: " << output;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A whole session of velda-dap on mines, headless, driven by the editor makers' own
 // protocol client: break at a label, step over, into and out, read registers and
-// memory, write memory, set a watch and hit it, and continue to the end.
+// memory, write memory, set a watch and hit it, step back and check the registers and
+// memory against the forward run, reverse-continue to a breakpoint, and continue to the end.
 // usage: node mines_session.js VELDA_DAP GAME_FOLDER EVENTS_FILE SOURCE_FOLDER
 'use strict';
 const assert = require('assert');
@@ -44,6 +45,7 @@ async function main() {
     const initialized = dc.waitForEvent('initialized');
     const init = await dc.initializeRequest();
     assert.ok(init.body.supportsDataBreakpoints && init.body.supportsReadMemoryRequest);
+    assert.ok(init.body.supportsStepBack);
     await dc.launchRequest({ game, events, sources });
     await initialized;
     const fb = await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'NewGame' }] });
@@ -57,6 +59,7 @@ async function main() {
     let frame = await top(dc);
     assert.strictEqual(frame.name, 'NewGame');
     assert.strictEqual(path.basename(frame.source.path), 'board.ova');
+    const atNewGame = await registers(dc);
     const entryLine = frame.line;
     const callers = (await dc.stackTraceRequest(thread)).body.stackFrames;
     assert.ok(callers.length >= 2, 'NewGame is called from the start event');
@@ -104,6 +107,35 @@ async function main() {
     assert.strictEqual((await watched).body.reason, 'data breakpoint');
     const regs = await registers(dc);
     assert.strictEqual(await word(dc, '[_NextGame]'), BigInt(regs.$1.split(' ')[0]) & 0xFFFFFFFFn);
+
+    // Forward one instruction at a time, then back again: each place shows the registers
+    // and memory it had on the way forward, and forward again gives the same once more.
+    const forward = [];
+    for (let i = 0; i < 4; ++i) {
+      forward.push({ regs: await registers(dc), next: await word(dc, '[_NextGame]'),
+                     top: await word(dc, '[VSP]') });
+      if (i < 3) await stepped(dc, dc.stepInRequest({ threadId: 1, granularity: 'instruction' }));
+    }
+    for (let i = 2; i >= 0; --i) {
+      await stepped(dc, dc.customRequest('stepBack', { threadId: 1, granularity: 'instruction' }));
+      assert.deepStrictEqual(await registers(dc), forward[i].regs, `registers ${i} steps in`);
+      assert.strictEqual(await word(dc, '[_NextGame]'), forward[i].next);
+      assert.strictEqual(await word(dc, '[VSP]'), forward[i].top);
+    }
+    await stepped(dc, dc.stepInRequest({ threadId: 1, granularity: 'instruction' }));
+    assert.deepStrictEqual(await registers(dc), forward[1].regs, 'forward again from the past');
+    // Back by lines: a line back is the start of an earlier line.
+    frame = await stepped(dc, dc.customRequest('stepBack', thread));
+    assert.ok(frame.line > 0);
+
+    // Back to the breakpoint at NewGame, across everything since: the state it had.
+    await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'NewGame' }] });
+    const back = dc.waitForEvent('stopped');
+    await dc.customRequest('reverseContinue', thread);
+    assert.strictEqual((await back).body.reason, 'breakpoint');
+    assert.strictEqual((await top(dc)).name, 'NewGame');
+    assert.deepStrictEqual(await registers(dc), atNewGame);
+    await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
 
     // A conditional breakpoint, run under the fast loop: SetCursor(0) at the end of
     // NewGame, not SetCursor(1) at its start. The argument lies above the return address.
