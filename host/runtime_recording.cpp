@@ -126,7 +126,7 @@ void Runtime::ReplayLoop() {
         break;
       case RecordedItem::REQUEST:
       case RecordedItem::END:
-        replayer_->Leave("has nothing more to run");
+        replayer_->Leave("asks for nothing more in the event before");
         Quit(1);
         break;
     }
