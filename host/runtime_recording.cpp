@@ -125,8 +125,11 @@ void Runtime::ReplayLoop() {
         replayer_->Skip();
         break;
       case RecordedItem::REQUEST:
-      case RecordedItem::END:
         replayer_->Leave("asks for nothing more in the event before");
+        Quit(1);
+        break;
+      case RecordedItem::END:
+        replayer_->Leave("goes on where the recorded run ended");
         Quit(1);
         break;
     }
