@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +27,16 @@ constexpr const char* kUsage =
 void PrintErrors(const std::vector<std::string>& errors) {
   for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
   std::fflush(stderr);
+}
+
+// Each run records into a file of its own: FILE for the first, then FILE with -2, -3...
+// before its extension.
+std::string RunRecording(const std::string& file, int run) {
+  if (file.empty() || run == 1) return file;
+  const std::filesystem::path path(file);
+  return (path.parent_path() / (path.stem().string() + "-" + std::to_string(run) +
+                                path.extension().string()))
+      .string();
 }
 
 // The newest image that assembled, handed from the watcher's thread to the loop.
@@ -58,6 +69,7 @@ int main(int argc, char** argv) {
   }
   options.commandLine = orvo::host::JoinArguments(options.player.gameArguments);
   options.preferences = true;
+  const std::string recordFile = options.player.recordFile;
 
   uint32_t buildNumber = 1;
   orvo::dev::GameBuild first = orvo::dev::BuildGame(source, buildNumber);
@@ -100,7 +112,7 @@ int main(int argc, char** argv) {
   if (!watcher.Working()) std::fprintf(stderr, "orvo-dev: cannot watch the sources (inotify)\n");
   watcher.Watch(first.files);
 
-  for (;;) {
+  for (int run = 1;; ++run) {
     {
       std::unique_lock<std::mutex> hold(latest.lock);
       if (!latest.fresh) std::fprintf(stderr, "orvo-dev: waiting for the sources to assemble\n");
@@ -108,6 +120,16 @@ int main(int argc, char** argv) {
       options.image = latest.image;
       latest.fresh = false;
       running = true;
+    }
+    options.player.recordFile = RunRecording(recordFile, run);
+    if (!recordFile.empty()) {
+      // The image exists only in memory: a replay needs it as the main.ove of a game folder.
+      const std::string image = options.player.recordFile + ".ove";
+      std::ofstream(image, std::ios::binary)
+          .write(reinterpret_cast<const char*>(options.image.data()),
+                 static_cast<std::streamsize>(options.image.size()));
+      std::fprintf(stderr, "orvo-dev: recording this run into %s, its image into %s\n",
+                   options.player.recordFile.c_str(), image.c_str());
     }
     window.StartRun();
     int code;

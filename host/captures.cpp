@@ -34,16 +34,17 @@ std::string CaptureName(const std::string& folder, const std::string& game,
   return name;
 }
 
-void Captures::Screenshot(const CaptureSource& s, const vm::LocalTime& now,
-                          platform::WindowSystem& w) {
-  if (!s.bgra) return;
+std::string Captures::Screenshot(const CaptureSource& s, const vm::LocalTime& now,
+                                platform::WindowSystem& w) {
+  if (!s.bgra) return "";
   const std::string file = CaptureName(FolderFor(s), s.game, now, ".png");
   if (WriteScreenshot(file, s.bgra, s.width, s.height, s.stride)) {
     w.ShowNotice("screenshot " + FileName(file));
-  } else {
-    std::fprintf(stderr, "orvo: cannot write the screenshot %s\n", file.c_str());
-    w.ShowNotice("no screenshot: cannot write " + FileName(file));
+    return file;
   }
+  std::fprintf(stderr, "orvo: cannot write the screenshot %s\n", file.c_str());
+  w.ShowNotice("no screenshot: cannot write " + FileName(file));
+  return "";
 }
 
 void Captures::ToggleGif(const CaptureSource& s, const vm::LocalTime& now, uint32_t ms,

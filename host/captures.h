@@ -28,7 +28,9 @@ std::string CaptureName(const std::string& folder, const std::string& game,
 
 class Captures {
  public:
-  void Screenshot(const CaptureSource& s, const vm::LocalTime& now, platform::WindowSystem& w);
+  // The file written, or "" when none was.
+  std::string Screenshot(const CaptureSource& s, const vm::LocalTime& now,
+                         platform::WindowSystem& w);
   void ToggleGif(const CaptureSource& s, const vm::LocalTime& now, uint32_t ms,
                  platform::WindowSystem& w);
   bool Recording() const { return gif_.Recording(); }

@@ -1,14 +1,20 @@
 // orvo-headless: runs a game folder without a display, driven by an event script.
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "host/folders.h"
+#include "host/recording.h"
 #include "host/runtime.h"
 #include "platform/headless/headless_platform.h"
 #include "platform/headless/script_clock.h"
@@ -18,10 +24,11 @@ namespace {
 // What orvo-headless returns, for the scripts and CI jobs that run games with it. The
 // orvo-headless section of README.md lists the same codes.
 enum ExitStatus : int {
-  EXIT_ENDED = 0,          // the game ended: by itself, with the script or its window
-  EXIT_FATAL_ERROR = 1,    // the runtime could not go on: no loadable main.ove, no heap...
-  EXIT_USAGE = 2,          // the command line or the event script cannot be used
-  EXIT_PROGRAM_FAULT = 3,  // the game was stopped by a fault: bad address, illegal opcode...
+  EXIT_ENDED = 0,           // the game ended: by itself, with the script or its window
+  EXIT_FATAL_ERROR = 1,     // the runtime could not go on: no loadable main.ove, no heap...
+  EXIT_USAGE = 2,           // the command line or the event script cannot be used
+  EXIT_PROGRAM_FAULT = 3,   // the game was stopped by a fault: bad address, illegal opcode...
+  EXIT_REPLAY_DIFFERS = 4,  // the replay left its recording, or a screenshot differs
 };
 
 ExitStatus StatusOf(orvo::host::RunOutcome outcome) {
@@ -33,7 +40,10 @@ ExitStatus StatusOf(orvo::host::RunOutcome outcome) {
     case orvo::host::RunOutcome::ProgramFault:
       return EXIT_PROGRAM_FAULT;
     case orvo::host::RunOutcome::BadOptions:
+    case orvo::host::RunOutcome::BadRecording:
       return EXIT_USAGE;
+    case orvo::host::RunOutcome::ReplayDiffers:
+      return EXIT_REPLAY_DIFFERS;
   }
   return EXIT_FATAL_ERROR;
 }
@@ -42,7 +52,7 @@ constexpr const char* kUsage =
     "usage: orvo-headless [--data DIR] [--events FILE] [--dump-memory FILE] [--screenshot FILE]\n"
     "                     [--desktop WxH] [--script-clock [DATE]] [--eh] [--trace FILE]\n"
     "                     [--trace-from PLACE] [--trace-count N] [--break PLACE]...\n"
-    "                     GAMEDIR|GAME.orvo\n"
+    "                     [--record FILE | --replay FILE [--expect DIR]] GAMEDIR|GAME.orvo\n"
     "  PLACE: a label, FILE:LINE (both need main.ovd beside main.ove) or a 0x address\n";
 
 int Usage(const std::string& problem) {
@@ -59,6 +69,30 @@ bool ParseSize(const std::string& text, orvo::platform::Size& out) {
   return true;
 }
 
+// The recording to replay, read whole; false after saying what is wrong with it.
+bool ReadRecording(const std::string& path, orvo::host::Recording& out) {
+  struct stat st;
+  std::string problem;
+  std::ifstream in(path, std::ios::binary);
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !in) {
+    problem = "it cannot be read";
+  } else if (static_cast<uint64_t>(st.st_size) > orvo::host::kMaxRecordingBytes) {
+    problem = "it is larger than any recording";
+  } else {
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    if (orvo::host::DecodeRecording(bytes, out, problem)) return true;
+  }
+  std::fprintf(stderr, "orvo-headless: cannot replay %s: %s\n", path.c_str(), problem.c_str());
+  return false;
+}
+
+// A fresh folder for a replay's data folder when none is given.
+std::string ReplayDataFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string name = std::string(base && *base ? base : "/tmp") + "/orvo-replay-XXXXXX";
+  return mkdtemp(name.data()) ? name : std::string();
+}
+
 bool ParseCount(const std::string& text, uint64_t& out) {
   const char* end = text.data() + text.size();
   auto [p, ec] = std::from_chars(text.data(), end, out);
@@ -70,7 +104,7 @@ bool ParseCount(const std::string& text, uint64_t& out) {
 int main(int argc, char** argv) {
   orvo::host::RuntimeOptions options;
   orvo::platform::HeadlessConfig config;
-  std::string gameDir, eventsFile, desktop, count;
+  std::string gameDir, eventsFile, desktop, count, replayFile;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     auto value = [&](std::string& out) {
@@ -95,6 +129,12 @@ int main(int argc, char** argv) {
       ok = value(options.traceFrom);
     else if (std::strcmp(arg, "--trace-count") == 0)
       ok = value(count) && ParseCount(count, options.traceCount);
+    else if (std::strcmp(arg, "--record") == 0)
+      ok = value(options.player.recordFile);
+    else if (std::strcmp(arg, "--replay") == 0)
+      ok = value(replayFile);
+    else if (std::strcmp(arg, "--expect") == 0)
+      ok = value(options.replay.expectFolder);
     else if (std::strcmp(arg, "--break") == 0)
       ok = value(options.breaks.emplace_back());
     else if (std::strcmp(arg, "--script-clock") == 0) {
@@ -121,6 +161,26 @@ int main(int argc, char** argv) {
     if (!ok) return Usage(std::string(arg) + " needs a value");
   }
   if (gameDir.empty()) return Usage("no GAMEDIR given");
+  if (!replayFile.empty() && (!eventsFile.empty() || !options.player.recordFile.empty()))
+    return Usage("--replay takes its events from the recording: no --events or --record");
+  if (replayFile.empty() && !options.replay.expectFolder.empty())
+    return Usage("--expect compares the screenshots of a --replay");
+  if (!replayFile.empty()) {
+    auto recording = std::make_shared<orvo::host::Recording>();
+    if (!ReadRecording(replayFile, *recording)) return EXIT_USAGE;
+    // The run takes the recorded screen, date and command line, and its time is the
+    // recording's: every delivery happens at the moment it was recorded at.
+    config.desktop = {recording->desktopWidth, recording->desktopHeight};
+    config.scriptClock = recording->start;
+    options.commandLine = recording->commandLine;
+    if (options.dataFolder.empty()) {
+      std::string folder = ReplayDataFolder();
+      if (folder.empty()) return Usage("cannot make a data folder for the replay: give --data");
+      std::fprintf(stderr, "orvo-headless: replaying into the data folder %s\n", folder.c_str());
+      options.dataFolder = folder;
+    }
+    options.replay.recording = std::move(recording);
+  }
   // The game folder is the program folder, as if the runtime were linked into it. Without
   // --data the game keeps its files beside itself, as with no documents folder.
   struct stat st;
@@ -144,6 +204,10 @@ int main(int argc, char** argv) {
       return Usage(eventsFile + ": " + error);
   }
   orvo::platform::HeadlessPlatform platform(std::move(config));
+  if (options.replay.recording)
+    options.replay.advanceClock = [&platform](uint64_t ms) {
+      platform.window.ScriptTime()->AdvanceTo(ms);
+    };
   orvo::host::Runtime runtime(platform.Parts(), std::move(options));
   runtime.Run();
   return StatusOf(runtime.Outcome());

@@ -47,4 +47,14 @@ ImageFile OpenImageFile(const services::FileService& files) {
   return image;
 }
 
+std::vector<uint8_t> ReadWholeFile(std::FILE* file) {
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + n);
+  std::fclose(file);
+  return bytes;
+}
+
 }  // namespace orvo::host

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "services/files.h"
 
@@ -17,5 +18,8 @@ struct ImageFile {
 // counts: anything else of that name (a FIFO, a device, a folder) is passed over as if it
 // were absent, so opening it can never hold up the start.
 ImageFile OpenImageFile(const services::FileService& files);
+
+// The rest of file's bytes; the file is closed.
+std::vector<uint8_t> ReadWholeFile(std::FILE* file);
 
 }  // namespace orvo::host

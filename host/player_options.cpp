@@ -19,6 +19,20 @@ std::optional<int32_t> ScaleArgument(const std::string& value) {
   return n;
 }
 
+// "--name VALUE" or "--name=VALUE" at arguments[i], which is left on the last word taken;
+// a missing value is empty.
+bool OptionValue(const std::vector<std::string>& arguments, size_t& i, const std::string& name,
+                 std::string& value) {
+  const std::string& a = arguments[i];
+  if (a.rfind(name + "=", 0) == 0) {
+    value = a.substr(name.size() + 1);
+    return true;
+  }
+  if (a != name) return false;
+  value = i + 1 < arguments.size() ? arguments[++i] : std::string();
+  return true;
+}
+
 }  // namespace
 
 PlayerOptions ParsePlayerOptions(const std::vector<std::string>& arguments) {
@@ -34,18 +48,15 @@ PlayerOptions ParsePlayerOptions(const std::vector<std::string>& arguments) {
       o.help = true;
     } else if (a == "--fullscreen") {
       o.fullscreen = true;
-    } else if (a == "--scale" || a.rfind("--scale=", 0) == 0) {
-      std::string value;
-      if (a == "--scale") {
-        if (i + 1 < arguments.size()) value = arguments[++i];
-      } else {
-        value = a.substr(8);
-      }
+    } else if (std::string value; OptionValue(arguments, i, "--scale", value)) {
       o.scale = ScaleArgument(value);
       if (!o.scale)
         o.warnings.push_back("orvo: --scale takes a whole number from 1 to " +
                              std::to_string(MAX_SCALE) + " or \"fit\", not \"" + value +
                              "\"; the game is not scaled");
+    } else if (OptionValue(arguments, i, "--record", o.recordFile)) {
+      if (o.recordFile.empty())
+        o.warnings.push_back("orvo: --record needs a file; nothing is recorded");
     } else {
       break;  // the game's command line begins
     }
@@ -76,7 +87,7 @@ std::string PlayerHelp() {
     pad += std::string(c % 4 == 0 ? "\n    " : ", ") + kControls[c] + " " +
            KeyName(defaults.pad.keys[c]);
   }
-  return "usage: orvo [--fullscreen] [--scale N|fit] [--] [the game's command line]\n"
+  return "usage: orvo [--fullscreen] [--scale N|fit] [--record FILE] [--] [the game's command line]\n"
          "Runs the game in the folder orvo lies in (or its link does).\n"
          "\n"
          "  --fullscreen   start in desktop full screen\n"
@@ -84,6 +95,7 @@ std::string PlayerHelp() {
          std::to_string(MAX_SCALE) +
          "); \"fit\" takes the\n"
          "                 largest that fits; the window is made N times as large\n"
+         "  --record FILE  record the session into FILE, for orvo-headless --replay\n"
          "  --help         this text\n"
          "  --             what follows goes to the game, also when it starts with --\n"
          "\n"

@@ -14,6 +14,7 @@ struct PlayerOptions {
   bool help = false;
   bool fullscreen = false;
   std::optional<int32_t> scale;       // platform::SCALE_FIT or 1 .. MAX_SCALE
+  std::string recordFile;             // not empty: the session is recorded into it
   std::vector<std::string> gameArguments;  // the rest, the game's command line
   std::vector<std::string> warnings;  // one line each, for options that cannot be used
 };

@@ -32,13 +32,21 @@ Runtime::~Runtime() {
 }
 
 int Runtime::Run() {
-  if (StartUp() && !over_) MessageLoop();
+  if (StartUp() && !over_) {
+    if (replayer_)
+      ReplayLoop();
+    else
+      MessageLoop();
+  }
   Finish();
+  if (replayer_ && replayer_->Left()) std::fprintf(stderr, "orvo: %s\n", replayer_->Why().c_str());
   return exitCode_;
 }
 
 RunOutcome Runtime::Outcome() const {
   if (badOptions_) return RunOutcome::BadOptions;
+  if (replayRefused_) return RunOutcome::BadRecording;
+  if (replayer_ && (replayer_->Left() || replayDiffers_)) return RunOutcome::ReplayDiffers;
   if (exitCode_ != 0) return RunOutcome::FatalError;
   return machine_.ProgramFault() ? RunOutcome::ProgramFault : RunOutcome::Ended;
 }
@@ -73,14 +81,20 @@ void Runtime::SetUpDataFolder() {
 // The installed image is read unless the user's folder holds its own copy.
 bool Runtime::LoadProgram() {
   ImageFile image;
+  std::vector<uint8_t> read;  // the file's bytes, when a recording names the image by them
   if (!options_.image.empty()) {
     image.path = "the assembled image";
     image.file = fmemopen(options_.image.data(), options_.image.size(), "rb");
   } else {
     image = OpenImageFile(files_);
+    if (image.file && (recorder_ || replayer_)) {
+      read = ReadWholeFile(image.file);
+      image.file = read.empty() ? nullptr : fmemopen(read.data(), read.size(), "rb");
+    }
   }
   std::string unshown;
   if (vm::LoadImage(machine_, image.file, &unshown)) {
+    if (!BindImage(options_.image.empty() ? read : options_.image)) return false;
     std::string note;
     view_ = LoadSourceView(image.path, note);
     if (!note.empty()) std::fprintf(stderr, "orvo: %s\n", note.c_str());
@@ -102,6 +116,11 @@ bool Runtime::StartUp() {
   }
   if (!platform_.shell.ClaimInstance(state_.folders.program)) return false;
   SetUpDataFolder();
+  if (!BeginRecordOrReplay()) {
+    exitCode_ = 1;
+    over_ = true;
+    return false;
+  }
   player_.Start(options_.player,
                 options_.preferences
                     ? PreferencesPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
@@ -109,7 +128,7 @@ bool Runtime::StartUp() {
                 PreferencesSection(state_.folders.data));
   player_.authorKey = [this](PlayerCommand c) {
     if (c == PlayerCommand::Screenshot)
-      captures_.Screenshot(CaptureScreen(), Now(), platform_.window);
+      NoteScreenshot(captures_.Screenshot(CaptureScreen(), Now(), platform_.window));
     else
       captures_.ToggleGif(CaptureScreen(), Now(), ElapsedMs(), platform_.window);
   };
@@ -157,6 +176,7 @@ bool Runtime::StartUp() {
   const platform::Size client = platform_.window.ClientSize();
   state_.clientWidth = client.width;
   state_.clientHeight = client.height;
+  NoteWindowSizes();
   // Music files are looked up in the installation, names matched without regard to case.
   sound_.Open(
       platform_.audio, [this] { platform_.window.PostFromAnyThread(platform::MSG_MUSIC_DONE); },
@@ -236,6 +256,7 @@ void Runtime::MessageLoop() {
 
 void Runtime::Deliver(int32_t code, int32_t a1, int32_t a2, int32_t a3) {
   if (machine_.Fatal() || windowDestroyed_ || !machine_.mem) return;
+  if (!NoteDelivery(code, a1, a2, a3)) return;
   vm::CallProgram(machine_, static_cast<uint32_t>(code), static_cast<uint32_t>(a1),
                   static_cast<uint32_t>(a2), static_cast<uint32_t>(a3));
   platform_.window.Delivered(code);
@@ -291,6 +312,7 @@ void Runtime::DestroyWindow() {
 // What the run leaves behind for whoever started it, then the release of VM memory and
 // the screen.
 void Runtime::Finish() {
+  EndRecordOrReplay();
   if (!options_.screenshotFile.empty() && graphics_.screen.bits) {
     Screenshot(options_.screenshotFile);
     options_.screenshotFile.clear();

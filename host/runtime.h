@@ -17,6 +17,8 @@
 #include "host/host_state.h"
 #include "host/missing_files.h"
 #include "host/player.h"
+#include "host/recorder.h"
+#include "host/replayer.h"
 #include "host/window_requests.h"
 #include "platform/platform.h"
 #include "services/files.h"
@@ -44,6 +46,8 @@ struct RuntimeOptions {
   // Not empty: the program is loaded from these bytes, not from a main.ove (a game
   // assembled in memory by the development mode).
   std::vector<uint8_t> image;
+  // Set: the run replays this recording instead of taking input (orvo-headless --replay).
+  ReplayOptions replay;
 };
 
 // How a run ended, beyond the exit code orvo returns (0 also after a program fault).
@@ -52,6 +56,8 @@ enum class RunOutcome {
   FatalError,    // the runtime could not go on: no loadable image, heap or stack exhausted...
   ProgramFault,  // the program was ended in order after a fault of its own
   BadOptions,    // a trace or break place is not in the program; nothing was run
+  BadRecording,  // the recording to replay is another image's, or its files cannot be written
+  ReplayDiffers, // the replay left the recording, or a screenshot differs from the expected
 };
 
 class Runtime : public vm::Hooks {
@@ -109,6 +115,23 @@ class Runtime : public vm::Hooks {
   bool LoadProgram();
   // Traces and breaks from the options; false when one of them cannot be used.
   bool SetUpTracing();
+  // Recording and replaying (runtime_recording.cpp). The recording or the replay begins
+  // with the data folder's files: false when the replay cannot have them.
+  bool BeginRecordOrReplay();
+  // The image's bytes name the image a recording belongs to: false when the replay's is
+  // another.
+  bool BindImage(const std::vector<uint8_t>& image);
+  // The screen and window sizes the run starts with, noted or, in a replay, taken.
+  void NoteWindowSizes();
+  // True when the delivery is to be made: recorded, or the replay's next.
+  bool NoteDelivery(int32_t code, int32_t a1, int32_t a2, int32_t a3);
+  void NoteScreenshot(const std::string& file);
+  // The recorded run's deliveries in order, in place of the message loop.
+  void ReplayLoop();
+  void ReplayScreenshot(const std::string& name);
+  // As the run ends, with VM memory still there: the recording written, or the replay's
+  // end compared with the recorded one.
+  void EndRecordOrReplay();
   // Whether a name the game reads is in the data folder or the game folder.
   bool InEitherFolder(std::string_view name) const;
   void MessageLoop();
@@ -156,6 +179,10 @@ class Runtime : public vm::Hooks {
   vm::SourceView view_;  // the program's source, when velda's main.ovd is beside it
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile_{nullptr, std::fclose};
   std::unique_ptr<vm::Tracer> tracer_;
+  std::unique_ptr<Recorder> recorder_;
+  std::unique_ptr<Replayer> replayer_;
+  bool replayRefused_ = false;
+  bool replayDiffers_ = false;
 };
 
 }  // namespace orvo::host

@@ -209,7 +209,9 @@ struct WindowProcTable {
   }
   static void ScriptShot(Runtime& r, const Message& m) {
     r.Drain();
-    if (!r.Over()) r.Screenshot(m.text);
+    if (r.Over()) return;
+    r.Screenshot(m.text);
+    r.NoteScreenshot(m.text);
   }
   static void ScriptEnd(Runtime& r, const Message&) {
     r.Drain();

@@ -162,7 +162,7 @@ constexpr vm::RequestRow kRows[] = {
     {0x007, "remove folder", 1, BLOCK, RemoveFolderRow},
     {0x008, "close", 1, BLOCK, Close},
     {0x009, "size", 1, BLOCK, Size},
-    {0x00A, "time", 1, BLOCK, Time},
+    {0x00A, "time", 1, BLOCK, Time, true},
     {0x00B, "list first", 4, BLOCK, ListFirstRow},
     {0x00C, "list next", 3, BLOCK, ListNextRow},
     {0x00D, "list close", 0, BLOCK, [](vm::Request& r) { ListClose(Files(r)); }},

@@ -16,7 +16,7 @@ constexpr vm::RequestRow kRows[] = {
      [](vm::Request& r) { Of(r).MusicCommand(r.m, r.a[0]); }},
     {0x602, "stop music", 0, vm::ArgCheck::BLOCK, [](vm::Request& r) { Of(r).StopMusic(); }},
     {0x603, "playing", 0, vm::ArgCheck::BLOCK,
-     [](vm::Request& r) { vm::SetResult(r.m, Of(r).MusicPlaying() ? 1 : 0); }},
+     [](vm::Request& r) { vm::SetResult(r.m, Of(r).MusicPlaying() ? 1 : 0); }, true},
 };
 
 }  // namespace

@@ -38,6 +38,9 @@ struct RequestRow {
   uint32_t words;  // argument words the program hands over
   ArgCheck check;
   void (*run)(Request& r);
+  // Its answer comes from outside the game (the clock, the window, the desktop...): a
+  // recording keeps what it did, and a replay puts that back instead of running it.
+  bool outside = false;
 };
 
 struct RequestTable {

@@ -33,10 +33,10 @@ void Lock(Request& r) {
 }
 
 constexpr RequestRow kCoreRows[] = {
-    {0x200, "timer", 1, ArgCheck::BLOCK, SetTimer},
-    {0x201, "clock", 0, ArgCheck::BLOCK,
-     [](Request& r) { SetResult(r.m, r.m.hooks->ElapsedMs()); }},
-    {0x202, "date", 1, ArgCheck::BLOCK, Date},
+    {0x200, "timer", 1, ArgCheck::BLOCK, SetTimer, true},
+    {0x201, "clock", 0, ArgCheck::BLOCK, [](Request& r) { SetResult(r.m, r.m.hooks->ElapsedMs()); },
+     true},
+    {0x202, "date", 1, ArgCheck::BLOCK, Date, true},
     {0x900, "allocate", 1, ArgCheck::BLOCK,
      [](Request& r) { SetResult(r.m, AllocHeap(r.m, r.a[0])); }},
     {0x901, "free", 1, ArgCheck::BLOCK, [](Request& r) { FreeHeap(r.m, r.a[0]); }},

@@ -128,7 +128,7 @@ class DevWindow : public ::testing::Test {
     std::ofstream(source / ".box.ova.new") << text;
     fs::rename(source / ".box.ova.new", source / "box.ova");
   }
-  void Start() {
+  void Start(const std::string& option = "", const std::string& value = "") {
     std::ofstream(source / "box.ova") << Game(kRedWord);
     pid = fork();
     if (pid == 0) {
@@ -138,7 +138,11 @@ class DevWindow : public ::testing::Test {
       setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
       const int fd = open((base / "errors.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd < 0 || dup2(fd, 2) < 0) _exit(126);
-      execl(ORVO_DEV, ORVO_DEV, source.c_str(), static_cast<char*>(nullptr));
+      if (option.empty())
+        execl(ORVO_DEV, ORVO_DEV, source.c_str(), static_cast<char*>(nullptr));
+      else
+        execl(ORVO_DEV, ORVO_DEV, source.c_str(), option.c_str(), value.c_str(),
+              static_cast<char*>(nullptr));
       _exit(127);
     }
   }
@@ -189,6 +193,35 @@ TEST_F(DevWindow, ASaveRestartsTheGameInTheSameWindow) {
   }
   ASSERT_TRUE(Shows(w, 150, 150, kBlue)) << ReadFile(base / "errors.txt");
   EXPECT_NE(Pixel(w, 2, 2), kOverlay);
+}
+
+// Each run records into a file of its own, its image beside it; both replay headless.
+TEST_F(DevWindow, EveryRunIsRecordedAndReplaysWithTheImageWrittenBesideIt) {
+  const fs::path recording = base / "session.orvorec";
+  Start("--record", recording.string());
+  const Window w = platform::test::FindWindow("^devgame$");
+  ASSERT_NE(w, 0u) << ReadFile(base / "errors.txt");
+  ASSERT_TRUE(Shows(w, 150, 150, kRed));
+  SaveByRename(Game(kGreenWord));
+  ASSERT_TRUE(Shows(w, 150, 150, kGreen)) << ReadFile(base / "errors.txt");
+  platform::test::SendClose(display, w);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  pid = -1;
+  const std::string errors = ReadFile(base / "errors.txt");
+  for (const fs::path& run : {recording, base / "session-2.orvorec"}) {
+    EXPECT_NE(errors.find("recording this run into " + run.string()), std::string::npos) << errors;
+    const fs::path game = base / ("replay-" + run.stem().string());
+    fs::create_directories(game);
+    fs::copy_file(run.string() + ".ove", game / "main.ove");
+    int rc = -1;
+    const std::string out =
+        platform::test::ShellOutput("'" ORVO_HEADLESS "' --replay '" + run.string() + "' --data '" +
+                                        (game / "data").string() + "' '" + game.string() + "'",
+                                    &rc);
+    EXPECT_EQ(rc, 0) << run << ": " << out;
+  }
+  EXPECT_EQ(ReadFile(base / "replay-session" / "data" / "debug.log"), "start 0xFF0000FF\nend\n");
 }
 
 TEST_F(DevWindow, TheWatchOutlivesAFolderThatGoesAndComesBack) {

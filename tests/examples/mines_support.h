@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -162,6 +164,36 @@ inline int WaitForExit(pid_t& pid, int ms) {
   return -1;
 }
 
+// Runs a shell command; its exit status (-1 when it did not exit), its output in out.
+inline int RunCommand(const std::string& command, std::string& out) {
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  const int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A session of random presses of both buttons over mines' field, a wait after each (from
+// minWait, up to waitSpread more), N (a new game) every 40 moves and Q (save and quit) at
+// the end; after(move) may add lines after a move's wait.
+inline std::string RandomSession(uint32_t seed, int moves, uint32_t minWait, uint32_t waitSpread,
+                                 const std::function<std::string(int)>& after = {}) {
+  std::mt19937 random(seed);
+  std::string script;
+  for (int move = 0; move < moves; ++move) {
+    const int x = 30 + int(random() % 580), y = 60 + int(random() % 400);
+    const int button = random() % 4 == 0 ? 2 : 1;
+    const std::string pos = std::to_string(x | y << 16);
+    script += "12 " + std::to_string(button) + " " + std::to_string(button) + " " + pos + "\n";
+    script += "13 " + std::to_string(button) + " 0 " + pos + "\n";
+    script += "wait " + std::to_string(minWait + random() % waitSpread) + "\n";
+    if (after) script += after(move);
+    if (move % 40 == 39) script += "12 0x4E 1 0\n13 0x4E 1 0\n";
+  }
+  return script + "12 0x51 1 0\n13 0x51 1 0\n";
+}
+
 // Runs orvo-headless on a game folder with a data folder and an event script.
 inline Outcome RunHeadless(const fs::path& game, const fs::path& data, const std::string& script,
                        const std::map<std::string, uint32_t>& symbols,
@@ -175,13 +207,7 @@ inline Outcome RunHeadless(const fs::path& game, const fs::path& data, const std
                           dump.string() + "' " + options + " '" + game.string() + "' 2>&1";
   Outcome r;
   r.symbols = &symbols;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int status = pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  r.exitCode = RunCommand(cmd, r.out);
   const std::string mem = ReadFile(dump);
   r.memory.assign(mem.begin(), mem.end());
   return r;

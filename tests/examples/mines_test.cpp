@@ -387,18 +387,7 @@ TEST_F(Mines, WindowPlacementIsKeptAcrossRuns) {
 // clock read and the timer ticking throughout) leaves the same memory and the same saved
 // settings every run; on the wall clock it would not.
 TEST_F(Mines, OnTheScriptsTimeALongSessionIsTheSameEveryRun) {
-  std::mt19937 random(24);
-  std::string script;
-  for (int move = 0; move < 150; ++move) {
-    const int x = 30 + int(random() % 580), y = 60 + int(random() % 400);
-    const int button = random() % 4 == 0 ? 2 : 1;
-    const std::string pos = std::to_string(x | y << 16);
-    script += "12 " + std::to_string(button) + " " + std::to_string(button) + " " + pos + "\n";
-    script += "13 " + std::to_string(button) + " 0 " + pos + "\n";
-    script += "wait " + std::to_string(200 + random() % 1000) + "\n";
-    if (move % 40 == 39) script += "12 0x4E 1 0\n13 0x4E 1 0\n";  // N: a new game
-  }
-  script += "12 0x51 1 0\n13 0x51 1 0\n";  // Q saves and quits
+  const std::string script = RandomSession(24, 150, 200, 1000);
   std::vector<uint8_t> memory[2];
   std::string settings[2];
   for (int run = 0; run < 2; ++run) {

@@ -165,6 +165,13 @@ TEST(PlayerOptions, TheRuntimesOptionsComeFirstAndTheRestIsTheGames) {
     EXPECT_EQ(o.warnings.size(), 1u) << bad;
   }
   EXPECT_TRUE(ParsePlayerOptions({"--help"}).help);
+  o = ParsePlayerOptions({"--record", "a.orvorec", "--record=b.orvorec", "-eh"});
+  EXPECT_EQ(o.recordFile, "b.orvorec");
+  EXPECT_EQ(JoinArguments(o.gameArguments), "-eh");
+  o = ParsePlayerOptions({"--record"});
+  EXPECT_EQ(o.recordFile, "");
+  EXPECT_EQ(o.warnings,
+            std::vector<std::string>{"orvo: --record needs a file; nothing is recorded"});
 }
 
 TEST(PlayerKeys, OnlyTheRuntimesCombinationsAreTaken) {
