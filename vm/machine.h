@@ -13,6 +13,7 @@
 #include "vm/heap.h"
 #include "vm/memory.h"
 #include "vm/requests.h"
+#include "vm/tier_settings.h"
 
 namespace orvo::vm {
 
@@ -82,6 +83,13 @@ struct StopState {
   bool operator==(const StopState&) const = default;
 };
 
+// The compiling tier's translations of a machine's code (vm/jit/), made on first use.
+struct Translations;
+void DropTranslations(Translations* t);
+struct TranslationsDeleter {
+  void operator()(Translations* t) const { DropTranslations(t); }
+};
+
 struct FreeDeleter {
   void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -113,6 +121,9 @@ struct Machine {
   // faulting. Looked at only on an illegal opcode, so the fast loop pays nothing.
   std::vector<uint32_t> traps;
   bool trapped = false;
+  // The compiling tier: whether Interpret uses it, and what it has translated.
+  TierSettings tier = TierSettingsFromEnvironment();
+  std::unique_ptr<Translations, TranslationsDeleter> translations;
 
   void Stop(RunStop s) { stop.how = s > stop.how ? s : stop.how; }
   void Stop(RunStop s, const Fault& f) {

@@ -1,0 +1,110 @@
+// The translated blocks of one machine's code and the tables translated code reads: the
+// code of each translated place by VPC / 4, the pages holding translated code, the
+// arrivals counted at each place. A translation stays valid while the words it was made
+// from are unchanged in VM memory: translated code never stores into a page of
+// translated code (it leaves for the step), and the driver compares the words after
+// anything else has run (Verify).
+#pragma once
+
+#include <asmjit/x86.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "vm/jit/context.h"
+
+namespace orvo::vm {
+struct Machine;
+}
+
+namespace orvo::vm::jit {
+
+template <typename T>
+struct Freed {
+  void operator()(T* p) const { std::free(p); }
+};
+
+// One translated block: the bytes start .. end of VM memory it was made from, as they
+// were, and its code.
+struct Block {
+  uint32_t start = 0;
+  std::vector<uint8_t> words;
+  const void* code = nullptr;
+};
+
+// Sizes for the report of what the tier holds.
+struct TranslationStats {
+  size_t blocks = 0;
+  size_t sourceBytes = 0;  // VM code translated
+  size_t codeBytes = 0;    // host code made from it
+  double compileMs = 0;    // spent translating
+};
+
+class Cache {
+ public:
+  Cache(uint8_t* mem, uint32_t memSize);
+  ~Cache();
+  Cache(const Cache&) = delete;
+  Cache& operator=(const Cache&) = delete;
+
+  bool Fits(const uint8_t* mem, uint32_t memSize) const {
+    return mem == mem_ && memSize == memSize_;
+  }
+  uint32_t memSize() const { return memSize_; }
+
+  // The translation starting at pc, or nullptr.
+  const void* At(uint32_t pc) const {
+    return pc % 4 == 0 && pc / 4 < places_ ? entries_.get()[pc / 4] : nullptr;
+  }
+  // Counts one arrival at pc; true once pc has arrived more than threshold times and
+  // has not failed to translate before.
+  bool Hot(uint32_t pc, uint32_t threshold);
+  void MarkUntranslatable(uint32_t pc);
+
+  // Installs a block: its code becomes the entry at start, its pages code pages.
+  void Install(Block block, size_t codeBytes, double compileMs);
+  // Drops every block whose words have changed in VM memory.
+  void Verify();
+  bool Empty() const { return blocks_.empty(); }
+
+  asmjit::JitRuntime& runtime() { return runtime_; }
+  const void* const* entries() const { return entries_.get(); }
+  const uint8_t* codePages() const { return pages_.data(); }
+  uint32_t places() const { return places_; }
+  const TranslationStats& stats() const { return stats_; }
+
+  // Enters translated code at code with the working copies in the context.
+  void Enter(Context& ctx, const void* code) const { enter_(&ctx, code); }
+
+ private:
+  void MarkPages(const Block& b);
+  void BuildTrampoline();
+
+  uint8_t* mem_;
+  uint32_t memSize_;
+  uint32_t places_;
+  asmjit::JitRuntime runtime_;
+  std::unique_ptr<const void*, Freed<const void*>> entries_;
+  std::unique_ptr<uint16_t, Freed<uint16_t>> heat_;
+  std::vector<uint8_t> pages_;
+  std::map<uint32_t, Block> blocks_;
+  TranslationStats stats_;
+  void (*enter_)(Context*, const void*) = nullptr;
+  const void* exit_ = nullptr;
+
+ public:
+  const void* exitCode() const { return exit_; }
+};
+
+}  // namespace orvo::vm::jit
+
+namespace orvo::vm {
+// What a machine's Translations hold: the cache of its one memory block.
+struct Translations {
+  jit::Cache cache;
+  Translations(uint8_t* mem, uint32_t memSize) : cache(mem, memSize) {}
+};
+}  // namespace orvo::vm
