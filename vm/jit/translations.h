@@ -41,6 +41,7 @@ struct TranslationStats {
   size_t sourceBytes = 0;  // VM code translated
   size_t codeBytes = 0;    // host code made from it
   double compileMs = 0;    // spent translating
+  uint64_t entered = 0;    // times the driver entered translated code
 };
 
 class Cache {
@@ -77,7 +78,10 @@ class Cache {
   const TranslationStats& stats() const { return stats_; }
 
   // Enters translated code at code with the working copies in the context.
-  void Enter(Context& ctx, const void* code) const { enter_(&ctx, code); }
+  void Enter(Context& ctx, const void* code) {
+    ++stats_.entered;
+    enter_(&ctx, code);
+  }
 
  private:
   void MarkPages(const Block& b);
