@@ -34,6 +34,8 @@ PlayerOptions ParsePlayerOptions(const std::vector<std::string>& arguments) {
       o.help = true;
     } else if (a == "--fullscreen") {
       o.fullscreen = true;
+    } else if (a == "--no-jit") {
+      o.noJit = true;
     } else if (a == "--scale" || a.rfind("--scale=", 0) == 0) {
       std::string value;
       if (a == "--scale") {
@@ -76,7 +78,7 @@ std::string PlayerHelp() {
     pad += std::string(c % 4 == 0 ? "\n    " : ", ") + kControls[c] + " " +
            KeyName(defaults.pad.keys[c]);
   }
-  return "usage: orvo [--fullscreen] [--scale N|fit] [--] [the game's command line]\n"
+  return "usage: orvo [--fullscreen] [--scale N|fit] [--no-jit] [--] [the game's command line]\n"
          "Runs the game in the folder orvo lies in (or its link does).\n"
          "\n"
          "  --fullscreen   start in desktop full screen\n"
@@ -84,6 +86,7 @@ std::string PlayerHelp() {
          std::to_string(MAX_SCALE) +
          "); \"fit\" takes the\n"
          "                 largest that fits; the window is made N times as large\n"
+         "  --no-jit       run the game in the interpreter alone, translating nothing\n"
          "  --help         this text\n"
          "  --             what follows goes to the game, also when it starts with --\n"
          "\n"

@@ -23,7 +23,6 @@ struct Context {
   uint32_t reason = EXIT_STEP;
 };
 
-inline constexpr int32_t kBudgetOffset = offsetof(Context, budget);
 inline constexpr int32_t kExitOffset = offsetof(Context, exit);
 
 // Translated code touches VM memory only from here up (never the header, whose working

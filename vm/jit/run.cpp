@@ -19,8 +19,6 @@ namespace {
 
 // Below this the header and the longest instruction leave no room for code.
 constexpr uint32_t kMinimumMemory = 1024;
-// The longest instruction: a step that moves further (or backwards) changed place.
-constexpr uint32_t kLongestInstruction = 16;
 
 jit::Cache& CacheOf(Machine& m) {
   if (!m.translations || !m.translations->cache.Fits(m.mem, m.memSize))
@@ -39,7 +37,10 @@ bool RunCompiled(Machine& m) {
   ctx.exit = cache.exitCode();
   ctx.budget = m.bounded ? m.budget : std::numeric_limits<uint64_t>::max();
   Cpu cpu = LoadCpu(m);
-  bool arrived = true;  // at a delivery's start or after a change of place
+  // Whether translated code may run at cpu.pc: not when it has just left there for the
+  // step. Every place the step arrives at counts as an arrival, so that code after an
+  // instruction the step runs gets translated too once it is hot.
+  bool arrived = true;
   for (;;) {
     if (arrived) {
       if (const void* code = cache.At(cpu.pc)) {
@@ -50,7 +51,7 @@ bool RunCompiled(Machine& m) {
         cache.Enter(ctx, code);
         cpu = {ctx.pc, ctx.sp, ctx.fp, static_cast<uint8_t>(ctx.flags)};
         if (ctx.reason == jit::EXIT_LEAVE) break;
-        arrived = ctx.reason == jit::EXIT_CHAIN;
+        arrived = ctx.reason == jit::EXIT_CHAIN;  // else the step runs the instruction at pc
         continue;
       }
       if (cache.Hot(cpu.pc, m.tier.threshold)) {
@@ -66,11 +67,10 @@ bool RunCompiled(Machine& m) {
       --ctx.budget;
     }
     StoreCpu(m, cpu);
-    const uint32_t before = cpu.pc;
     const StepEnd end = Step(m, cpu);
     if (!cache.Empty()) cache.Verify();
     if (end == StepEnd::LEAVE) break;
-    arrived = cpu.pc < before || cpu.pc > before + kLongestInstruction;
+    arrived = true;
   }
   StoreCpu(m, cpu);
   if (m.bounded) m.budget = ctx.budget;

@@ -1,6 +1,6 @@
-// The translator. Translated code keeps VSP in r12d, VFP in r13d and the flags byte in
-// r14d; VM memory is at rbx, the context at rbp, the entry table at r10 and the code
-// page map at r11. The VM's registers stay in their header slots, which x86 reaches as
+// The translator. Translated code keeps VSP in r12d, VFP in r13d, the flags byte in
+// r14d and the budget in rdi; VM memory is at rbx, the context at rbp, the entry table
+// at r10 and the code page map at r11. The VM's registers stay in their header slots, which x86 reaches as
 // memory operands. Flags are kept as the value they come from (r15, at a size known
 // when translating) and made into the flags byte only where something may read it: on
 // the way out of the block. The immediate slot is written once, on the way out, with
@@ -157,9 +157,9 @@ class BlockTranslator {
   bool Emit() {
     const uint32_t n = static_cast<uint32_t>(insns_.size());
     const Label shortBudget = a_.newLabel();
-    a_.cmp(qword_ptr(rbp, kBudgetOffset), n);
+    a_.cmp(rdi, n);
     a_.jb(shortBudget);
-    a_.sub(qword_ptr(rbp, kBudgetOffset), n);
+    a_.sub(rdi, n);
     for (index_ = 0; index_ < n; ++index_) Instruction(insns_[index_]);
     const Insn& last = insns_.back();
     if (!last.endsBlock) {
@@ -205,7 +205,7 @@ class BlockTranslator {
   // The state on the way out: the budget of instructions not run back, the flags byte,
   // the immediate slot.
   void ExitState(uint32_t refund, const FlagState& flags, const SlotState& slot) {
-    if (refund != 0) a_.add(qword_ptr(rbp, kBudgetOffset), refund);
+    if (refund != 0) a_.add(rdi, refund);
     if (flags.fromValue) {
       const Gp v = Sized(r15, flags.size);
       a_.mov(ecx, r15d);
@@ -944,10 +944,11 @@ bool Translate(Machine& m, Cache& cache, uint32_t pc) {
   block.start = pc;
   block.words.assign(m.mem + pc, m.mem + t.end());
   block.code = fn;
+  block.codeBytes = t.code().codeSize();
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
           .count();
-  cache.Install(std::move(block), t.code().codeSize(), ms);
+  cache.Install(std::move(block), ms);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "vm/jit/translations.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace orvo::vm::jit {
@@ -32,11 +33,24 @@ Cache::Cache(uint8_t* mem, uint32_t memSize)
   BuildTrampoline();
 }
 
-Cache::~Cache() = default;
+// With ORVO_JIT_STATS set, what was translated is told on standard error at the end.
+Cache::~Cache() {
+  const char* report = std::getenv("ORVO_JIT_STATS");
+  if (!report || !*report) return;
+  std::fprintf(stderr,
+               "orvo: translated %zu blocks, %zu bytes of VM code into %zu bytes of x86-64 in "
+               "%.3f ms; entered %llu times; tables %zu bytes\n",
+               stats_.blocks, stats_.sourceBytes, stats_.codeBytes, stats_.compileMs,
+               static_cast<unsigned long long>(stats_.entered), TableBytes());
+}
+
+size_t Cache::TableBytes() const {
+  return (size_t{places_} + 1) * (sizeof(void*) + sizeof(uint16_t)) + pages_.size();
+}
 
 // The way in saves the registers the host's calling convention keeps, loads the pinned
-// ones (memory, context, VSP, VFP, flags, the entry table and the page map) and jumps
-// to the code; the way out stores the working copies in the context and returns.
+// ones (memory, context, VSP, VFP, flags, budget, the entry table and the page map) and
+// jumps to the code (the second argument, in rsi); the way out stores the working copies in the context and returns.
 void Cache::BuildTrampoline() {
   CodeHolder code;
   code.init(runtime_.environment());
@@ -48,6 +62,7 @@ void Cache::BuildTrampoline() {
   a.mov(r12d, dword_ptr(rbp, offsetof(Context, sp)));
   a.mov(r13d, dword_ptr(rbp, offsetof(Context, fp)));
   a.mov(r14d, dword_ptr(rbp, offsetof(Context, flags)));
+  a.mov(rdi, qword_ptr(rbp, offsetof(Context, budget)));
   a.mov(r10, reinterpret_cast<uint64_t>(entries_.get()));
   a.mov(r11, reinterpret_cast<uint64_t>(pages_.data()));
   a.jmp(rsi);
@@ -57,6 +72,7 @@ void Cache::BuildTrampoline() {
   a.mov(dword_ptr(rbp, offsetof(Context, fp)), r13d);
   a.mov(dword_ptr(rbp, offsetof(Context, flags)), r14d);
   a.mov(dword_ptr(rbp, offsetof(Context, reason)), edx);
+  a.mov(qword_ptr(rbp, offsetof(Context, budget)), rdi);
   for (const Gp& r : {r15, r14, r13, r12, rbp, rbx}) a.pop(r);
   a.ret();
   void* fn = nullptr;
@@ -86,12 +102,12 @@ void Cache::MarkPages(const Block& b) {
   for (uint32_t p = from >> kPageShift; p <= (to - 1) >> kPageShift; ++p) pages_[p] = 1;
 }
 
-void Cache::Install(Block block, size_t codeBytes, double compileMs) {
+void Cache::Install(Block block, double compileMs) {
   MarkPages(block);
   entries_.get()[block.start / 4] = block.code;
   stats_.blocks += 1;
   stats_.sourceBytes += block.words.size();
-  stats_.codeBytes += codeBytes;
+  stats_.codeBytes += block.codeBytes;
   stats_.compileMs += compileMs;
   const uint32_t start = block.start;
   auto [it, fresh] = blocks_.insert_or_assign(start, std::move(block));
@@ -112,6 +128,7 @@ void Cache::Verify() {
     runtime_.release(b.code);
     stats_.blocks -= 1;
     stats_.sourceBytes -= b.words.size();
+    stats_.codeBytes -= b.codeBytes;
     it = blocks_.erase(it);
     dropped = true;
   }

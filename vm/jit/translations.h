@@ -33,14 +33,15 @@ struct Block {
   uint32_t start = 0;
   std::vector<uint8_t> words;
   const void* code = nullptr;
+  size_t codeBytes = 0;
 };
 
 // Sizes for the report of what the tier holds.
 struct TranslationStats {
-  size_t blocks = 0;
-  size_t sourceBytes = 0;  // VM code translated
-  size_t codeBytes = 0;    // host code made from it
-  double compileMs = 0;    // spent translating
+  size_t blocks = 0;       // held now
+  size_t sourceBytes = 0;  // VM code they were made from
+  size_t codeBytes = 0;    // host code made from it, held now
+  double compileMs = 0;    // spent translating, all blocks ever made
   uint64_t entered = 0;    // times the driver entered translated code
 };
 
@@ -66,7 +67,7 @@ class Cache {
   void MarkUntranslatable(uint32_t pc);
 
   // Installs a block: its code becomes the entry at start, its pages code pages.
-  void Install(Block block, size_t codeBytes, double compileMs);
+  void Install(Block block, double compileMs);
   // Drops every block whose words have changed in VM memory.
   void Verify();
   bool Empty() const { return blocks_.empty(); }
@@ -76,6 +77,8 @@ class Cache {
   const uint8_t* codePages() const { return pages_.data(); }
   uint32_t places() const { return places_; }
   const TranslationStats& stats() const { return stats_; }
+  // Bytes of the entry table, the arrival counts and the page map (touched or not).
+  size_t TableBytes() const;
 
   // Enters translated code at code with the working copies in the context.
   void Enter(Context& ctx, const void* code) {
