@@ -28,7 +28,9 @@ inline constexpr int32_t kExitOffset = offsetof(Context, exit);
 // Translated code touches VM memory only from here up (never the header, whose working
 // copies, registers aside, it keeps elsewhere) and only 8 bytes below the end at most.
 inline constexpr uint32_t kLowestAddress = 512;
-// Stores into pages (of this many bytes) that hold translated code leave for the step.
-inline constexpr unsigned kPageShift = 8;
+// Stores into translated code leave for the step. The code map has a byte for each 8
+// bytes of VM memory (1 << kCodeMapShift), set where translated code lies: fine enough
+// that data beside code is stored into at full speed.
+inline constexpr unsigned kCodeMapShift = 3;
 
 }  // namespace orvo::vm::jit

@@ -1,14 +1,14 @@
 // The translator. Translated code keeps VSP in r12d, VFP in r13d, the flags byte in
 // r14d and the budget in rdi; VM memory is at rbx, the context at rbp, the entry table
-// at r10 and the code page map at r11. The VM's registers stay in their header slots, which x86 reaches as
-// memory operands. Flags are kept as the value they come from (r15, at a size known
+// at r10 and the code map at r11. The VM's registers stay in their header slots, which
+// x86 reaches as memory operands. Flags are kept as the value they come from (r15, at a size known
 // when translating) and made into the flags byte only where something may read it: on
 // the way out of the block. The immediate slot is written once, on the way out, with
 // what the last instruction that located an immediate left there.
 //
 // Every check comes before the first side effect of an instruction, as in the
 // interpreter, and anything out of the ordinary (an address below 512 or within 8 bytes
-// of the end, a store into a page of translated code, division by zero, a NaN result, a
+// of the end, a store into translated code, division by zero, a NaN result, a
 // frame with locked blocks) leaves the block at that instruction with nothing of it
 // done: the checked step runs it from the start and reports whatever it finds.
 #include "vm/jit/translate.h"
@@ -313,20 +313,17 @@ class BlockTranslator {
   }
 
   // Checks that len bytes at the address in addr lie in translated code's range, and
-  // for a store that they touch no page of translated code.
+  // for a store that they touch no translated code. The code map is marked 8 bytes
+  // ahead of each block, so the map's byte for a store's first address covers 8 bytes.
   void CheckRange(const Gp& addr, uint32_t len, bool store, const Label& exit) {
     const uint32_t room = len < 8 ? 8 : len;
     a_.lea(ecx, ptr(addr.r64(), -static_cast<int32_t>(kLowestAddress)));
     a_.cmp(ecx, memSize_ - kLowestAddress - room);
     a_.ja(exit);
     if (!store) return;
-    a_.mov(ecx, addr.r32());
-    a_.shr(ecx, kPageShift);
-    a_.cmp(byte_ptr(r11, rcx), 0);
-    a_.jne(exit);
-    if (len > 8) {
-      a_.lea(ecx, ptr(addr.r64(), static_cast<int32_t>(len - 1)));
-      a_.shr(ecx, kPageShift);
+    for (uint32_t at = 0; at < room; at += 8) {
+      a_.lea(ecx, ptr(addr.r64(), static_cast<int32_t>(at)));
+      a_.shr(ecx, kCodeMapShift);
       a_.cmp(byte_ptr(r11, rcx), 0);
       a_.jne(exit);
     }

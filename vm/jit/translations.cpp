@@ -12,7 +12,7 @@ using namespace asmjit::x86;
 
 constexpr uint16_t kUntranslatable = 0xFFFF;
 
-// Code pages are mapped twice, writable and executable, never both at one address.
+// Generated code is mapped twice, writable and executable, never both at one address.
 JitAllocator::CreateParams DualMapped() {
   JitAllocator::CreateParams p;
   p.options = JitAllocatorOptions::kUseDualMapping;
@@ -29,7 +29,7 @@ Cache::Cache(uint8_t* mem, uint32_t memSize)
       runtime_(&kDualMapped),
       entries_(static_cast<const void**>(std::calloc(places_ + 1, sizeof(void*)))),
       heat_(static_cast<uint16_t*>(std::calloc(places_ + 1, sizeof(uint16_t)))),
-      pages_((memSize >> kPageShift) + 1, 0) {
+      codeMap_((memSize >> kCodeMapShift) + 1, 0) {
   BuildTrampoline();
 }
 
@@ -45,11 +45,11 @@ Cache::~Cache() {
 }
 
 size_t Cache::TableBytes() const {
-  return (size_t{places_} + 1) * (sizeof(void*) + sizeof(uint16_t)) + pages_.size();
+  return (size_t{places_} + 1) * (sizeof(void*) + sizeof(uint16_t)) + codeMap_.size();
 }
 
 // The way in saves the registers the host's calling convention keeps, loads the pinned
-// ones (memory, context, VSP, VFP, flags, budget, the entry table and the page map) and
+// ones (memory, context, VSP, VFP, flags, budget, the entry table and the code map) and
 // jumps to the code (the second argument, in rsi); the way out stores the working copies in the context and returns.
 void Cache::BuildTrampoline() {
   CodeHolder code;
@@ -64,7 +64,7 @@ void Cache::BuildTrampoline() {
   a.mov(r14d, dword_ptr(rbp, offsetof(Context, flags)));
   a.mov(rdi, qword_ptr(rbp, offsetof(Context, budget)));
   a.mov(r10, reinterpret_cast<uint64_t>(entries_.get()));
-  a.mov(r11, reinterpret_cast<uint64_t>(pages_.data()));
+  a.mov(r11, reinterpret_cast<uint64_t>(codeMap_.data()));
   a.jmp(rsi);
   a.bind(out);
   a.mov(dword_ptr(rbp, offsetof(Context, pc)), eax);
@@ -94,12 +94,12 @@ void Cache::MarkUntranslatable(uint32_t pc) {
   if (pc % 4 == 0 && pc / 4 < places_) heat_.get()[pc / 4] = kUntranslatable;
 }
 
-// A store of up to 8 bytes checks the page of its first byte, so the pages marked start
-// 8 bytes before the block.
+// A store of up to 8 bytes checks the map at its first byte, so the marks start 8 bytes
+// before the block.
 void Cache::MarkPages(const Block& b) {
   const uint32_t from = b.start >= 8 ? b.start - 8 : 0;
   const uint32_t to = b.start + static_cast<uint32_t>(b.words.size());
-  for (uint32_t p = from >> kPageShift; p <= (to - 1) >> kPageShift; ++p) pages_[p] = 1;
+  for (uint32_t p = from >> kCodeMapShift; p <= (to - 1) >> kCodeMapShift; ++p) codeMap_[p] = 1;
 }
 
 void Cache::Install(Block block, double compileMs) {
@@ -133,7 +133,7 @@ void Cache::Verify() {
     dropped = true;
   }
   if (!dropped) return;
-  std::fill(pages_.begin(), pages_.end(), 0);
+  std::fill(codeMap_.begin(), codeMap_.end(), 0);
   for (const auto& [start, b] : blocks_) MarkPages(b);
 }
 

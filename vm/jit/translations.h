@@ -1,9 +1,9 @@
 // The translated blocks of one machine's code and the tables translated code reads: the
-// code of each translated place by VPC / 4, the pages holding translated code, the
+// code of each translated place by VPC / 4, the map of where translated code lies, the
 // arrivals counted at each place. A translation stays valid while the words it was made
-// from are unchanged in VM memory: translated code never stores into a page of
-// translated code (it leaves for the step), and the driver compares the words after
-// anything else has run (Verify).
+// from are unchanged in VM memory: translated code never stores into translated code
+// (it leaves for the step), and the driver compares the words after anything else has
+// run (Verify).
 #pragma once
 
 #include <asmjit/x86.h>
@@ -66,7 +66,7 @@ class Cache {
   bool Hot(uint32_t pc, uint32_t threshold);
   void MarkUntranslatable(uint32_t pc);
 
-  // Installs a block: its code becomes the entry at start, its pages code pages.
+  // Installs a block: its code becomes the entry at start, its bytes marked in the code map.
   void Install(Block block, double compileMs);
   // Drops every block whose words have changed in VM memory.
   void Verify();
@@ -74,10 +74,10 @@ class Cache {
 
   asmjit::JitRuntime& runtime() { return runtime_; }
   const void* const* entries() const { return entries_.get(); }
-  const uint8_t* codePages() const { return pages_.data(); }
+  const uint8_t* codeMap() const { return codeMap_.data(); }
   uint32_t places() const { return places_; }
   const TranslationStats& stats() const { return stats_; }
-  // Bytes of the entry table, the arrival counts and the page map (touched or not).
+  // Bytes of the entry table, the arrival counts and the code map (touched or not).
   size_t TableBytes() const;
 
   // Enters translated code at code with the working copies in the context.
@@ -96,7 +96,7 @@ class Cache {
   asmjit::JitRuntime runtime_;
   std::unique_ptr<const void*, Freed<const void*>> entries_;
   std::unique_ptr<uint16_t, Freed<uint16_t>> heat_;
-  std::vector<uint8_t> pages_;
+  std::vector<uint8_t> codeMap_;
   std::map<uint32_t, Block> blocks_;
   TranslationStats stats_;
   void (*enter_)(Context*, const void*) = nullptr;
