@@ -2,6 +2,8 @@
 // allow and the build has it (x86-64 with ORVO_JIT on).
 #pragma once
 
+#include <cstdint>
+
 namespace orvo::vm {
 
 struct Machine;
@@ -10,5 +12,8 @@ struct Machine;
 // when m.bounded is set), translating hot code and stepping the rest. false: the tier
 // cannot run this machine (not built, or memory too small), and nothing has run.
 bool RunCompiled(Machine& m);
+
+// How many times runs of the machine have entered translated code (0 without the tier).
+uint64_t TranslatedEntries(const Machine& m);
 
 }  // namespace orvo::vm

@@ -9,6 +9,10 @@ bool RunCompiled(Machine&) {
   return false;
 }
 
+uint64_t TranslatedEntries(const Machine&) {
+  return 0;
+}
+
 void DropTranslations(Translations*) {}
 
 }  // namespace orvo::vm

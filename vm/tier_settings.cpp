@@ -12,7 +12,7 @@ TierSettings TierSettingsFromEnvironment() {
   if (const char* threshold = std::getenv("ORVO_JIT_THRESHOLD"); threshold && *threshold) {
     char* end = nullptr;
     const unsigned long n = std::strtoul(threshold, &end, 10);
-    if (*end == '\0' && n <= 0xFFFF) s.threshold = static_cast<uint32_t>(n);
+    if (*end == '\0' && n < 0xFFFF) s.threshold = static_cast<uint32_t>(n);
   }
   return s;
 }

@@ -77,4 +77,8 @@ bool RunCompiled(Machine& m) {
   return true;
 }
 
+uint64_t TranslatedEntries(const Machine& m) {
+  return m.translations ? m.translations->cache.stats().entered : 0;
+}
+
 }  // namespace orvo::vm

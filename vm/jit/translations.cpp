@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vm/memory.h"
+
 namespace orvo::vm::jit {
 namespace {
 
@@ -84,14 +86,22 @@ void Cache::BuildTrampoline() {
 bool Cache::Hot(uint32_t pc, uint32_t threshold) {
   if (pc % 4 != 0 || pc / 4 >= places_) return false;
   uint16_t& h = heat_.get()[pc / 4];
-  if (h == kUntranslatable) return false;
+  if (h == kUntranslatable) {
+    // Counted again from the start once the word there is another.
+    const auto it = refused_.find(pc);
+    if (it == refused_.end() || it->second == Load32(mem_ + pc)) return false;
+    refused_.erase(it);
+    h = 0;
+  }
   if (h >= threshold) return true;
   ++h;
   return false;
 }
 
 void Cache::MarkUntranslatable(uint32_t pc) {
-  if (pc % 4 == 0 && pc / 4 < places_) heat_.get()[pc / 4] = kUntranslatable;
+  if (pc % 4 != 0 || pc / 4 >= places_) return;
+  heat_.get()[pc / 4] = kUntranslatable;
+  refused_[pc] = Load32(mem_ + pc);
 }
 
 // A store of up to 8 bytes checks the map at its first byte, so the marks start 8 bytes

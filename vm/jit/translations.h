@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <vector>
 
@@ -62,7 +63,7 @@ class Cache {
     return pc % 4 == 0 && pc / 4 < places_ ? entries_.get()[pc / 4] : nullptr;
   }
   // Counts one arrival at pc; true once pc has arrived more than threshold times and
-  // has not failed to translate before.
+  // has not failed to translate with the word it holds now.
   bool Hot(uint32_t pc, uint32_t threshold);
   void MarkUntranslatable(uint32_t pc);
 
@@ -97,6 +98,7 @@ class Cache {
   std::unique_ptr<const void*, Freed<const void*>> entries_;
   std::unique_ptr<uint16_t, Freed<uint16_t>> heat_;
   std::vector<uint8_t> codeMap_;
+  std::unordered_map<uint32_t, uint32_t> refused_;  // place -> the word that failed there
   std::map<uint32_t, Block> blocks_;
   TranslationStats stats_;
   void (*enter_)(Context*, const void*) = nullptr;
