@@ -406,7 +406,7 @@ class BlockTranslator {
       case LOC_SIMM_A:
       case LOC_SIMM_B: {
         const uint32_t field = loc == LOC_SIMM_A ? regA : regB;
-        const uint32_t v = static_cast<uint32_t>(static_cast<int32_t>(field << 28) >> 28);
+        const uint32_t v = ShortImmediate(field);
         p.kind = Place::IMM;
         p.imm = v;
         slot_.low = true;
