@@ -141,7 +141,9 @@ TEST_P(DispatchReference, ChainsOnOneRegisterAgreeWithThePlainStep) {
     }
   }
   // Most programs run as translated code (a few fault or end before their first block).
-  if (GetParam() == Tier::COMPILED) EXPECT_GT(translatedRuns, kPrograms / 2);
+  if (GetParam() == Tier::COMPILED) {
+    EXPECT_GT(translatedRuns, kPrograms / 2);
+  }
 }
 
 // A run that goes into the end of memory stops there exactly as the plain step does,
@@ -395,7 +397,9 @@ TEST_P(DispatchReference, EveryTwoOperandFormAgreesWhereverItsOperandsLie) {
     }
   }
   // Most of the placements run as translated code of their own.
-  if (GetParam() == Tier::COMPILED) EXPECT_GT(sweep.TranslatedEntries(), 5000u);
+  if (GetParam() == Tier::COMPILED) {
+    EXPECT_GT(sweep.TranslatedEntries(), 5000u);
+  }
 }
 
 TEST_P(DispatchReference, EveryOneOperandFormAgreesWhereverItsOperandAndStackLie) {
@@ -432,7 +436,9 @@ TEST_P(DispatchReference, EveryOneOperandFormAgreesWhereverItsOperandAndStackLie
     }
   }
   // Most of the placements run as translated code of their own.
-  if (GetParam() == Tier::COMPILED) EXPECT_GT(sweep.TranslatedEntries(), 2000u);
+  if (GetParam() == Tier::COMPILED) {
+    EXPECT_GT(sweep.TranslatedEntries(), 2000u);
+  }
 }
 
 TEST_P(DispatchReference, ControlInstructionsAgreeAtEveryStackAndCodePosition) {
@@ -485,7 +491,9 @@ TEST_P(DispatchReference, ControlInstructionsAgreeAtEveryStackAndCodePosition) {
     }
   }
   // Most of the placements run as translated code of their own.
-  if (GetParam() == Tier::COMPILED) EXPECT_GT(sweep.TranslatedEntries(), 10000u);
+  if (GetParam() == Tier::COMPILED) {
+    EXPECT_GT(sweep.TranslatedEntries(), 10000u);
+  }
 }
 
 // The compiling tier where the build has it.
