@@ -48,6 +48,8 @@ PlayerOptions ParsePlayerOptions(const std::vector<std::string>& arguments) {
       o.help = true;
     } else if (a == "--fullscreen") {
       o.fullscreen = true;
+    } else if (a == "--no-jit") {
+      o.noJit = true;
     } else if (std::string value; OptionValue(arguments, i, "--scale", value)) {
       o.scale = ScaleArgument(value);
       if (!o.scale)
@@ -87,7 +89,7 @@ std::string PlayerHelp() {
     pad += std::string(c % 4 == 0 ? "\n    " : ", ") + kControls[c] + " " +
            KeyName(defaults.pad.keys[c]);
   }
-  return "usage: orvo [--fullscreen] [--scale N|fit] [--record FILE] [--] [the game's command line]\n"
+  return "usage: orvo [--fullscreen] [--scale N|fit] [--no-jit] [--record FILE] [--] [the game's command line]\n"
          "Runs the game in the folder orvo lies in (or its link does).\n"
          "\n"
          "  --fullscreen   start in desktop full screen\n"
@@ -95,6 +97,7 @@ std::string PlayerHelp() {
          std::to_string(MAX_SCALE) +
          "); \"fit\" takes the\n"
          "                 largest that fits; the window is made N times as large\n"
+         "  --no-jit       run the game in the interpreter alone, translating nothing\n"
          "  --record FILE  record the session into FILE, for orvo-headless --replay\n"
          "  --help         this text\n"
          "  --             what follows goes to the game, also when it starts with --\n"

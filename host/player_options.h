@@ -13,6 +13,7 @@ namespace orvo::host {
 struct PlayerOptions {
   bool help = false;
   bool fullscreen = false;
+  bool noJit = false;  // every instruction through the interpreter, none translated
   std::optional<int32_t> scale;       // platform::SCALE_FIT or 1 .. MAX_SCALE
   std::string recordFile;             // not empty: the session is recorded into it
   std::vector<std::string> gameArguments;  // the rest, the game's command line

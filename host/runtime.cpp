@@ -158,6 +158,7 @@ bool Runtime::StartUp() {
   ScreenSetup();
   if (over_) return false;
   if (options_.commandLine == "-eh") machine_.mem[vm::HDR_START_OPTIONS] |= START_OPTION_EH;
+  if (options_.player.noJit) machine_.tier.enabled = false;
 
   DeliverDirect(EVT_START);
   if (over_) return false;

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "vm/compiled_tier.h"
 #include "vm/decode.h"
 #include "vm/formats.h"
 #include "vm/machine.h"
@@ -555,14 +556,24 @@ leave:
 
 }  // namespace
 
-void Interpret(Machine& m) {
+void InterpretFast(Machine& m) {
   if (m.memSize < kFastMinMemory) return InterpretReference(m);
   Run<false>(m);
 }
 
-void InterpretBounded(Machine& m) {
+void InterpretFastBounded(Machine& m) {
   if (m.memSize < kFastMinMemory) return InterpretReference(m);
   Run<true>(m);
+}
+
+void Interpret(Machine& m) {
+  if (m.tier.enabled && RunCompiled(m)) return;
+  InterpretFast(m);
+}
+
+void InterpretBounded(Machine& m) {
+  if (m.tier.enabled && RunCompiled(m)) return;
+  InterpretFastBounded(m);
 }
 
 uint8_t CallProgram(Machine& m, uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3) {

@@ -12,8 +12,12 @@ struct Machine;
 uint8_t CallProgram(Machine& m, uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3);
 
 // Runs from the state in the header until the program returns to 0, ends, suspends or
-// faults. With bounded set, at most m.budget instructions run.
+// faults. With bounded set, at most m.budget instructions run. These go through the
+// compiling tier when the machine's settings allow and the build has it.
 void Interpret(Machine& m);
 void InterpretBounded(Machine& m);
+// The same in the fast loop alone.
+void InterpretFast(Machine& m);
+void InterpretFastBounded(Machine& m);
 
 }  // namespace orvo::vm

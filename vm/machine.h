@@ -13,6 +13,7 @@
 #include "vm/heap.h"
 #include "vm/memory.h"
 #include "vm/requests.h"
+#include "vm/tier_settings.h"
 
 namespace orvo::vm {
 
@@ -83,6 +84,13 @@ struct StopState {
   bool operator==(const StopState&) const = default;
 };
 
+// The compiling tier's translations of a machine's code (vm/jit/), made on first use.
+struct Translations;
+void DropTranslations(Translations* t);
+struct TranslationsDeleter {
+  void operator()(Translations* t) const { DropTranslations(t); }
+};
+
 struct FreeDeleter {
   void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -118,6 +126,9 @@ struct Machine {
   RequestHook* requestHook = nullptr;
   // While set, the bytes a request's handler reaches to write are noted there first.
   RequestWrites* requestWrites = nullptr;
+  // The compiling tier: whether Interpret uses it, and what it has translated.
+  TierSettings tier = TierSettingsFromEnvironment();
+  std::unique_ptr<Translations, TranslationsDeleter> translations;
 
   void Stop(RunStop s) { stop.how = s > stop.how ? s : stop.how; }
   void Stop(RunStop s, const Fault& f) {

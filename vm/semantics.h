@@ -35,6 +35,11 @@ ORVO_ALWAYS_INLINE uint32_t FrameOffset(uint32_t w) {
   return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w >> 16)));
 }
 
+// The value of a short immediate: its 4-bit field, signed.
+ORVO_ALWAYS_INLINE uint32_t ShortImmediate(uint32_t field) {
+  return static_cast<uint32_t>(static_cast<int32_t>(field << 28) >> 28);
+}
+
 // Result flags of the low 1 << size bytes of raw.
 ORVO_ALWAYS_INLINE uint8_t SizedFlags(uint64_t raw, unsigned size) {
   const unsigned bits = 8u << size;
@@ -70,7 +75,7 @@ ORVO_ALWAYS_INLINE uint32_t Locate(uint8_t* mem, uint32_t w, unsigned size, uint
     return fp + e;
   } else if constexpr (kLoc == LOC_SIMM_A || kLoc == LOC_SIMM_B) {
     const uint32_t field = kLoc == LOC_SIMM_A ? regA : regB;
-    Store32(mem + HDR_IMMEDIATE, static_cast<uint32_t>(static_cast<int32_t>(field << 28) >> 28));
+    Store32(mem + HDR_IMMEDIATE, ShortImmediate(field));
     if (size == SIZE_Q) Store32(mem + HDR_IMMEDIATE + 4, 0);
     return HDR_IMMEDIATE;
   } else {

@@ -159,6 +159,11 @@ TEST(PlayerOptions, TheRuntimesOptionsComeFirstAndTheRestIsTheGames) {
   EXPECT_FALSE(o.fullscreen);
   EXPECT_EQ(JoinArguments(o.gameArguments), "-eh --fullscreen");
   EXPECT_EQ(JoinArguments(ParsePlayerOptions({}).gameArguments), "");
+  o = ParsePlayerOptions({"--no-jit", "--fullscreen", "-eh"});
+  EXPECT_TRUE(o.noJit);
+  EXPECT_TRUE(o.fullscreen);
+  EXPECT_EQ(JoinArguments(o.gameArguments), "-eh");
+  EXPECT_FALSE(ParsePlayerOptions({"--fullscreen"}).noJit);
   for (const char* bad : {"0", "9", "x", "2x", "-1", ""}) {
     o = ParsePlayerOptions({"--scale", bad});
     EXPECT_FALSE(o.scale.has_value()) << bad;

@@ -1,0 +1,196 @@
+// The compiling tier on whole deliveries: translated code runs (and agrees with the
+// plain step), code that the program, a block move or the host rewrites runs as
+// rewritten, and translated code never sits in pages writable and executable at once.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "tests/vm/vm_test_support.h"
+#include "vm/decode.h"
+#include "vm/jit/translations.h"
+#include "vm/stepper.h"
+
+namespace orvo::vm::test {
+namespace {
+
+const uint32_t kAdd = Two(OP2_ADD, D, 30, 1, 1);  // add.d $1, =1
+
+// A machine through the tier translating everything at once, and one through the plain
+// step, loaded with the same image.
+struct CompiledAndPlain {
+  Vm compiled, plain;
+
+  explicit CompiledAndPlain(const Image& image) {
+    EXPECT_TRUE(compiled.Load(image));
+    EXPECT_TRUE(plain.Load(image));
+    compiled.m.tier = {true, 0};
+    plain.m.interpret = InterpretReference;
+  }
+  void Call() {
+    compiled.Call();
+    plain.Call();
+  }
+  // Both memories and both hooks' messages agree.
+  void ExpectSame() const {
+    ASSERT_EQ(compiled.m.memSize, plain.m.memSize);
+    for (uint32_t i = 0; i < compiled.m.memSize; ++i)
+      ASSERT_EQ(compiled.m.mem[i], plain.m.mem[i]) << "at " << i;
+    EXPECT_EQ(compiled.hooks.messages, plain.hooks.messages);
+    EXPECT_EQ(compiled.m.stop, plain.m.stop);
+  }
+  const jit::TranslationStats& Stats() const {
+    return compiled.m.translations->cache.stats();
+  }
+};
+
+// sum $1 of 1 .. n in a counted loop.
+Image SumLoop(uint32_t n) {
+  Image image;
+  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 22, 2, 0), n);
+  const uint32_t loop = image.Code(Two(OP2_ADD, D, 28, 1, 2), Two(OP2_SUB, D, 30, 2, 1));
+  image.Code(Lj(1, loop), Efr(0));
+  return image;
+}
+
+TEST(CompiledTier, ALoopRunsTranslatedAndAgreesWithThePlainStep) {
+  CompiledAndPlain vms(SumLoop(1000));
+  vms.Call();
+  EXPECT_EQ(vms.compiled.Reg(1), 500500u);
+  vms.ExpectSame();
+  EXPECT_GE(vms.Stats().blocks, 2u);
+  EXPECT_GT(vms.Stats().entered, 0u);
+  EXPECT_GT(vms.Stats().codeBytes, 0u);
+}
+
+TEST(CompiledTier, ColdCodeIsSteppedUntilItIsHot) {
+  Vm vm;
+  ASSERT_TRUE(vm.Load(SumLoop(3)));
+  vm.m.tier = {true, 100};
+  vm.Call();
+  EXPECT_EQ(vm.Reg(1), 6u);
+  EXPECT_EQ(vm.m.translations->cache.stats().blocks, 0u);
+  for (int i = 0; i < 120; ++i) vm.Call();
+  EXPECT_GT(vm.m.translations->cache.stats().blocks, 0u);
+  EXPECT_EQ(vm.Reg(1), 6u);
+}
+
+// The loop stores a new instruction over one further on in its own block before that
+// one first runs: every round runs the new one.
+TEST(CompiledTier, AStoreIntoTheRunningBlockChangesWhatRunsNext) {
+  Image image;
+  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 30, 2, 7));
+  const uint32_t load = image.Code(Two(OP2_MOV, D, 26, 3, 0), 0);  // $3 = [replacement]
+  const uint32_t loop = image.Code(Two(OP2_MOV, D, 25, 3, 0), 0);  // [target] = $3
+  const uint32_t target = image.Code(kAdd);
+  image.Code(Two(OP2_SUB, D, 30, 2, 1), Lj(1, loop), Efr(0));
+  const uint32_t replacement = image.Emit(Two(OP2_ADD, D, 30, 1, 3));  // add.d $1, =3
+  image.Patch(load + 4, replacement);
+  image.Patch(loop + 4, target);
+  CompiledAndPlain vms(image);
+  vms.Call();
+  EXPECT_EQ(vms.compiled.Reg(1), 21u);
+  vms.ExpectSame();
+}
+
+// The same through a block move, which the step runs.
+TEST(CompiledTier, ABlockMoveOverTranslatedCodeChangesWhatRunsNext) {
+  Image image;
+  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 30, 2, 5));
+  const uint32_t loop = image.Code(kAdd);
+  const uint32_t move = image.Code(Two(OP2_MEMMOV, D, 21, 0, 0), 0, 0);  // [loop] = [new]
+  image.Code(Two(OP2_SUB, D, 30, 2, 1), Lj(1, loop), Efr(0));
+  const uint32_t replacement = image.Emit(Two(OP2_ADD, D, 30, 1, 4));
+  image.Patch(move + 4, loop);
+  image.Patch(move + 8, replacement);
+  CompiledAndPlain vms(image);
+  for (Vm* v : {&vms.compiled, &vms.plain}) Store32(v->m.mem + HDR_MOVE_COUNT, 1);
+  vms.Call();
+  EXPECT_EQ(vms.compiled.Reg(1), 1u + 4 * 4);
+  vms.ExpectSame();
+}
+
+TEST(CompiledTier, CodeTheHostRewritesBetweenDeliveriesRunsAsRewritten) {
+  Image image;
+  const uint32_t add = image.Code(Sfvr(0, 0), kAdd) + 4;
+  image.Code(Efr(0));
+  CompiledAndPlain vms(image);
+  vms.Call();
+  EXPECT_EQ(vms.compiled.Reg(1), 1u);
+  for (Vm* v : {&vms.compiled, &vms.plain}) Store32(v->m.mem + add, Two(OP2_ADD, D, 30, 1, 5));
+  vms.Call();
+  EXPECT_EQ(vms.compiled.Reg(1), 6u);
+  vms.ExpectSame();
+}
+
+// Faults inside translated code are reported by the step, at the same instruction with
+// the same message.
+TEST(CompiledTier, FaultsInTranslatedCodeSayWhatThePlainStepSays) {
+  const std::vector<std::vector<uint32_t>> bodies = {
+      {Two(OP2_MOV, D, 30, 2, 0), Two(OP2_DIVI, D, 28, 1, 2)},        // divide by zero
+      {Two(OP2_MOV, D, 22, 2, 0), 0xFFFFFF00, Two(OP2_MOV, D, 18, 1, 2), 0},  // bad address
+      {Two(OP2_ADD, D, 30, 1, 1), 148},                                 // illegal opcode
+  };
+  for (const auto& body : bodies) {
+    Image image;
+    image.Code(Sfvr(0, 64));
+    for (const uint32_t w : body) image.Emit(w);
+    image.Code(Efr(0));
+    CompiledAndPlain vms(image);
+    vms.Call();
+    ASSERT_EQ(vms.compiled.hooks.messages.size(), 1u);
+    vms.ExpectSame();
+  }
+}
+
+TEST(CompiledTier, TranslatedCodeIsNeverInAWritableAndExecutablePage) {
+  CompiledAndPlain vms(SumLoop(50));
+  vms.Call();
+  ASSERT_GT(vms.Stats().blocks, 0u);
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    const std::string perms = line.substr(line.find(' ') + 1, 4);
+    EXPECT_FALSE(perms[1] == 'w' && perms[2] == 'x') << line;
+  }
+}
+
+// Sets a variable for the life of the object, then puts back what was there.
+class ScopedVariable {
+ public:
+  explicit ScopedVariable(const char* name) : name_(name) {
+    const char* was = std::getenv(name);
+    had_ = was != nullptr;
+    if (had_) was_ = was;
+  }
+  ~ScopedVariable() {
+    if (had_)
+      ::setenv(name_, was_.c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+  void Set(const char* value) { ::setenv(name_, value, 1); }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string was_;
+};
+
+TEST(CompiledTier, TheEnvironmentTurnsTheTierOffOrSetsItsThreshold) {
+  ScopedVariable noJit("ORVO_NO_JIT"), threshold("ORVO_JIT_THRESHOLD");
+  noJit.Set("1");
+  threshold.Set("3");
+  const TierSettings off = TierSettingsFromEnvironment();
+  noJit.Set("0");
+  threshold.Set("many");
+  const TierSettings on = TierSettingsFromEnvironment();
+  EXPECT_FALSE(off.enabled);
+  EXPECT_EQ(off.threshold, 3u);
+  EXPECT_TRUE(on.enabled);
+  EXPECT_EQ(on.threshold, TierSettings{}.threshold);
+}
+
+}  // namespace
+}  // namespace orvo::vm::test

@@ -1,0 +1,952 @@
+// The translator. Translated code keeps VSP in r12d, VFP in r13d, the flags byte in
+// r14d and the budget in rdi; VM memory is at rbx, the context at rbp, the entry table
+// at r10 and the code map at r11. The VM's registers stay in their header slots, which
+// x86 reaches as memory operands. Flags are kept as the value they come from (r15, at a size known
+// when translating) and made into the flags byte only where something may read it: on
+// the way out of the block. The immediate slot is written once, on the way out, with
+// what the last instruction that located an immediate left there.
+//
+// Every check comes before the first side effect of an instruction, as in the
+// interpreter, and anything out of the ordinary (an address below 512 or within 8 bytes
+// of the end, a store into translated code, division by zero, a NaN result, a
+// frame with locked blocks) leaves the block at that instruction with nothing of it
+// done: the checked step runs it from the start and reports whatever it finds.
+#include "vm/jit/translate.h"
+
+#include <asmjit/x86.h>
+
+#include <chrono>
+#include <vector>
+
+#include "vm/decode.h"
+#include "vm/formats.h"
+#include "vm/heap.h"
+#include "vm/jit/context.h"
+#include "vm/jit/translations.h"
+#include "vm/machine.h"
+#include "vm/semantics.h"
+#include "vm/stops.h"
+
+namespace orvo::vm::jit {
+namespace {
+
+using namespace asmjit;
+using namespace asmjit::x86;
+
+constexpr unsigned kMaxInstructions = 96;
+
+// One instruction the translator takes.
+struct Insn {
+  uint32_t pc = 0, w = 0, words = 1;
+  Kind kind = K_ILLEGAL;
+  uint8_t entry = 0;  // op * 4 + size of the two- and one-operand groups
+  bool endsBlock = false;
+};
+
+// Whether the instruction at pc is one the translator takes, and its length.
+bool Decode(const uint8_t* mem, uint32_t memSize, uint32_t pc, Insn& in) {
+  if (pc % 4 != 0 || uint64_t{pc} + 16 > memSize || pc < kLowestAddress) return false;
+  const uint32_t w = Load32(mem + pc);
+  in = {pc, w, 1, kDecode[w & 1023], 0, false};
+  switch (in.kind) {
+    case K_NOP:
+    case K_LJ:
+    case K_PUSH_SHORT:
+      return true;
+    case K_F1 ... K_F30: {
+      in.entry = kOp2Table[(w >> 9) & 127];
+      if (in.entry >= GROUP_ILLEGAL) return false;
+      const unsigned op = in.entry >> 2;
+      if (op == OP2_MEMMOV || op == OP2_PUMEM || op == OP2_POMEM) return false;
+      in.words = kFormatWords[(w & 31) * 4 + ((w >> 9) & 3)];
+      return true;
+    }
+    case K_ONE_REG:
+    case K_ONE_IND:
+    case K_ONE_FRAME:
+    case K_ONE_ABS: {
+      in.entry = kOp1Table[(w >> 8) & 127];
+      if (in.entry >= GROUP_ILLEGAL) return false;
+      if (in.kind == K_ONE_REG && (w >> 16) > 15) return false;
+      const unsigned op = in.entry >> 2;
+      // Unsigned 64-bit integers to floating point have no one x86 instruction.
+      if ((op == OP1_CVUF || op == OP1_CVUD) && (in.entry & 3) == SIZE_Q) return false;
+      in.words = in.kind == K_ONE_IND || in.kind == K_ONE_ABS ? 2 : 1;
+      return true;
+    }
+    case K_TLJ_REG:
+    case K_TLJ_IND:
+      if (Load32(mem + pc + 4) > 15) return false;
+      in.words = 2;
+      return true;
+    case K_TLJ_ABS:
+    case K_TLJ_FRAME:
+      in.words = 2;
+      return true;
+    case K_JMP:
+    case K_JMP_MEM:
+    case K_JSR_REG:
+      in.endsBlock = true;
+      return true;
+    case K_JSR_ABS:
+      in.words = 2;
+      in.endsBlock = true;
+      return true;
+    case K_SFVR:
+      return ((w >> 10) & 15) <= kMaxSavedRegisters;
+    case K_EFR:
+      in.endsBlock = true;
+      return ((w >> 10) & 15) <= kMaxSavedRegisters;
+    case K_PUSH_LONG:
+      in.words = ((w >> 8) & 3) == SIZE_Q ? 3 : 2;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Where the flags come from: the flags byte in r14d, or the value in r15 at a size.
+struct FlagState {
+  bool fromValue = false;
+  unsigned size = 0;
+};
+
+// What the immediate slot must hold on the way out, word by word.
+struct SlotState {
+  bool low = false, high = false;
+  uint32_t lowValue = 0, highValue = 0;
+};
+
+// An operand: a register's slot, an immediate, or VM memory at the address in a host
+// register.
+struct Place {
+  enum Kind : uint8_t { REG, IMM, MEM } kind = REG;
+  uint32_t header = 0;
+  uint64_t imm = 0;
+  Gp addr;
+};
+
+Gp Sized(const Gp& r, unsigned size) {
+  switch (size) {
+    case SIZE_B:
+      return r.r8();
+    case SIZE_W:
+      return r.r16();
+    case SIZE_D:
+      return r.r32();
+    default:
+      return r.r64();
+  }
+}
+
+// Bit f of the mask: the condition holds when the flags byte is f.
+uint32_t ConditionMaskOf(unsigned cc) {
+  return kConditionMask[cc];
+}
+
+class BlockTranslator {
+ public:
+  BlockTranslator(Machine& m, Cache& cache, std::vector<Insn> insns)
+      : m_(m), cache_(cache), mem_(m.mem), memSize_(m.memSize), insns_(std::move(insns)) {
+    code_.init(cache.runtime().environment());
+    code_.setErrorHandler(&errors_);
+    code_.attach(&a_);
+  }
+
+  // Emits the block; false if asmjit refused it.
+  bool Emit() {
+    const uint32_t n = static_cast<uint32_t>(insns_.size());
+    const Label shortBudget = a_.newLabel();
+    a_.cmp(rdi, n);
+    a_.jb(shortBudget);
+    a_.sub(rdi, n);
+    for (index_ = 0; index_ < n; ++index_) Instruction(insns_[index_]);
+    const Insn& last = insns_.back();
+    if (!last.endsBlock) {
+      // Stopped at the length limit, or before an instruction the step runs.
+      const uint32_t next = last.pc + 4 * last.words;
+      if (insns_.size() == kMaxInstructions)
+        Chain(next, 0, flags_, slot_);
+      else
+        a_.jmp(StepExit(next));
+    }
+    a_.bind(shortBudget);
+    a_.mov(eax, insns_.front().pc);
+    a_.mov(edx, EXIT_STEP);
+    a_.jmp(qword_ptr(rbp, kExitOffset));
+    EmitPending();
+    return !errors_.failed;
+  }
+
+  CodeHolder& code() { return code_; }
+  uint32_t end() const { return insns_.back().pc + 4 * insns_.back().words; }
+
+ private:
+  // Ways out kept for the end of the block, each with the state at its place.
+  struct Pending {
+    Label label;
+    uint32_t pc;
+    uint32_t refund;  // instructions of the block the way out does not run
+    FlagState flags;
+    SlotState slot;
+    bool chain;  // a taken jump to pc (else the step runs the instruction at pc)
+  };
+
+  uint32_t Count() const { return static_cast<uint32_t>(insns_.size()); }
+
+  // The way out before the current instruction (or at next, past the last one).
+  Label StepExit(uint32_t pc) {
+    const Label l = a_.newLabel();
+    pending_.push_back({l, pc, Count() - index_, flags_, slot_, false});
+    return l;
+  }
+  Label StepExit() { return StepExit(insns_[index_].pc); }
+
+  // The state on the way out: the budget of instructions not run back, the flags byte,
+  // the immediate slot.
+  void ExitState(uint32_t refund, const FlagState& flags, const SlotState& slot) {
+    if (refund != 0) a_.add(rdi, refund);
+    if (flags.fromValue) {
+      const Gp v = Sized(r15, flags.size);
+      a_.mov(ecx, r15d);
+      a_.and_(ecx, FLAG_ODD);
+      a_.test(v, v);
+      a_.sets(dl);
+      a_.movzx(edx, dl);
+      a_.shl(edx, 2);
+      a_.or_(ecx, edx);
+      a_.mov(r14d, FLAG_ZERO);
+      a_.test(v, v);
+      a_.cmovnz(r14d, ecx);
+    }
+    if (slot.low) a_.mov(dword_ptr(rbx, HDR_IMMEDIATE), slot.lowValue);
+    if (slot.high) a_.mov(dword_ptr(rbx, HDR_IMMEDIATE + 4), slot.highValue);
+  }
+
+  void EmitPending() {
+    for (size_t i = 0; i < pending_.size(); ++i) {
+      const Pending p = pending_[i];
+      a_.bind(p.label);
+      if (p.chain) {
+        Chain(p.pc, p.refund, p.flags, p.slot);
+      } else {
+        ExitState(p.refund, p.flags, p.slot);
+        a_.mov(eax, p.pc);
+        a_.mov(edx, EXIT_STEP);
+        a_.jmp(qword_ptr(rbp, kExitOffset));
+      }
+    }
+  }
+
+  // To the translation at a known place, or out to the driver when there is none.
+  void Chain(uint32_t target, uint32_t refund, const FlagState& flags, const SlotState& slot) {
+    ExitState(refund, flags, slot);
+    const Label miss = a_.newLabel();
+    if (target % 4 == 0 && target / 4 < cache_.places()) {
+      a_.mov(eax, target / 4);
+      a_.mov(rax, qword_ptr(r10, rax, 3));
+      a_.test(rax, rax);
+      a_.jz(miss);
+      a_.jmp(rax);
+    }
+    a_.bind(miss);
+    a_.mov(eax, target);
+    a_.mov(edx, EXIT_CHAIN);
+    a_.jmp(qword_ptr(rbp, kExitOffset));
+  }
+
+  // To the place in eax.
+  void ChainDynamic(uint32_t refund) {
+    ExitState(refund, flags_, slot_);
+    const Label miss = a_.newLabel();
+    a_.cmp(eax, cache_.places() * 4);
+    a_.jae(miss);
+    a_.test(eax, 3);
+    a_.jnz(miss);
+    a_.mov(rcx, qword_ptr(r10, rax, 1));
+    a_.test(rcx, rcx);
+    a_.jz(miss);
+    a_.jmp(rcx);
+    a_.bind(miss);
+    a_.mov(edx, EXIT_CHAIN);
+    a_.jmp(qword_ptr(rbp, kExitOffset));
+  }
+
+  // A conditional jump on the current flags to target, taken out of the block.
+  void Branch(unsigned cc, uint32_t target) {
+    const Label taken = a_.newLabel();
+    pending_.push_back({taken, target, Count() - index_ - 1, flags_, slot_, true});
+    if (!flags_.fromValue) {
+      a_.mov(ecx, ConditionMaskOf(cc));
+      a_.bt(ecx, r14d);
+      a_.jc(taken);
+      return;
+    }
+    const Gp v = Sized(r15, flags_.size);
+    if (cc >= 6) {
+      a_.test(r15b, 1);
+    } else {
+      a_.test(v, v);
+    }
+    switch (cc) {
+      case 0:  // eq
+      case 6:  // ev
+        a_.jz(taken);
+        break;
+      case 1:  // ne
+      case 7:  // od
+        a_.jnz(taken);
+        break;
+      case 2:  // ge
+        a_.jns(taken);
+        break;
+      case 3:  // gt
+        a_.jg(taken);
+        break;
+      case 4:  // le
+        a_.jle(taken);
+        break;
+      default:  // lt
+        a_.js(taken);
+        break;
+    }
+  }
+
+  // Checks that len bytes at the address in addr lie in translated code's range, and
+  // for a store that they touch no translated code. The code map is marked 8 bytes
+  // ahead of each block, so the map's byte for a store's first address covers 8 bytes.
+  void CheckRange(const Gp& addr, uint32_t len, bool store, const Label& exit) {
+    const uint32_t room = len < 8 ? 8 : len;
+    a_.lea(ecx, ptr(addr.r64(), -static_cast<int32_t>(kLowestAddress)));
+    a_.cmp(ecx, memSize_ - kLowestAddress - room);
+    a_.ja(exit);
+    if (!store) return;
+    for (uint32_t at = 0; at < room; at += 8) {
+      a_.lea(ecx, ptr(addr.r64(), static_cast<int32_t>(at)));
+      a_.shr(ecx, kCodeMapShift);
+      a_.cmp(byte_ptr(r11, rcx), 0);
+      a_.jne(exit);
+    }
+  }
+  void Check(const Place& p, bool store, const Label& exit) {
+    if (p.kind == Place::MEM) CheckRange(p.addr, 8, store, exit);
+  }
+
+  Mem At(const Place& p, unsigned bytes) const {
+    if (p.kind == Place::REG) return ptr(rbx, static_cast<int32_t>(p.header), bytes);
+    return ptr(rbx, p.addr.r64(), 0, 0, bytes);
+  }
+
+  // The operand's value at size, zero- or sign-extended into all of dst.
+  void Load(const Place& p, unsigned size, const Gp& dst, bool signExtend = false) {
+    if (p.kind == Place::IMM) {
+      uint64_t v = p.imm;
+      if (size < SIZE_Q) {
+        const unsigned bits = 8u << size;
+        v &= (uint64_t{1} << bits) - 1;
+        if (signExtend && (v >> (bits - 1)) & 1) v |= ~uint64_t{0} << bits;
+      }
+      a_.mov(dst.r64(), v);
+      return;
+    }
+    const Mem at = At(p, 1u << size);
+    switch (size) {
+      case SIZE_B:
+      case SIZE_W:
+        if (signExtend)
+          a_.movsx(dst.r64(), at);
+        else
+          a_.movzx(dst.r32(), at);
+        break;
+      case SIZE_D:
+        if (signExtend)
+          a_.movsxd(dst.r64(), at);
+        else
+          a_.mov(dst.r32(), at);
+        break;
+      default:
+        a_.mov(dst.r64(), at);
+    }
+  }
+  void Store(const Place& p, unsigned size, const Gp& src) { a_.mov(At(p, 1u << size), Sized(src, size)); }
+
+  void FlagsFrom(const Gp& r, unsigned size) {
+    a_.mov(r15, r.r64());
+    flags_ = {true, size};
+  }
+
+  // Locates an operand of a two-operand format, advancing cursor past its words.
+  Place Locate(Loc loc, uint32_t w, unsigned size, uint32_t& cursor, const Gp& into) {
+    const unsigned regA = (w >> 5) & 15, regB = (w >> 16) & 15;
+    Place p;
+    switch (loc) {
+      case LOC_REG_A:
+      case LOC_REG_B:
+        p.header = RegisterAddress(loc == LOC_REG_A ? regA : regB);
+        return p;
+      case LOC_IND_A:
+      case LOC_IND_B: {
+        const uint32_t e = Load32(mem_ + cursor);
+        cursor += 4;
+        a_.mov(into.r32(), dword_ptr(rbx, RegisterAddress(loc == LOC_IND_A ? regA : regB)));
+        if (e != 0) a_.add(into.r32(), e);
+        break;
+      }
+      case LOC_ABS:
+        a_.mov(into.r32(), Load32(mem_ + cursor));
+        cursor += 4;
+        break;
+      case LOC_FRAME_F:
+        a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(FrameOffset(w))));
+        break;
+      case LOC_FRAME_E:
+        a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(Load32(mem_ + cursor))));
+        cursor += 4;
+        break;
+      case LOC_SIMM_A:
+      case LOC_SIMM_B: {
+        const uint32_t field = loc == LOC_SIMM_A ? regA : regB;
+        const uint32_t v = ShortImmediate(field);
+        p.kind = Place::IMM;
+        p.imm = v;
+        slot_.low = true;
+        slot_.lowValue = v;
+        if (size == SIZE_Q) {
+          slot_.high = true;
+          slot_.highValue = 0;
+        }
+        return p;
+      }
+      default: {  // long immediate
+        const uint32_t low = Load32(mem_ + cursor);
+        cursor += 4;
+        p.kind = Place::IMM;
+        p.imm = low;
+        slot_.low = true;
+        slot_.lowValue = low;
+        if (size == SIZE_Q) {
+          const uint32_t high = Load32(mem_ + cursor);
+          cursor += 4;
+          p.imm |= uint64_t{high} << 32;
+          slot_.high = true;
+          slot_.highValue = high;
+        }
+        return p;
+      }
+    }
+    p.kind = Place::MEM;
+    p.addr = into;
+    return p;
+  }
+
+  void Instruction(const Insn& in) {
+    switch (in.kind) {
+      case K_NOP:
+        return;
+      case K_F1 ... K_F30:
+        return TwoOperand(in);
+      case K_ONE_REG:
+      case K_ONE_IND:
+      case K_ONE_FRAME:
+      case K_ONE_ABS:
+        return OneOperand(in);
+      case K_TLJ_REG:
+      case K_TLJ_IND:
+      case K_TLJ_ABS:
+      case K_TLJ_FRAME:
+        return TestAndJump(in);
+      case K_LJ:
+        return Branch((in.w >> 7) & 7, (in.w >> 10) << 2);
+      case K_JMP:
+        return Chain((in.w >> 10) << 2, 0, flags_, slot_);
+      case K_JMP_MEM: {
+        const Label exit = StepExit();
+        a_.mov(r8d, dword_ptr(rbx, RegisterAddress((in.w >> 6) & 15)));
+        a_.add(r8d, (in.w >> 10) << 2);
+        CheckRange(r8, 4, false, exit);
+        a_.mov(eax, dword_ptr(rbx, r8, 0, 0));
+        return ChainDynamic(0);
+      }
+      case K_JSR_ABS:
+      case K_JSR_REG:
+        return CallTo(in);
+      case K_SFVR:
+        return SaveFrame(in);
+      case K_EFR:
+        return EndFrame(in);
+      case K_PUSH_LONG:
+      case K_PUSH_SHORT:
+        return PushImmediate(in);
+      default:
+        return;  // never decoded as translatable
+    }
+  }
+
+  void TwoOperand(const Insn& in) {
+    const unsigned format = in.w & 31, size = (in.w >> 9) & 3, op = in.entry >> 2;
+    const Label exit = StepExit();
+    uint32_t cursor = in.pc + 4;
+    const Place d = Locate(kFormatLocs[format].dst, in.w, size, cursor, r8);
+    const Place s = Locate(kFormatLocs[format].src, in.w, size, cursor, r9);
+    if (op == OP2_LEA) {
+      Check(d, true, exit);
+      if (s.kind == Place::MEM)
+        a_.mov(At(d, 4), s.addr.r32());
+      else
+        a_.mov(At(d, 4), s.kind == Place::IMM ? HDR_IMMEDIATE : s.header);
+      return;
+    }
+    const bool stores = op != OP2_CMP && op != OP2_TST && op != OP2_CMPF;
+    Check(d, stores, exit);
+    Check(s, false, exit);
+    switch (op) {
+      case OP2_ADD:
+      case OP2_SUB:
+      case OP2_CMP:
+      case OP2_MUL:
+      case OP2_TST:
+      case OP2_AND:
+      case OP2_OR:
+      case OP2_XOR: {
+        Load(d, size, rax);
+        Load(s, size, rcx);
+        switch (op) {
+          case OP2_ADD:
+            a_.add(rax, rcx);
+            break;
+          case OP2_SUB:
+          case OP2_CMP:
+            a_.sub(rax, rcx);
+            break;
+          case OP2_MUL:
+            a_.imul(rax, rcx);
+            break;
+          case OP2_TST:
+          case OP2_AND:
+            a_.and_(rax, rcx);
+            break;
+          case OP2_OR:
+            a_.or_(rax, rcx);
+            break;
+          default:
+            a_.xor_(rax, rcx);
+        }
+        if (stores) Store(d, size, rax);
+        if (op != OP2_ADD && op != OP2_MUL && op != OP2_OR) FlagsFrom(rax, size);
+        return;
+      }
+      case OP2_MOV:
+        Load(s, size, rax);
+        Store(d, size, rax);
+        return;
+      case OP2_MOVZ:
+        Load(s, size, rax);
+        Store(d, SIZE_Q, rax);
+        return;
+      case OP2_RSHI:
+      case OP2_RSHU:
+      case OP2_LSH: {
+        Load(s, SIZE_B, rcx);
+        Load(d, size, rax, op == OP2_RSHI);
+        const Gp v = size == SIZE_Q ? Gp(rax) : Gp(eax);
+        if (op == OP2_RSHI)
+          a_.sar(v, cl);
+        else if (op == OP2_RSHU)
+          a_.shr(v, cl);
+        else
+          a_.shl(v, cl);
+        Store(d, size, rax);
+        FlagsFrom(rax, size);
+        return;
+      }
+      case OP2_DIVI:
+      case OP2_MODI:
+      case OP2_DIVU:
+      case OP2_MODU:
+        return Divide(in, d, s, size, op, exit);
+      default:
+        return FloatOperation(d, s, size, op, exit);
+    }
+  }
+
+  void Divide(const Insn&, const Place& d, const Place& s, unsigned size, unsigned op,
+              const Label& exit) {
+    const bool isSigned = op == OP2_DIVI || op == OP2_MODI;
+    const bool wide = size == SIZE_Q;
+    const Gp a = wide ? Gp(rax) : Gp(eax), b = wide ? Gp(rcx) : Gp(ecx);
+    // Narrow signed operands divide as 32-bit values, where no quotient overflows.
+    Load(d, size, rax, isSigned && size < SIZE_D);
+    Load(s, size, rcx, isSigned && size < SIZE_D);
+    a_.test(b, b);
+    a_.jz(exit);
+    if (isSigned) {
+      const Label divide = a_.newLabel(), done = a_.newLabel();
+      if (size >= SIZE_D) {
+        // The most negative value divided by -1 wraps onto itself, remainder 0.
+        a_.cmp(b, -1);
+        a_.jne(divide);
+        a_.neg(a);
+        a_.xor_(edx, edx);
+        a_.jmp(done);
+      }
+      a_.bind(divide);
+      if (wide)
+        a_.cqo();
+      else
+        a_.cdq();
+      a_.idiv(b);
+      a_.bind(done);
+    } else {
+      a_.xor_(edx, edx);
+      a_.div(b);
+    }
+    Store(d, size, op == OP2_DIVI || op == OP2_DIVU ? rax : rdx);
+  }
+
+  void LoadFloat(const Place& p, bool isDouble, const Xmm& dst) {
+    if (p.kind == Place::IMM) {
+      a_.mov(rax, p.imm);
+      a_.movq(dst, rax);
+    } else if (isDouble) {
+      a_.movsd(dst, At(p, 8));
+    } else {
+      a_.movss(dst, At(p, 4));
+    }
+  }
+
+  // The flags byte from the float in xmm0: zero, negative, or neither (also NaN).
+  void FloatFlags(bool isDouble) {
+    a_.xorps(xmm2, xmm2);
+    if (isDouble)
+      a_.ucomisd(xmm0, xmm2);
+    else
+      a_.ucomiss(xmm0, xmm2);
+    a_.setz(cl);
+    a_.setb(dl);
+    a_.setnp(al);
+    a_.and_(cl, al);
+    a_.and_(dl, al);
+    a_.movzx(ecx, cl);
+    a_.movzx(edx, dl);
+    a_.shl(ecx, 1);
+    a_.shl(edx, 2);
+    a_.or_(ecx, edx);
+    a_.mov(r14d, ecx);
+    flags_ = {false, 0};
+  }
+
+  void FloatOperation(const Place& d, const Place& s, unsigned size, unsigned op,
+                      const Label& exit) {
+    const bool isDouble = size == SIZE_Q;
+    LoadFloat(d, isDouble, xmm0);
+    LoadFloat(s, isDouble, xmm1);
+    switch (op) {
+      case OP2_ADDF:
+        isDouble ? a_.addsd(xmm0, xmm1) : a_.addss(xmm0, xmm1);
+        break;
+      case OP2_SUBF:
+      case OP2_CMPF:
+        isDouble ? a_.subsd(xmm0, xmm1) : a_.subss(xmm0, xmm1);
+        break;
+      case OP2_MULF:
+        isDouble ? a_.mulsd(xmm0, xmm1) : a_.mulss(xmm0, xmm1);
+        break;
+      default:
+        isDouble ? a_.divsd(xmm0, xmm1) : a_.divss(xmm0, xmm1);
+    }
+    if (op == OP2_CMPF) return FloatFlags(isDouble);
+    // A NaN result takes the step, which chooses its bits.
+    isDouble ? a_.ucomisd(xmm0, xmm0) : a_.ucomiss(xmm0, xmm0);
+    a_.jp(exit);
+    if (isDouble)
+      a_.movsd(At(d, 8), xmm0);
+    else
+      a_.movss(At(d, 4), xmm0);
+    if (op == OP2_SUBF) FloatFlags(isDouble);
+  }
+
+  void OneOperand(const Insn& in) {
+    const unsigned size = in.entry & 3, op = in.entry >> 2, bytes = 1u << size;
+    const Label exit = StepExit();
+    Place p;
+    switch (in.kind) {
+      case K_ONE_REG:
+        p.header = RegisterAddress(in.w >> 16);
+        break;
+      case K_ONE_IND:
+        a_.mov(r8d, dword_ptr(rbx, RegisterAddress((in.w >> 16) & 15)));
+        a_.add(r8d, Load32(mem_ + in.pc + 4));
+        p.kind = Place::MEM;
+        break;
+      case K_ONE_FRAME:
+        a_.lea(r8d, ptr(r13, static_cast<int32_t>(FrameOffset(in.w))));
+        p.kind = Place::MEM;
+        break;
+      default:
+        a_.mov(r8d, Load32(mem_ + in.pc + 4));
+        p.kind = Place::MEM;
+    }
+    p.addr = r8;
+    switch (op) {
+      case OP1_PUSH: {
+        const uint32_t room = bytes < 2 ? 2 : bytes;
+        Check(p, false, exit);
+        a_.lea(r9d, ptr(r12, -static_cast<int32_t>(room)));
+        CheckRange(r9, room, true, exit);
+        Load(p, size, rax);
+        a_.mov(ptr(rbx, r9, 0, 0, room), Sized(rax, size == SIZE_B ? unsigned{SIZE_W} : size));
+        a_.mov(r12d, r9d);
+        return;
+      }
+      case OP1_POP: {
+        Check(p, true, exit);
+        a_.mov(r9d, r12d);
+        CheckRange(r9, bytes, false, exit);
+        Place top;
+        top.kind = Place::MEM;
+        top.addr = r9;
+        Load(top, size, rax);
+        Store(p, size, rax);
+        a_.add(r12d, bytes < 2 ? 2 : bytes);
+        return;
+      }
+      case OP1_PEA:
+        a_.lea(r9d, ptr(r12, -4));
+        CheckRange(r9, 4, true, exit);
+        if (p.kind == Place::MEM)
+          a_.mov(dword_ptr(rbx, r9, 0, 0), r8d);
+        else
+          a_.mov(dword_ptr(rbx, r9, 0, 0), p.header);
+        a_.mov(r12d, r9d);
+        return;
+      default:
+        break;
+    }
+    Check(p, op != OP1_TST, exit);
+    switch (op) {
+      case OP1_NEGF:
+        Load(p, size, rax);
+        a_.btc(rax, 8 * bytes - 1);
+        Store(p, size, rax);
+        return;
+      case OP1_NEG:
+        Load(p, size, rax);
+        a_.neg(rax);
+        Store(p, size, rax);
+        return;
+      case OP1_NOT:
+        Load(p, size, rax);
+        a_.not_(rax);
+        Store(p, size, rax);
+        FlagsFrom(rax, size);
+        return;
+      case OP1_TST:
+        Load(p, size, rax);
+        FlagsFrom(rax, size);
+        return;
+      case OP1_CVUU:
+      case OP1_CVSS:
+        Load(p, size, rax, op == OP1_CVSS);
+        Store(p, SIZE_Q, rax);
+        return;
+      case OP1_CVUF:
+      case OP1_CVSF:
+        Load(p, size, rax, op == OP1_CVSF);
+        a_.cvtsi2ss(xmm0, rax);
+        a_.movd(eax, xmm0);
+        Store(p, SIZE_Q, rax);  // the float, and 0 above it
+        return;
+      case OP1_CVUD:
+      case OP1_CVSD:
+        Load(p, size, rax, op == OP1_CVSD);
+        a_.cvtsi2sd(xmm0, rax);
+        a_.movq(At(p, 8), xmm0);
+        return;
+      case OP1_CVFS:
+        a_.movss(xmm0, At(p, 4));
+        a_.cvttss2si(rax, xmm0);  // out of range and NaN give 1 << 63, as the step does
+        Store(p, SIZE_Q, rax);
+        return;
+      case OP1_CVDS:
+        a_.movsd(xmm0, At(p, 8));
+        a_.cvttsd2si(rax, xmm0);
+        Store(p, SIZE_Q, rax);
+        return;
+      case OP1_CVFD:
+        a_.movss(xmm0, At(p, 4));
+        a_.cvtss2sd(xmm0, xmm0);
+        a_.movq(At(p, 8), xmm0);
+        return;
+      default:  // OP1_CVDF
+        a_.movsd(xmm0, At(p, 8));
+        a_.cvtsd2ss(xmm0, xmm0);
+        a_.movss(At(p, 4), xmm0);
+        return;
+    }
+  }
+
+  void TestAndJump(const Insn& in) {
+    const uint32_t e = Load32(mem_ + in.pc + 4);
+    const unsigned size = (in.w >> 5) & 3;
+    const Label exit = StepExit();
+    Place p;
+    p.addr = r8;
+    switch (in.kind) {
+      case K_TLJ_REG:
+        p.header = RegisterAddress(e);
+        break;
+      case K_TLJ_IND:
+        a_.mov(r8d, dword_ptr(rbx, RegisterAddress(e)));
+        p.kind = Place::MEM;
+        break;
+      case K_TLJ_ABS:
+        a_.mov(r8d, e);
+        p.kind = Place::MEM;
+        break;
+      default:
+        a_.lea(r8d, ptr(r13, static_cast<int32_t>(e)));
+        p.kind = Place::MEM;
+    }
+    Check(p, false, exit);
+    Load(p, size, r15);
+    flags_ = {true, size};
+    Branch((in.w >> 7) & 7, (in.w >> 10) << 2);
+  }
+
+  // Calls: the target, the frame words below VSP, PCpreJSR.
+  void CallTo(const Insn& in) {
+    const bool absolute = in.kind == K_JSR_ABS;
+    const Label exit = StepExit();
+    const uint32_t target = absolute ? Load32(mem_ + in.pc + 4) : 0;
+    if (!absolute) a_.mov(esi, dword_ptr(rbx, RegisterAddress((in.w >> 12) & 15)));
+    a_.lea(r9d, ptr(r12, -8));
+    CheckRange(r9, 8, true, exit);
+    a_.mov(rcx, reinterpret_cast<uint64_t>(&m_.pcPreJsr));
+    a_.mov(dword_ptr(rcx), in.pc + 4);
+    a_.mov(dword_ptr(rbx, r9, 0, 4), in.w >> 16);
+    a_.mov(dword_ptr(rbx, r9, 0, 0), in.pc + (absolute ? 8 : 4));
+    a_.mov(r12d, r9d);
+    if (absolute) return Chain(target, 0, flags_, slot_);
+    a_.mov(eax, esi);
+    ChainDynamic(0);
+  }
+
+  void SaveFrame(const Insn& in) {
+    const unsigned n = (in.w >> 10) & 15;
+    const Label exit = StepExit();
+    a_.lea(r8d, ptr(r12, -4));
+    CheckRange(r8, 4, true, exit);
+    a_.mov(r9d, r8d);
+    a_.sub(r9d, (in.w >> 14) + 8 * n);
+    CheckRange(r9, 8 * n, n != 0, exit);
+    a_.mov(dword_ptr(rbx, r8, 0, 0), r13d);
+    for (unsigned i = 0; i < n; ++i) {
+      a_.mov(rax, qword_ptr(rbx, static_cast<int32_t>(HDR_RESULT - 8 * n + 8 * i)));
+      a_.mov(qword_ptr(rbx, r9, 0, static_cast<int32_t>(8 * i)), rax);
+    }
+    a_.mov(r13d, r8d);
+    a_.mov(r12d, r9d);
+  }
+
+  void EndFrame(const Insn& in) {
+    const unsigned n = (in.w >> 10) & 15;
+    const Label exit = StepExit();
+    // Locked blocks of the frame are released by the step.
+    a_.mov(rcx, reinterpret_cast<uint64_t>(&m_.heap.listHead[LIST_LOCKED]));
+    a_.cmp(dword_ptr(rcx), LIST_END);
+    a_.jne(exit);
+    a_.mov(r9d, r12d);
+    CheckRange(r9, 8 * n, false, exit);
+    a_.mov(r8d, r13d);
+    CheckRange(r8, 12, false, exit);
+    for (unsigned i = 0; i < n; ++i) {
+      a_.mov(rax, qword_ptr(rbx, r9, 0, static_cast<int32_t>(8 * i)));
+      a_.mov(qword_ptr(rbx, static_cast<int32_t>(HDR_RESULT - 8 * n + 8 * i)), rax);
+    }
+    a_.mov(ecx, dword_ptr(rbx, r8, 0, 0));
+    a_.mov(eax, dword_ptr(rbx, r8, 0, 4));
+    a_.mov(edx, dword_ptr(rbx, r8, 0, 8));
+    a_.lea(r12d, ptr(r8, rdx, 0, 12));
+    a_.mov(r13d, ecx);
+    const Label onward = a_.newLabel();
+    a_.test(eax, eax);
+    a_.jnz(onward);
+    ExitState(0, flags_, slot_);
+    a_.mov(edx, EXIT_LEAVE);
+    a_.jmp(qword_ptr(rbp, kExitOffset));
+    a_.bind(onward);
+    ChainDynamic(0);
+  }
+
+  void PushImmediate(const Insn& in) {
+    const bool isLong = in.kind == K_PUSH_LONG;
+    const unsigned size = (in.w >> 8) & 3;
+    const uint32_t room = size == SIZE_Q ? 8 : size == SIZE_D ? 4 : 2;
+    const Label exit = StepExit();
+    a_.lea(r9d, ptr(r12, -static_cast<int32_t>(room)));
+    CheckRange(r9, room, true, exit);
+    const uint32_t shortValue = static_cast<uint32_t>(static_cast<int32_t>(in.w) >> 10);
+    const uint32_t value = isLong ? Load32(mem_ + in.pc + 4) : shortValue;
+    if (size == SIZE_Q) {
+      const uint32_t high = isLong ? Load32(mem_ + in.pc + 8)
+                                   : static_cast<uint32_t>(static_cast<int32_t>(in.w) >> 31);
+      a_.mov(dword_ptr(rbx, r9, 0, 0), value);
+      a_.mov(dword_ptr(rbx, r9, 0, 4), high);
+    } else if (size == SIZE_D) {
+      a_.mov(dword_ptr(rbx, r9, 0, 0), value);
+    } else {
+      a_.mov(word_ptr(rbx, r9, 0, 0), value & 0xFFFF);
+    }
+    a_.mov(r12d, r9d);
+  }
+
+  // Any instruction asmjit refuses fails the whole block.
+  struct Errors : ErrorHandler {
+    bool failed = false;
+    void handleError(Error, const char*, BaseEmitter*) override { failed = true; }
+  };
+
+  Errors errors_;
+  Machine& m_;
+  Cache& cache_;
+  uint8_t* mem_;
+  uint32_t memSize_;
+  std::vector<Insn> insns_;
+  CodeHolder code_;
+  Assembler a_;
+  uint32_t index_ = 0;
+  FlagState flags_;
+  SlotState slot_;
+  std::vector<Pending> pending_;
+};
+
+}  // namespace
+
+bool Translate(Machine& m, Cache& cache, uint32_t pc) {
+  const auto started = std::chrono::steady_clock::now();
+  std::vector<Insn> insns;
+  Insn in;
+  uint32_t at = pc;
+  while (insns.size() < kMaxInstructions && Decode(m.mem, m.memSize, at, in)) {
+    insns.push_back(in);
+    at += 4 * in.words;
+    if (in.endsBlock) break;
+  }
+  if (insns.empty()) return false;
+  BlockTranslator t(m, cache, std::move(insns));
+  if (!t.Emit()) return false;
+  void* fn = nullptr;
+  if (cache.runtime().add(&fn, &t.code()) != kErrorOk) return false;
+  Block block;
+  block.start = pc;
+  block.words.assign(m.mem + pc, m.mem + t.end());
+  block.code = fn;
+  block.codeBytes = t.code().codeSize();
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+          .count();
+  cache.Install(std::move(block), ms);
+  return true;
+}
+
+}  // namespace orvo::vm::jit

@@ -1,0 +1,156 @@
+#include "vm/jit/translations.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "vm/memory.h"
+
+namespace orvo::vm::jit {
+namespace {
+
+using namespace asmjit;
+using namespace asmjit::x86;
+
+constexpr uint16_t kUntranslatable = 0xFFFF;
+
+// Generated code is mapped twice, writable and executable, never both at one address.
+JitAllocator::CreateParams DualMapped() {
+  JitAllocator::CreateParams p;
+  p.options = JitAllocatorOptions::kUseDualMapping;
+  return p;
+}
+const JitAllocator::CreateParams kDualMapped = DualMapped();
+
+}  // namespace
+
+Cache::Cache(uint8_t* mem, uint32_t memSize)
+    : mem_(mem),
+      memSize_(memSize),
+      places_(memSize / 4),
+      runtime_(&kDualMapped),
+      entries_(static_cast<const void**>(std::calloc(places_ + 1, sizeof(void*)))),
+      heat_(static_cast<uint16_t*>(std::calloc(places_ + 1, sizeof(uint16_t)))),
+      codeMap_((memSize >> kCodeMapShift) + 1, 0) {
+  BuildTrampoline();
+}
+
+// With ORVO_JIT_STATS set, what was translated is told on standard error at the end.
+Cache::~Cache() {
+  const char* report = std::getenv("ORVO_JIT_STATS");
+  if (!report || !*report) return;
+  std::fprintf(stderr,
+               "orvo: translated %zu blocks, %zu bytes of VM code into %zu bytes of x86-64 in "
+               "%.3f ms; entered %llu times; tables %zu bytes\n",
+               stats_.blocks, stats_.sourceBytes, stats_.codeBytes, stats_.compileMs,
+               static_cast<unsigned long long>(stats_.entered), TableBytes());
+}
+
+size_t Cache::TableBytes() const {
+  return (size_t{places_} + 1) * (sizeof(void*) + sizeof(uint16_t)) + codeMap_.size();
+}
+
+// The way in saves the registers the host's calling convention keeps, loads the pinned
+// ones (memory, context, VSP, VFP, flags, budget, the entry table and the code map) and
+// jumps to the code (the second argument, in rsi); the way out stores the working copies in the context and returns.
+void Cache::BuildTrampoline() {
+  CodeHolder code;
+  code.init(runtime_.environment());
+  Assembler a(&code);
+  const Label out = a.newLabel();
+  for (const Gp& r : {rbx, rbp, r12, r13, r14, r15}) a.push(r);
+  a.mov(rbp, rdi);
+  a.mov(rbx, qword_ptr(rbp, offsetof(Context, mem)));
+  a.mov(r12d, dword_ptr(rbp, offsetof(Context, sp)));
+  a.mov(r13d, dword_ptr(rbp, offsetof(Context, fp)));
+  a.mov(r14d, dword_ptr(rbp, offsetof(Context, flags)));
+  a.mov(rdi, qword_ptr(rbp, offsetof(Context, budget)));
+  a.mov(r10, reinterpret_cast<uint64_t>(entries_.get()));
+  a.mov(r11, reinterpret_cast<uint64_t>(codeMap_.data()));
+  a.jmp(rsi);
+  a.bind(out);
+  a.mov(dword_ptr(rbp, offsetof(Context, pc)), eax);
+  a.mov(dword_ptr(rbp, offsetof(Context, sp)), r12d);
+  a.mov(dword_ptr(rbp, offsetof(Context, fp)), r13d);
+  a.mov(dword_ptr(rbp, offsetof(Context, flags)), r14d);
+  a.mov(dword_ptr(rbp, offsetof(Context, reason)), edx);
+  a.mov(qword_ptr(rbp, offsetof(Context, budget)), rdi);
+  for (const Gp& r : {r15, r14, r13, r12, rbp, rbx}) a.pop(r);
+  a.ret();
+  void* fn = nullptr;
+  if (runtime_.add(&fn, &code) != kErrorOk) std::abort();
+  enter_ = reinterpret_cast<void (*)(Context*, const void*)>(fn);
+  exit_ = static_cast<uint8_t*>(fn) + code.labelOffsetFromBase(out);
+}
+
+bool Cache::Hot(uint32_t pc, uint32_t threshold) {
+  if (pc % 4 != 0 || pc / 4 >= places_) return false;
+  uint16_t& h = heat_.get()[pc / 4];
+  if (h == kUntranslatable) {
+    // Counted again from the start once the word there is another.
+    const auto it = refused_.find(pc);
+    if (it == refused_.end() || it->second == Load32(mem_ + pc)) return false;
+    refused_.erase(it);
+    h = 0;
+  }
+  if (h >= threshold) return true;
+  ++h;
+  return false;
+}
+
+void Cache::MarkUntranslatable(uint32_t pc) {
+  if (pc % 4 != 0 || pc / 4 >= places_) return;
+  heat_.get()[pc / 4] = kUntranslatable;
+  refused_[pc] = Load32(mem_ + pc);
+}
+
+// A store of up to 8 bytes checks the map at its first byte, so the marks start 8 bytes
+// before the block.
+void Cache::MarkPages(const Block& b) {
+  const uint32_t from = b.start >= 8 ? b.start - 8 : 0;
+  const uint32_t to = b.start + static_cast<uint32_t>(b.words.size());
+  for (uint32_t p = from >> kCodeMapShift; p <= (to - 1) >> kCodeMapShift; ++p) codeMap_[p] = 1;
+}
+
+void Cache::Install(Block block, double compileMs) {
+  MarkPages(block);
+  entries_.get()[block.start / 4] = block.code;
+  stats_.blocks += 1;
+  stats_.sourceBytes += block.words.size();
+  stats_.codeBytes += block.codeBytes;
+  stats_.compileMs += compileMs;
+  const uint32_t start = block.start;
+  auto [it, fresh] = blocks_.insert_or_assign(start, std::move(block));
+  (void)it;
+  (void)fresh;
+}
+
+void Cache::Verify() {
+  bool dropped = false;
+  for (auto it = blocks_.begin(); it != blocks_.end();) {
+    const Block& b = it->second;
+    if (std::memcmp(mem_ + b.start, b.words.data(), b.words.size()) == 0) {
+      ++it;
+      continue;
+    }
+    entries_.get()[b.start / 4] = nullptr;
+    heat_.get()[b.start / 4] = 0;
+    runtime_.release(b.code);
+    stats_.blocks -= 1;
+    stats_.sourceBytes -= b.words.size();
+    stats_.codeBytes -= b.codeBytes;
+    it = blocks_.erase(it);
+    dropped = true;
+  }
+  if (!dropped) return;
+  std::fill(codeMap_.begin(), codeMap_.end(), 0);
+  for (const auto& [start, b] : blocks_) MarkPages(b);
+}
+
+}  // namespace orvo::vm::jit
+
+namespace orvo::vm {
+void DropTranslations(Translations* t) {
+  delete t;
+}
+}  // namespace orvo::vm

@@ -1,0 +1,119 @@
+// The translated blocks of one machine's code and the tables translated code reads: the
+// code of each translated place by VPC / 4, the map of where translated code lies, the
+// arrivals counted at each place. A translation stays valid while the words it was made
+// from are unchanged in VM memory: translated code never stores into translated code
+// (it leaves for the step), and the driver compares the words after anything else has
+// run (Verify).
+#pragma once
+
+#include <asmjit/x86.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <unordered_map>
+#include <memory>
+#include <vector>
+
+#include "vm/jit/context.h"
+
+namespace orvo::vm {
+struct Machine;
+}
+
+namespace orvo::vm::jit {
+
+template <typename T>
+struct Freed {
+  void operator()(T* p) const { std::free(p); }
+};
+
+// One translated block: the bytes start .. end of VM memory it was made from, as they
+// were, and its code.
+struct Block {
+  uint32_t start = 0;
+  std::vector<uint8_t> words;
+  const void* code = nullptr;
+  size_t codeBytes = 0;
+};
+
+// Sizes for the report of what the tier holds.
+struct TranslationStats {
+  size_t blocks = 0;       // held now
+  size_t sourceBytes = 0;  // VM code they were made from
+  size_t codeBytes = 0;    // host code made from it, held now
+  double compileMs = 0;    // spent translating, all blocks ever made
+  uint64_t entered = 0;    // times the driver entered translated code
+};
+
+class Cache {
+ public:
+  Cache(uint8_t* mem, uint32_t memSize);
+  ~Cache();
+  Cache(const Cache&) = delete;
+  Cache& operator=(const Cache&) = delete;
+
+  bool Fits(const uint8_t* mem, uint32_t memSize) const {
+    return mem == mem_ && memSize == memSize_;
+  }
+  uint32_t memSize() const { return memSize_; }
+
+  // The translation starting at pc, or nullptr.
+  const void* At(uint32_t pc) const {
+    return pc % 4 == 0 && pc / 4 < places_ ? entries_.get()[pc / 4] : nullptr;
+  }
+  // Counts one arrival at pc; true once pc has arrived more than threshold times and
+  // has not failed to translate with the word it holds now.
+  bool Hot(uint32_t pc, uint32_t threshold);
+  void MarkUntranslatable(uint32_t pc);
+
+  // Installs a block: its code becomes the entry at start, its bytes marked in the code map.
+  void Install(Block block, double compileMs);
+  // Drops every block whose words have changed in VM memory.
+  void Verify();
+  bool Empty() const { return blocks_.empty(); }
+
+  asmjit::JitRuntime& runtime() { return runtime_; }
+  const void* const* entries() const { return entries_.get(); }
+  const uint8_t* codeMap() const { return codeMap_.data(); }
+  uint32_t places() const { return places_; }
+  const TranslationStats& stats() const { return stats_; }
+  // Bytes of the entry table, the arrival counts and the code map (touched or not).
+  size_t TableBytes() const;
+
+  // Enters translated code at code with the working copies in the context.
+  void Enter(Context& ctx, const void* code) {
+    ++stats_.entered;
+    enter_(&ctx, code);
+  }
+
+ private:
+  void MarkPages(const Block& b);
+  void BuildTrampoline();
+
+  uint8_t* mem_;
+  uint32_t memSize_;
+  uint32_t places_;
+  asmjit::JitRuntime runtime_;
+  std::unique_ptr<const void*, Freed<const void*>> entries_;
+  std::unique_ptr<uint16_t, Freed<uint16_t>> heat_;
+  std::vector<uint8_t> codeMap_;
+  std::unordered_map<uint32_t, uint32_t> refused_;  // place -> the word that failed there
+  std::map<uint32_t, Block> blocks_;
+  TranslationStats stats_;
+  void (*enter_)(Context*, const void*) = nullptr;
+  const void* exit_ = nullptr;
+
+ public:
+  const void* exitCode() const { return exit_; }
+};
+
+}  // namespace orvo::vm::jit
+
+namespace orvo::vm {
+// What a machine's Translations hold: the cache of its one memory block.
+struct Translations {
+  jit::Cache cache;
+  Translations(uint8_t* mem, uint32_t memSize) : cache(mem, memSize) {}
+};
+}  // namespace orvo::vm
