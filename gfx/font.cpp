@@ -58,21 +58,4 @@ std::unique_ptr<Font> CreateFont(FontLibrary& lib, int32_t points, uint32_t styl
   return font;
 }
 
-const Glyph& GetGlyph(Font& font, char32_t c) {
-  if (const Glyph* cached = font.glyphs.Find(c)) return *cached;
-  return font.glyphs.Add(c, RasteriseGlyph(font, c));
-}
-
-Extent MeasureText(Font& font, std::u32string_view text) {
-  Extent extent;
-  extent.height = font.Height();
-  for (char32_t c : text) {
-    if (const Glyph* cached = font.glyphs.Find(c))
-      extent.width += cached->advance;
-    else
-      extent.width += std::max(0, LoadGlyphOutline(font, c));
-  }
-  return extent;
-}
-
 }  // namespace orvo::gfx

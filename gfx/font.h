@@ -19,7 +19,7 @@ struct Font {
 
   FontLibrary* library = nullptr;
   const FontFace* face = nullptr;
-  FT_Size size = nullptr;  // this font's size object of the shared face
+  SizeHandle size = nullptr;  // this font's size object of the shared face
   int32_t points = 0;
   int32_t pixelHeight = 0;  // em height in pixels
   uint32_t style = 0;       // the style-key flags it was made with

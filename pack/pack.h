@@ -30,6 +30,7 @@ struct PackOptions {
 struct PackFile {
   std::string source;
   std::string name;
+  std::string text = {};  // the contents of a file made while packing (source empty)
 };
 
 // Outputs of the assembler and the tools, left out unless asked for.

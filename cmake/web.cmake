@@ -1,0 +1,80 @@
+# The web build: the runtime compiled by emscripten into WebAssembly, for the browser
+# (orvo-web, which orvo-pack --web ships) and for node (orvo-headless, which runs the
+# benchmarks and the tests' scripts). Nothing is fetched while building: the libraries
+# that are native only are replaced, folder by folder, by the sources in the folder's
+# web/ subfolder, which keep the native headers' interfaces (pictures and fonts through
+# Debian's stb headers, the game archive through stb's inflate). velda, orvo-pack and the
+# native orvo-headless the tests compare against come from the native build named by
+# ORVO_NATIVE_BUILD.
+set(ORVO_NATIVE_BUILD "" CACHE PATH "A native build of the project (velda, orvo-pack, orvo-headless)")
+if(NOT EXISTS "${ORVO_NATIVE_BUILD}/asm/velda")
+  message(FATAL_ERROR "the web build needs a native build with velda: -DORVO_NATIVE_BUILD=DIR")
+endif()
+
+# emscripten runs its JavaScript optimizer under node, which finds Debian's acorn only in
+# Debian's module folder.
+set(web_env ${CMAKE_COMMAND} -E env NODE_PATH=/usr/share/nodejs)
+set(CMAKE_C_COMPILER_LAUNCHER ${web_env})
+set(CMAKE_CXX_COMPILER_LAUNCHER ${web_env})
+set(CMAKE_C_LINKER_LAUNCHER ${web_env})
+set(CMAKE_CXX_LINKER_LAUNCHER ${web_env})
+# node 18 and later have fetch, which this emscripten's loader then takes for the wasm
+# file on disk: under node the wasm file is read as a file.
+set(ORVO_NODE node --no-experimental-fetch CACHE STRING "node, as the web build's programs run under it")
+
+# The header-only libraries, each from a folder of its own so that no other header of the
+# native system is seen by the cross compiler.
+set(web_headers ${PROJECT_BINARY_DIR}/web-headers)
+file(MAKE_DIRECTORY ${web_headers})
+foreach(link nlohmann fluidsynth fluidsynth.h stb)
+  if(NOT EXISTS ${web_headers}/${link})
+    file(CREATE_LINK /usr/include/${link} ${web_headers}/${link} SYMBOLIC)
+  endif()
+endforeach()
+if(NOT EXISTS /usr/include/stb/stb_truetype.h)
+  message(FATAL_ERROR "the web build needs Debian's libstb-dev")
+endif()
+include_directories(SYSTEM ${web_headers} ${web_headers}/stb)
+# As g++ does natively: the GNU and POSIX extensions of the C library are declared.
+add_compile_definitions(_GNU_SOURCE)
+add_compile_options(-include ${PROJECT_SOURCE_DIR}/web/libcxx_compat.h)
+
+add_subdirectory(vm)
+
+# Each folder's sources but the native-only ones, and its web/ replacements.
+function(orvo_web_library name folder)
+  cmake_parse_arguments(PARSE_ARGV 2 opt "" "" "NATIVE_ONLY")
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp
+       ${PROJECT_SOURCE_DIR}/${folder}/web/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "_main\\.cpp$")
+  foreach(file ${opt_NATIVE_ONLY})
+    list(REMOVE_ITEM sources ${PROJECT_SOURCE_DIR}/${folder}/${file})
+  endforeach()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()
+
+add_library(orvo_platform INTERFACE)
+target_include_directories(orvo_platform INTERFACE ${PROJECT_SOURCE_DIR})
+orvo_web_library(orvo_wav platform/wav NATIVE_ONLY wav_reader.cpp)
+target_link_libraries(orvo_wav PUBLIC orvo_platform)
+orvo_web_library(orvo_platform_headless platform/headless NATIVE_ONLY headless_open.cpp)
+target_link_libraries(orvo_platform_headless PUBLIC orvo_platform orvo_wav)
+
+orvo_web_library(orvo_gfx gfx NATIVE_ONLY png.cpp font.cpp font_library.cpp glyph_raster.cpp
+                 blend_avx2.cpp)
+target_link_libraries(orvo_gfx PUBLIC orvo_vm orvo_platform)
+orvo_web_library(orvo_services services NATIVE_ONLY sealed_file.cpp)
+# The archive's reader is compiled against the web build's zip reader.
+target_include_directories(orvo_services PRIVATE ${PROJECT_SOURCE_DIR}/services/web/include)
+target_link_libraries(orvo_services PUBLIC orvo_vm orvo_platform orvo_gfx)
+orvo_web_library(orvo_sound sound)
+target_link_libraries(orvo_sound PUBLIC orvo_vm orvo_platform)
+orvo_web_library(orvo_host host NATIVE_ONLY screenshot.cpp gif_recorder.cpp crash_report.cpp)
+target_link_libraries(orvo_host PUBLIC orvo_vm orvo_services orvo_gfx orvo_sound orvo_platform)
+
+# Under node the program reaches the real file system, as the native one does.
+add_executable(orvo-headless ${PROJECT_SOURCE_DIR}/host/headless_main.cpp)
+target_link_libraries(orvo-headless PRIVATE orvo_host orvo_platform_headless)
+target_link_options(orvo-headless PRIVATE -sENVIRONMENT=node -sNODERAWFS=1 -sALLOW_MEMORY_GROWTH=1
+                    -sEXIT_RUNTIME=1)
