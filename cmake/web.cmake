@@ -58,7 +58,7 @@ add_library(orvo_platform INTERFACE)
 target_include_directories(orvo_platform INTERFACE ${PROJECT_SOURCE_DIR})
 orvo_web_library(orvo_wav platform/wav NATIVE_ONLY wav_reader.cpp)
 target_link_libraries(orvo_wav PUBLIC orvo_platform)
-orvo_web_library(orvo_platform_headless platform/headless NATIVE_ONLY headless_open.cpp)
+orvo_web_library(orvo_platform_headless platform/headless NATIVE_ONLY headless_open.cpp null_audio_device.cpp)
 target_link_libraries(orvo_platform_headless PUBLIC orvo_platform orvo_wav)
 
 orvo_web_library(orvo_gfx gfx NATIVE_ONLY png.cpp font.cpp font_library.cpp glyph_raster.cpp
@@ -68,7 +68,7 @@ orvo_web_library(orvo_services services NATIVE_ONLY sealed_file.cpp)
 # The archive's reader is compiled against the web build's zip reader.
 target_include_directories(orvo_services PRIVATE ${PROJECT_SOURCE_DIR}/services/web/include)
 target_link_libraries(orvo_services PUBLIC orvo_vm orvo_platform orvo_gfx)
-orvo_web_library(orvo_sound sound)
+orvo_web_library(orvo_sound sound NATIVE_ONLY midi_finisher.cpp fluid_library.cpp)
 target_link_libraries(orvo_sound PUBLIC orvo_vm orvo_platform)
 orvo_web_library(orvo_host host NATIVE_ONLY screenshot.cpp gif_recorder.cpp crash_report.cpp)
 target_link_libraries(orvo_host PUBLIC orvo_vm orvo_services orvo_gfx orvo_sound orvo_platform)
@@ -78,3 +78,23 @@ add_executable(orvo-headless ${PROJECT_SOURCE_DIR}/host/headless_main.cpp)
 target_link_libraries(orvo-headless PRIVATE orvo_host orvo_platform_headless)
 target_link_options(orvo-headless PRIVATE -sENVIRONMENT=node -sNODERAWFS=1 -sALLOW_MEMORY_GROWTH=1
                     -sEXIT_RUNTIME=1)
+
+# orvo-web: the runtime in the page. Waits (the message loop's, the message box's, the
+# decoding of a sound) hand control back to the browser through Asyncify; the data
+# folder is IndexedDB (IDBFS), mounted and synchronised by the page.
+orvo_web_library(orvo_platform_web platform/web)
+target_link_libraries(orvo_platform_web PUBLIC orvo_platform)
+add_executable(orvo-web ${PROJECT_SOURCE_DIR}/host/web_main.cpp)
+target_link_libraries(orvo-web PRIVATE orvo_host orvo_platform_web)
+target_link_options(orvo-web PRIVATE -sENVIRONMENT=web -sASYNCIFY=1 -sASYNCIFY_STACK_SIZE=65536
+                    -sALLOW_MEMORY_GROWTH=1 -sFORCE_FILESYSTEM=1 -lidbfs.js
+                    "-sEXPORTED_RUNTIME_METHODS=['FS','IDBFS','addRunDependency','removeRunDependency']")
+
+# The page orvo-pack --web copies beside the game's archive: its HTML and script and the
+# runtime, in one folder of the build.
+set(page ${PROJECT_BINARY_DIR}/page)
+add_custom_command(TARGET orvo-web POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${page}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE_DIR:orvo-web>/orvo-web.js
+          $<TARGET_FILE_DIR:orvo-web>/orvo-web.wasm ${PROJECT_SOURCE_DIR}/web/index.html
+          ${PROJECT_SOURCE_DIR}/web/orvo-page.js ${page})

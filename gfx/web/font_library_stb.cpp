@@ -1,6 +1,8 @@
 // The font library of the web build: the game's face list (face_list.h) names the file
 // of each family and style; a file is read and opened with stb_truetype once.
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -56,6 +58,23 @@ StbFace* OpenFace(const std::string& path) {
   return face;
 }
 
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// A file of the game's fonts folder (named without its final '/'). The name is matched
+// without regard to case, as the game's files are: the archive hands its files out under
+// their folded names.
+std::string InFonts(const FontLibrary& lib, const std::string& name) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(lib.gameFonts, error), end; !error && it != end;
+       it.increment(error))
+    if (SameIgnoringCase(it->path().filename().string(), name)) return it->path().string();
+  return lib.gameFonts + "/" + name;
+}
+
 void Release(StbFace* face) {
   if (face && --face->references == 0) delete face;
 }
@@ -71,7 +90,7 @@ bool OpenFontLibrary(FontLibrary& lib) {
   lib.ft = &theEngine;
   lib.config = new StbFaceChoices;
   if (lib.gameFonts.empty()) return true;
-  std::ifstream in(lib.gameFonts + kFaceListName, std::ios::binary);
+  std::ifstream in(InFonts(lib, kFaceListName), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   lib.config->choices = ParseFaceList(text.str());
@@ -97,7 +116,7 @@ const FontFace* ResolveFace(FontLibrary& lib, FontFamily family, bool bold, bool
   face.resolved = true;
   for (const FaceChoice& choice : lib.config->choices) {
     if (choice.family != family || choice.bold != bold || choice.italic != italic) continue;
-    const std::string path = lib.gameFonts + choice.file;
+    const std::string path = InFonts(lib, choice.file);
     // Styles that share a file share its face.
     for (auto& f : lib.faces)
       for (auto& w : f)

@@ -8,7 +8,7 @@ namespace orvo::platform {
 
 namespace {
 
-constexpr const char* kDocument = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
+const char* const kDocument = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
 constexpr uint32_t kWheelNotch = 120;
 // Keys the page keeps for itself (reload, developer tools) are passed on to it.
 constexpr unsigned long kF5 = 0x74, kF12 = 0x7B;
@@ -22,13 +22,13 @@ EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void* user) {
   // The DOM's key codes are the desktop's virtual-key codes for the keys games use.
   const uint32_t key = static_cast<uint32_t>(e->keyCode);
   if (type == EMSCRIPTEN_EVENT_KEYPRESS) {
-    if (e->charCode != 0) window.Post({MSG_CHAR, e->charCode, 1});
+    if (e->charCode != 0) window.Post(WebMessage(MSG_CHAR, e->charCode, 1));
     return EM_TRUE;
   }
   const bool down = type == EMSCRIPTEN_EVENT_KEYDOWN;
   const bool alt = e->altKey;
-  window.Post({down ? (alt ? MSG_SYSKEYDOWN : MSG_KEYDOWN) : (alt ? MSG_SYSKEYUP : MSG_KEYUP), key,
-               1});
+  window.Post(WebMessage(down ? (alt ? MSG_SYSKEYDOWN : MSG_KEYDOWN) : (alt ? MSG_SYSKEYUP : MSG_KEYUP), key,
+               1));
   if (key == kF5 || key == kF12) return EM_FALSE;
   // Printable keys go on to become keypress events (MSG_CHAR); the rest stop here.
   return e->key[0] != '\0' && e->key[1] == '\0' && !e->ctrlKey ? EM_FALSE : EM_TRUE;
@@ -39,16 +39,16 @@ EM_BOOL OnMouse(int type, const EmscriptenMouseEvent* e, void* user) {
   const uint32_t flags = MouseKeyFlags(e->buttons, e->shiftKey, e->ctrlKey);
   const uint32_t at = Packed(e->targetX, e->targetY);
   if (type == EMSCRIPTEN_EVENT_MOUSEMOVE) {
-    window.Post({MSG_MOUSEMOVE, flags, at});
+    window.Post(WebMessage(MSG_MOUSEMOVE, flags, at));
     return EM_TRUE;
   }
   if (type == EMSCRIPTEN_EVENT_MOUSELEAVE) {
-    window.Post({MSG_NCMOUSEMOVE});
+    window.Post(WebMessage(MSG_NCMOUSEMOVE));
     return EM_TRUE;
   }
   uint32_t xbutton = 0;
   const uint32_t id = ButtonMessage(e->button, type == EMSCRIPTEN_EVENT_MOUSEDOWN, xbutton);
-  if (id != MSG_NONE) window.Post({id, flags | xbutton << 16, at});
+  if (id != MSG_NONE) window.Post(WebMessage(id, flags | xbutton << 16, at));
   return EM_TRUE;
 }
 
@@ -59,11 +59,11 @@ EM_BOOL OnWheel(int, const EmscriptenWheelEvent* e, void* user) {
   // A notch up is a positive delta, as on the desktop; the DOM counts downwards.
   if (e->deltaY != 0) {
     const int32_t delta = e->deltaY < 0 ? static_cast<int32_t>(kWheelNotch) : -int32_t{kWheelNotch};
-    window.Post({MSG_MOUSEWHEEL, flags | static_cast<uint32_t>(delta) << 16, at});
+    window.Post(WebMessage(MSG_MOUSEWHEEL, flags | static_cast<uint32_t>(delta) << 16, at));
   }
   if (e->deltaX != 0) {
     const int32_t delta = e->deltaX > 0 ? static_cast<int32_t>(kWheelNotch) : -int32_t{kWheelNotch};
-    window.Post({MSG_MOUSEHWHEEL, flags | static_cast<uint32_t>(delta) << 16, at});
+    window.Post(WebMessage(MSG_MOUSEHWHEEL, flags | static_cast<uint32_t>(delta) << 16, at));
   }
   return EM_TRUE;
 }
@@ -72,8 +72,8 @@ EM_BOOL OnFocus(int type, const EmscriptenFocusEvent*, void* user) {
   auto& window = *static_cast<WebWindow*>(user);
   const bool active = type == EMSCRIPTEN_EVENT_FOCUS;
   window.SetActive(active);
-  window.Post({active ? MSG_SETFOCUS : MSG_KILLFOCUS});
-  window.Post({MSG_ACTIVATEAPP, active ? 1u : 0u});
+  window.Post(WebMessage(active ? MSG_SETFOCUS : MSG_KILLFOCUS));
+  window.Post(WebMessage(MSG_ACTIVATEAPP, active ? 1u : 0u));
   return EM_FALSE;
 }
 

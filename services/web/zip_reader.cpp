@@ -48,6 +48,7 @@ constexpr size_t kLongestComment = 0xFFFF;
 constexpr uint16_t kStored = 0, kDeflated = 8;
 constexpr uint16_t kEncryptedFlag = 0x1;
 constexpr uint16_t kTraditionalEncryption = 1;  // libzip's ZIP_EM_TRAD_PKWARE
+constexpr size_t kStreamPadding = 8;
 
 uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | p[1] << 8);
@@ -257,10 +258,14 @@ zip_file_t* zip_fopen_index(zip_t* archive, zip_uint64_t index, zip_flags_t) {
     if (ok) std::memcpy(file->bytes.data(), data + start, e.size);
   } else if (e.method == kDeflated) {
     // Inflating into exactly the declared size: more output fails, less is caught below.
+    // stb's decoder refuses a stream whose last codes lie in its final 16 bits (in a PNG
+    // a checksum always follows), so the stream gets some bytes after it that it never
+    // reaches.
     std::vector<char> room(e.size + 1);
+    std::vector<char> stream(data + start, data + start + e.compressed);
+    stream.resize(stream.size() + kStreamPadding, 0);
     const int n = stbi_zlib_decode_noheader_buffer(room.data(), static_cast<int>(room.size()),
-                                                   reinterpret_cast<const char*>(data + start),
-                                                   static_cast<int>(e.compressed));
+                                                   stream.data(), static_cast<int>(stream.size()));
     ok = n >= 0 && static_cast<uint64_t>(n) == e.size;
     if (ok) std::memcpy(file->bytes.data(), room.data(), e.size);
   }
