@@ -98,3 +98,47 @@ add_custom_command(TARGET orvo-web POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE_DIR:orvo-web>/orvo-web.js
           $<TARGET_FILE_DIR:orvo-web>/orvo-web.wasm ${PROJECT_SOURCE_DIR}/web/index.html
           ${PROJECT_SOURCE_DIR}/web/orvo-page.js ${page})
+
+# --- tests: the web build's runtime against the native one
+enable_testing()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(native_headless ${ORVO_NATIVE_BUILD}/host/orvo-headless)
+set(native_mines ${ORVO_NATIVE_BUILD}/tests/examples/games/mines)
+
+# The benchmark programs under node and natively: every checksum must be the C program's.
+add_test(NAME web_bench_smoke
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/bench/run --runs 1 --warmup 0 --no-build
+          --build ${ORVO_NATIVE_BUILD} --web ${PROJECT_BINARY_DIR} --only fib,sieve,strings
+          --fail-on-wrong)
+set_tests_properties(web_bench_smoke PROPERTIES TIMEOUT 300)
+
+# mines packed for the web by the native orvo-pack, then played in chromium.
+set(mines_site ${PROJECT_BINARY_DIR}/mines-site)
+add_custom_command(OUTPUT ${mines_site}/game.orvo
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${mines_site}
+  COMMAND ${ORVO_NATIVE_BUILD}/pack/orvo-pack ${native_mines} -o ${mines_site} --web
+          --runtime ${PROJECT_BINARY_DIR}/page
+  DEPENDS orvo-web ${native_mines}/main.ove ${ORVO_NATIVE_BUILD}/pack/orvo-pack
+  COMMENT "Packing mines for the web")
+add_custom_target(mines_site ALL DEPENDS ${mines_site}/game.orvo)
+set(web_tests ${PROJECT_SOURCE_DIR}/tests/web)
+add_test(NAME web_mines_page
+  COMMAND node ${web_tests}/mines_page_test.mjs --site ${mines_site} --headless ${native_headless}
+          --map ${native_mines}/main.map --shots ${PROJECT_BINARY_DIR}/mines-page-shots)
+set_tests_properties(web_mines_page PROPERTIES TIMEOUT 300)
+
+# Unit tests of the web build's own parts, built with googletest's sources from Debian
+# and run under node.
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+file(GLOB web_unit_sources CONFIGURE_DEPENDS ${web_tests}/unit/*_test.cpp)
+add_executable(web_unit_tests ${web_unit_sources})
+target_link_libraries(web_unit_tests PRIVATE gtest_main orvo_services orvo_gfx)
+target_include_directories(web_unit_tests PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(web_unit_tests PRIVATE ORVO_WEB_TEST_ARCHIVE="${mines_site}/game.orvo"
+                           ORVO_WEB_TEST_GAME="${native_mines}")
+target_link_options(web_unit_tests PRIVATE -sENVIRONMENT=node -sNODERAWFS=1 -sALLOW_MEMORY_GROWTH=1
+                    -sEXIT_RUNTIME=1)
+add_dependencies(web_unit_tests mines_site)
+add_test(NAME web_unit_tests COMMAND ${ORVO_NODE} $<TARGET_FILE:web_unit_tests>)

@@ -19,7 +19,7 @@ import { decodePng } from "./png.mjs";
 const CELL_MINE = 16, CELL_OPEN = 32, CELL_COUNT = 15;
 // Text is drawn by FreeType natively and stb_truetype in the page: at most this share of
 // the screen's pixels may differ (the won screen is the one with the most text).
-const TEXT_TOLERANCE = 0.03;
+const TEXT_TOLERANCE = 0.04;
 const SETTLE_MS = 400;
 // The settings both runs start from: the same game number deals the same field, and the
 // music is off (the page would start it only after a click).
@@ -200,10 +200,27 @@ const bestOf = () => page.evaluate(() => {
 });
 const best = await bestOf();
 check(best > 0, `the best time is kept in the data folder (${best} s)`);
+// Keys: 2 lays out the medium field, Q saves the options and ends the game.
+const won = await canvas("won");
+await page.keyboard.press("2");
+await page.waitForTimeout(SETTLE_MS);
+const medium = await canvas("medium");
+check(!medium.rgba.equals(won.rgba), "the key 2 lays out another field");
+await page.keyboard.press("q");
+await page.waitForFunction(() => /has ended/.test(document.getElementById("status").textContent),
+                           null, { timeout: 30000 });
+check(true, "the key Q ends the game, and the page says so");
+const level = () => page.evaluate(() => {
+  const found = /level= *(\d+)/.exec(FS.readFile("/data/mines/mines.ini", { encoding: "utf8" }));
+  return found ? Number(found[1]) : -1;
+});
+check(await level() === 1, "the medium field is kept in the settings");
 await page.waitForTimeout(1500);  // the page saves the data folder every second
 await page.reload();
 await firstFrame();
 check(await bestOf() === best, "after a reload the best time is still there");
+check(await level() === 1, "after a reload the medium field is still chosen");
+await page.waitForTimeout(SETTLE_MS);
 await canvas("reloaded");
 
 // Bad input ends with a message on the page, and the page still answers.
