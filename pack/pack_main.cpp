@@ -111,6 +111,11 @@ int main(int argc, char** argv) {
   if (options.runtime.empty()) options.runtime = options.web ? DefaultWebPage() : DefaultRuntime();
   if (options.web && options.runtime.empty())
     return Usage("no web build found to copy the page from; give --runtime PAGEDIR");
+  if (options.web && options.soundFont) {
+    // Half of a download for nothing: the page's runtime plays no music yet.
+    options.soundFont = false;
+    std::fprintf(stderr, "orvo-pack: note: the web page plays no music: the SoundFont stays out\n");
+  }
   if ((options.exe || options.desktop) && options.runtime.empty())
     return Usage("no runtime found to copy or start; give --runtime");
 

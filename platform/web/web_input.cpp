@@ -22,12 +22,12 @@ EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void* user) {
   // The DOM's key codes are the desktop's virtual-key codes for the keys games use.
   const uint32_t key = static_cast<uint32_t>(e->keyCode);
   if (type == EMSCRIPTEN_EVENT_KEYPRESS) {
-    if (e->charCode != 0) window.Post(WebMessage(MSG_CHAR, e->charCode, 1));
+    if (e->charCode != 0) window.Post(MakeMessage(MSG_CHAR, e->charCode, 1));
     return EM_TRUE;
   }
   const bool down = type == EMSCRIPTEN_EVENT_KEYDOWN;
   const bool alt = e->altKey;
-  window.Post(WebMessage(down ? (alt ? MSG_SYSKEYDOWN : MSG_KEYDOWN) : (alt ? MSG_SYSKEYUP : MSG_KEYUP), key,
+  window.Post(MakeMessage(down ? (alt ? MSG_SYSKEYDOWN : MSG_KEYDOWN) : (alt ? MSG_SYSKEYUP : MSG_KEYUP), key,
                1));
   if (key == kF5 || key == kF12) return EM_FALSE;
   // Printable keys go on to become keypress events (MSG_CHAR); the rest stop here.
@@ -39,16 +39,16 @@ EM_BOOL OnMouse(int type, const EmscriptenMouseEvent* e, void* user) {
   const uint32_t flags = MouseKeyFlags(e->buttons, e->shiftKey, e->ctrlKey);
   const uint32_t at = Packed(e->targetX, e->targetY);
   if (type == EMSCRIPTEN_EVENT_MOUSEMOVE) {
-    window.Post(WebMessage(MSG_MOUSEMOVE, flags, at));
+    window.Post(MakeMessage(MSG_MOUSEMOVE, flags, at));
     return EM_TRUE;
   }
   if (type == EMSCRIPTEN_EVENT_MOUSELEAVE) {
-    window.Post(WebMessage(MSG_NCMOUSEMOVE));
+    window.Post(MakeMessage(MSG_NCMOUSEMOVE));
     return EM_TRUE;
   }
   uint32_t xbutton = 0;
   const uint32_t id = ButtonMessage(e->button, type == EMSCRIPTEN_EVENT_MOUSEDOWN, xbutton);
-  if (id != MSG_NONE) window.Post(WebMessage(id, flags | xbutton << 16, at));
+  if (id != MSG_NONE) window.Post(MakeMessage(id, flags | xbutton << 16, at));
   return EM_TRUE;
 }
 
@@ -59,11 +59,11 @@ EM_BOOL OnWheel(int, const EmscriptenWheelEvent* e, void* user) {
   // A notch up is a positive delta, as on the desktop; the DOM counts downwards.
   if (e->deltaY != 0) {
     const int32_t delta = e->deltaY < 0 ? static_cast<int32_t>(kWheelNotch) : -int32_t{kWheelNotch};
-    window.Post(WebMessage(MSG_MOUSEWHEEL, flags | static_cast<uint32_t>(delta) << 16, at));
+    window.Post(MakeMessage(MSG_MOUSEWHEEL, flags | static_cast<uint32_t>(delta) << 16, at));
   }
   if (e->deltaX != 0) {
     const int32_t delta = e->deltaX > 0 ? static_cast<int32_t>(kWheelNotch) : -int32_t{kWheelNotch};
-    window.Post(WebMessage(MSG_MOUSEHWHEEL, flags | static_cast<uint32_t>(delta) << 16, at));
+    window.Post(MakeMessage(MSG_MOUSEHWHEEL, flags | static_cast<uint32_t>(delta) << 16, at));
   }
   return EM_TRUE;
 }
@@ -72,8 +72,8 @@ EM_BOOL OnFocus(int type, const EmscriptenFocusEvent*, void* user) {
   auto& window = *static_cast<WebWindow*>(user);
   const bool active = type == EMSCRIPTEN_EVENT_FOCUS;
   window.SetActive(active);
-  window.Post(WebMessage(active ? MSG_SETFOCUS : MSG_KILLFOCUS));
-  window.Post(WebMessage(MSG_ACTIVATEAPP, active ? 1u : 0u));
+  window.Post(MakeMessage(active ? MSG_SETFOCUS : MSG_KILLFOCUS));
+  window.Post(MakeMessage(MSG_ACTIVATEAPP, active ? 1u : 0u));
   return EM_FALSE;
 }
 
@@ -109,33 +109,35 @@ uint32_t ButtonMessage(int16_t button, bool down, uint32_t& xbutton) {
   }
 }
 
-void ListenForInput(WebWindow& window) {
-  void* user = &window;
+namespace {
+
+// The callbacks on (with the window as their user data) or off.
+void SetCallbacks(WebWindow& window, bool on) {
+  void* user = on ? &window : nullptr;
   const char* canvas = window.Canvas().c_str();
-  emscripten_set_keydown_callback(kDocument, user, EM_TRUE, OnKey);
-  emscripten_set_keyup_callback(kDocument, user, EM_TRUE, OnKey);
-  emscripten_set_keypress_callback(kDocument, user, EM_TRUE, OnKey);
-  emscripten_set_mousedown_callback(canvas, user, EM_TRUE, OnMouse);
-  emscripten_set_mouseup_callback(canvas, user, EM_TRUE, OnMouse);
-  emscripten_set_mousemove_callback(canvas, user, EM_TRUE, OnMouse);
-  emscripten_set_mouseleave_callback(canvas, user, EM_TRUE, OnMouse);
-  emscripten_set_wheel_callback(canvas, user, EM_TRUE, OnWheel);
-  emscripten_set_focus_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, user, EM_TRUE, OnFocus);
-  emscripten_set_blur_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, user, EM_TRUE, OnFocus);
+  const auto key = on ? OnKey : nullptr;
+  const auto mouse = on ? OnMouse : nullptr;
+  const auto focus = on ? OnFocus : nullptr;
+  emscripten_set_keydown_callback(kDocument, user, EM_TRUE, key);
+  emscripten_set_keyup_callback(kDocument, user, EM_TRUE, key);
+  emscripten_set_keypress_callback(kDocument, user, EM_TRUE, key);
+  emscripten_set_mousedown_callback(canvas, user, EM_TRUE, mouse);
+  emscripten_set_mouseup_callback(canvas, user, EM_TRUE, mouse);
+  emscripten_set_mousemove_callback(canvas, user, EM_TRUE, mouse);
+  emscripten_set_mouseleave_callback(canvas, user, EM_TRUE, mouse);
+  emscripten_set_wheel_callback(canvas, user, EM_TRUE, on ? OnWheel : nullptr);
+  emscripten_set_focus_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, user, EM_TRUE, focus);
+  emscripten_set_blur_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, user, EM_TRUE, focus);
+}
+
+}  // namespace
+
+void ListenForInput(WebWindow& window) {
+  SetCallbacks(window, true);
 }
 
 void StopListening(WebWindow& window) {
-  const char* canvas = window.Canvas().c_str();
-  emscripten_set_keydown_callback(kDocument, nullptr, EM_TRUE, nullptr);
-  emscripten_set_keyup_callback(kDocument, nullptr, EM_TRUE, nullptr);
-  emscripten_set_keypress_callback(kDocument, nullptr, EM_TRUE, nullptr);
-  emscripten_set_mousedown_callback(canvas, nullptr, EM_TRUE, nullptr);
-  emscripten_set_mouseup_callback(canvas, nullptr, EM_TRUE, nullptr);
-  emscripten_set_mousemove_callback(canvas, nullptr, EM_TRUE, nullptr);
-  emscripten_set_mouseleave_callback(canvas, nullptr, EM_TRUE, nullptr);
-  emscripten_set_wheel_callback(canvas, nullptr, EM_TRUE, nullptr);
-  emscripten_set_focus_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, nullptr);
-  emscripten_set_blur_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, nullptr);
+  SetCallbacks(window, false);
 }
 
 }  // namespace orvo::platform

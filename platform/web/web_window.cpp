@@ -100,10 +100,10 @@ bool WebWindow::CreateWindow(std::string_view title, int32_t x, int32_t y, int32
 }
 
 void WebWindow::ShowWindow() {
-  Post(WebMessage(MSG_SIZE, SIZE_RESTORED,
+  Post(MakeMessage(MSG_SIZE, SIZE_RESTORED,
         static_cast<uint32_t>(placement_.normal.width & 0xFFFF) |
             static_cast<uint32_t>(placement_.normal.height) << 16));
-  Post(WebMessage(MSG_PAINT));
+  Post(MakeMessage(MSG_PAINT));
 }
 
 void WebWindow::DestroyWindow() {
@@ -121,7 +121,7 @@ void WebWindow::SetPlacement(const Placement& p) {
   placement_ = p;
   if (resized && p.normal.width > 0 && p.normal.height > 0) {
     emscripten_set_canvas_element_size(canvas_.c_str(), p.normal.width, p.normal.height);
-    Post(WebMessage(MSG_SIZE, SIZE_RESTORED,
+    Post(MakeMessage(MSG_SIZE, SIZE_RESTORED,
           static_cast<uint32_t>(p.normal.width & 0xFFFF) |
               static_cast<uint32_t>(p.normal.height) << 16));
   }
@@ -163,7 +163,7 @@ bool WebWindow::GetMessage(Message& out) {
       // One tick however late: a tick missed is not made up.
       nextTick_ += timerMs_;
       if (nextTick_ <= now) nextTick_ = now + timerMs_;
-      out = WebMessage(MSG_TIMER);
+      out = MakeMessage(MSG_TIMER);
       return true;
     }
     orvo_wait(timerMs_ != 0 ? std::max(0.0, nextTick_ - now) : -1.0);

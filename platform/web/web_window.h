@@ -13,14 +13,6 @@
 
 namespace orvo::platform {
 
-inline Message WebMessage(uint32_t id, uint32_t wParam = 0, uint32_t lParam = 0) {
-  Message m;
-  m.id = id;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  return m;
-}
-
 class WebWindow : public WindowSystem, public Clock {
  public:
   // canvas: the CSS selector of the page's canvas ("#screen").
@@ -55,7 +47,7 @@ class WebWindow : public WindowSystem, public Clock {
   bool PeekMessage() override;
   bool GetMessage(Message& out) override;
   void PostQuit() override { quit_ = true; }
-  void PostFromAnyThread(uint32_t id) override { Post(WebMessage(id)); }
+  void PostFromAnyThread(uint32_t id) override { Post(MakeMessage(id)); }
 
   void CaptureMouse(bool on) override { captured_ = on; }
   void SetCursor(int shape) override;

@@ -104,7 +104,9 @@ await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
 const site = (variant) => `http://127.0.0.1:${server.address().port}/${variant}/`;
 
 const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", headless: true,
-                                        args: ["--no-sandbox"] });
+                                        // As a browser that a visitor opens: sound waits for a gesture.
+                                        args: ["--no-sandbox", "--autoplay-policy=user-gesture-required"],
+                                        ignoreDefaultArgs: ["--autoplay-policy=no-user-gesture-required"] });
 const page = await browser.newPage({ viewport: { width: 800, height: 640 } });
 const shots = args.shots || work;
 fs.mkdirSync(shots, { recursive: true });
@@ -178,8 +180,18 @@ await page.reload();
 await firstFrame();
 await page.waitForTimeout(SETTLE_MS);
 compare("start", await canvas("start"), reference.shot("start.png"), allCells);
+const soundBefore = await page.evaluate(() => Module.orvoAudio && Module.orvoAudio.context.state);
+const hint = await page.locator("#status").textContent();
 await click(middle);
 await page.waitForTimeout(SETTLE_MS);
+// Browsers keep sound off until the player does something; the first click starts it.
+// Whether this browser holds the sound back is its own choice (headless chromium may not);
+// when it does, the page asks for the click.
+check(soundBefore !== "suspended" || /start the sound/.test(hint),
+      `before the first click the sound is ${soundBefore}` +
+      (soundBefore === "suspended" ? ` and the page says: ${hint}` : ""));
+check(await page.evaluate(() => Module.orvoAudio && Module.orvoAudio.context.state) === "running",
+      "the sound runs after the first click");
 compare("opened", await canvas("opened"), reference.shot("opened.png"), pictureCells);
 for (const cell of safe) await click(cell);
 await page.waitForTimeout(SETTLE_MS);
