@@ -38,6 +38,14 @@ constexpr int32_t PixelHeight(int32_t points, int32_t dpi) {
   return static_cast<int32_t>(int64_t{points} * dpi / 72);
 }
 
+// What making a font is the same for every engine (font_glyphs.cpp): the face of the
+// family and style in style at a point size, with the size in pixels; null when the size
+// is beyond 16 bits or the library has no face. Then the font's own fields, once the
+// engine has made its size (the library counts the font from then on).
+const FontFace* FaceForSize(FontLibrary& lib, int32_t points, uint32_t style, int32_t& pixels);
+void StartFont(Font& font, FontLibrary& lib, const FontFace* face, int32_t points,
+               int32_t pixels, uint32_t style);
+
 // Makes the font of the family and style in style (the style-key flags) at a point size.
 // Null when the library has no face for it or the size cannot be set.
 std::unique_ptr<Font> CreateFont(FontLibrary& lib, int32_t points, uint32_t style);

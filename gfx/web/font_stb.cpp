@@ -7,34 +7,20 @@
 
 namespace orvo::gfx {
 
-namespace {
-
-// The same bound as the native build's: pixel sizes fit 16 bits.
-constexpr int32_t kMaxPixelHeight = 0xFFFF;
-
-}  // namespace
-
 Font::~Font() {
   delete size;
   if (library) ++library->counters.fontsDeleted;
 }
 
 std::unique_ptr<Font> CreateFont(FontLibrary& lib, int32_t points, uint32_t style) {
-  const int32_t pixels = PixelHeight(points, lib.dpi);
-  if (pixels < 1 || pixels > kMaxPixelHeight) return nullptr;
-  const FontFace* face =
-      ResolveFace(lib, FamilyOf(style), (style & TEXT_BOLD) != 0, (style & TEXT_ITALIC) != 0);
+  int32_t pixels = 0;
+  const FontFace* face = FaceForSize(lib, points, style, pixels);
   if (!face) return nullptr;
 
   auto font = std::make_unique<Font>();
   const stbtt_fontinfo& info = face->face->info;
   font->size = new StbSize{stbtt_ScaleForMappingEmToPixels(&info, static_cast<float>(pixels))};
-  font->library = &lib;
-  ++lib.counters.fontsCreated;
-  font->face = face;
-  font->points = points;
-  font->pixelHeight = pixels;
-  font->style = style & TEXT_STYLE_KEY;
+  StartFont(*font, lib, face, points, pixels, style);
 
   int ascent = 0, descent = 0, gap = 0;
   stbtt_GetFontVMetrics(&info, &ascent, &descent, &gap);

@@ -74,7 +74,7 @@ Glyph RasteriseGlyph(Font& font, char32_t c) {
   stbtt_Rasterize(&bitmap, kFlatness, vertices, count, scale, scale, 0, 0, x0, y0, 1, info.userdata);
   stbtt_FreeShape(&info, vertices);
 
-  // Rows of the bitmap's top within the line; keep only rows inside the visible part.
+  // Rows of the bitmap's top within the line; keep only the rows that can be seen.
   const int64_t top = int64_t{font.ascender} + y0;
   const int64_t first = std::max<int64_t>(0, -top);
   int64_t last = rows;

@@ -1,5 +1,5 @@
 // The web page's window: the canvas is the client area, input comes from html5.h's
-// event callbacks, and the timer is part of the message loop. Waiting for a message
+// event callbacks, and the timer ticks within the message loop. Waiting for a message
 // hands control back to the browser (Asyncify): the wait ends with the next input, the
 // next tick of the timer or the next animation frame, so the tab never blocks.
 #pragma once

@@ -1,4 +1,4 @@
-// The part of libzip's interface that the game archive's reader uses, for the web build,
+// Those of libzip's declarations that the game archive's reader uses, for the web build,
 // where libzip is not available: a reader of zip archives held in memory whose stored
 // and deflated entries are inflated with stb_image's decoder and checked against their
 // CRC-32. Archives of more than 65535 entries or 4 GiB (zip64) are refused.
