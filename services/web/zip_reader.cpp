@@ -255,7 +255,7 @@ zip_file_t* zip_fopen_index(zip_t* archive, zip_uint64_t index, zip_flags_t) {
   bool ok = false;
   if (e.method == kStored) {
     ok = e.compressed == e.size;
-    if (ok) std::memcpy(file->bytes.data(), data + start, e.size);
+    if (ok && e.size > 0) std::memcpy(file->bytes.data(), data + start, e.size);
   } else if (e.method == kDeflated) {
     // Inflating into exactly the declared size: more output fails, less is caught below.
     // stb's decoder refuses a stream whose last codes lie in its final 16 bits (in a PNG
@@ -267,7 +267,7 @@ zip_file_t* zip_fopen_index(zip_t* archive, zip_uint64_t index, zip_flags_t) {
     const int n = stbi_zlib_decode_noheader_buffer(room.data(), static_cast<int>(room.size()),
                                                    stream.data(), static_cast<int>(stream.size()));
     ok = n >= 0 && static_cast<uint64_t>(n) == e.size;
-    if (ok) std::memcpy(file->bytes.data(), room.data(), e.size);
+    if (ok && e.size > 0) std::memcpy(file->bytes.data(), room.data(), e.size);
   }
   if (!ok || Crc32(file->bytes.data(), file->bytes.size()) != e.crc) {
     delete file;
@@ -278,7 +278,7 @@ zip_file_t* zip_fopen_index(zip_t* archive, zip_uint64_t index, zip_flags_t) {
 
 zip_int64_t zip_fread(zip_file_t* file, void* out, zip_uint64_t size) {
   const size_t n = std::min<size_t>(size, file->bytes.size() - file->read);
-  std::memcpy(out, file->bytes.data() + file->read, n);
+  if (n > 0) std::memcpy(out, file->bytes.data() + file->read, n);
   file->read += n;
   return static_cast<zip_int64_t>(n);
 }
