@@ -10,9 +10,6 @@ namespace orvo::gfx {
 
 namespace {
 
-// FreeType refuses pixel sizes beyond 16 bits.
-constexpr int32_t kMaxPixelHeight = 0xFFFF;
-
 int32_t Pixels(FT_Pos v) {
   return static_cast<int32_t>((v + 32) >> 6);
 }
@@ -25,10 +22,8 @@ Font::~Font() {
 }
 
 std::unique_ptr<Font> CreateFont(FontLibrary& lib, int32_t points, uint32_t style) {
-  const int32_t pixels = PixelHeight(points, lib.dpi);
-  if (pixels < 1 || pixels > kMaxPixelHeight) return nullptr;
-  const FontFace* face =
-      ResolveFace(lib, FamilyOf(style), (style & TEXT_BOLD) != 0, (style & TEXT_ITALIC) != 0);
+  int32_t pixels = 0;
+  const FontFace* face = FaceForSize(lib, points, style, pixels);
   if (!face) return nullptr;
 
   auto font = std::make_unique<Font>();
@@ -36,12 +31,7 @@ std::unique_ptr<Font> CreateFont(FontLibrary& lib, int32_t points, uint32_t styl
     font->size = nullptr;
     return nullptr;
   }
-  font->library = &lib;
-  ++lib.counters.fontsCreated;
-  font->face = face;
-  font->points = points;
-  font->pixelHeight = pixels;
-  font->style = style & TEXT_STYLE_KEY;
+  StartFont(*font, lib, face, points, pixels, style);
   if (FT_Activate_Size(font->size) != 0 ||
       FT_Set_Pixel_Sizes(face->face, 0, static_cast<FT_UInt>(pixels)) != 0)
     return nullptr;
@@ -56,23 +46,6 @@ std::unique_ptr<Font> CreateFont(FontLibrary& lib, int32_t points, uint32_t styl
   font->underlineRows = std::max(1, Pixels(thickness));
   font->underlineTop = font->ascender - Pixels(centre) - font->underlineRows / 2;
   return font;
-}
-
-const Glyph& GetGlyph(Font& font, char32_t c) {
-  if (const Glyph* cached = font.glyphs.Find(c)) return *cached;
-  return font.glyphs.Add(c, RasteriseGlyph(font, c));
-}
-
-Extent MeasureText(Font& font, std::u32string_view text) {
-  Extent extent;
-  extent.height = font.Height();
-  for (char32_t c : text) {
-    if (const Glyph* cached = font.glyphs.Find(c))
-      extent.width += cached->advance;
-    else
-      extent.width += std::max(0, LoadGlyphOutline(font, c));
-  }
-  return extent;
 }
 
 }  // namespace orvo::gfx

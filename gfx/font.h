@@ -19,7 +19,7 @@ struct Font {
 
   FontLibrary* library = nullptr;
   const FontFace* face = nullptr;
-  FT_Size size = nullptr;  // this font's size object of the shared face
+  SizeHandle size = nullptr;  // this font's size object of the shared face
   int32_t points = 0;
   int32_t pixelHeight = 0;  // em height in pixels
   uint32_t style = 0;       // the style-key flags it was made with
@@ -37,6 +37,14 @@ struct Font {
 constexpr int32_t PixelHeight(int32_t points, int32_t dpi) {
   return static_cast<int32_t>(int64_t{points} * dpi / 72);
 }
+
+// What making a font is the same for every engine (font_glyphs.cpp): the face of the
+// family and style in style at a point size, with the size in pixels; null when the size
+// is beyond 16 bits or the library has no face. Then the font's own fields, once the
+// engine has made its size (the library counts the font from then on).
+const FontFace* FaceForSize(FontLibrary& lib, int32_t points, uint32_t style, int32_t& pixels);
+void StartFont(Font& font, FontLibrary& lib, const FontFace* face, int32_t points,
+               int32_t pixels, uint32_t style);
 
 // Makes the font of the family and style in style (the style-key flags) at a point size.
 // Null when the library has no face for it or the size cannot be set.

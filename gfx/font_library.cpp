@@ -51,18 +51,6 @@ void Lookup(FontLibrary& lib, FontFamily family, bool bold, bool italic, FontFac
 
 }  // namespace
 
-const char* FamilyName(FontFamily family) {
-  switch (family) {
-    case FAMILY_COURIER:
-      return "Courier New";
-    case FAMILY_TIMES:
-      return "Times New Roman";
-    case FAMILY_TAHOMA:
-      break;
-  }
-  return "Tahoma";
-}
-
 FontLibrary::~FontLibrary() {
   CloseFontLibrary(*this);
 }

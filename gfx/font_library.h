@@ -1,14 +1,13 @@
 // The three font families of the text renderer, resolved through fontconfig and opened
-// with FreeType. A face is looked up once per family and style and stays open until the
+// with FreeType (in the web build: found in the game's fonts and opened with
+// stb_truetype). A face is looked up once per family and style and stays open until the
 // library is closed; the fonts of the cache are sizes of these faces.
 #pragma once
 
-#include <ft2build.h>
-#include FT_FREETYPE_H
-#include <fontconfig/fontconfig.h>
-
 #include <cstdint>
 #include <string>
+
+#include "gfx/font_engine.h"
 
 namespace orvo::gfx {
 
@@ -41,7 +40,7 @@ const char* FamilyName(FontFamily family);
 // One face file chosen for a family, weight and slant.
 struct FontFace {
   bool resolved = false;  // lookup done (whether or not it found a face)
-  FT_Face face = nullptr;
+  FaceHandle face = nullptr;
   // The family has no face of the asked weight or slant: FreeType makes it up.
   bool syntheticBold = false, syntheticItalic = false;
   std::string file;    // the font file fontconfig chose
@@ -60,8 +59,8 @@ struct FontLibrary {
   FontLibrary& operator=(const FontLibrary&) = delete;
   ~FontLibrary();
 
-  FT_Library ft = nullptr;
-  FcConfig* config = nullptr;
+  FontEngine ft = nullptr;
+  FaceLookup config = nullptr;
   FontFace faces[FAMILY_COUNT][2][2];  // [family][bold][italic]
   int32_t dpi = 96;                    // vertical dots per inch of the screen
   // Rows of the text scratch surface: glyph rows below it can never be seen, so they are

@@ -54,8 +54,11 @@ bool WriteArchive(const std::string& path, const std::vector<PackFile>& files,
   if (!add(zip_source_buffer(z, text.data(), text.size(), 0), services::kManifestName))
     return Fail(z, temporary, problem, std::string("the manifest: ") + zip_strerror(z));
   for (const PackFile& f : files)
-    if (!add(zip_source_file(z, f.source.c_str(), 0, -1), f.name))
-      return Fail(z, temporary, problem, f.source + ": " + zip_strerror(z));
+    if (!add(f.source.empty() ? zip_source_buffer(z, f.text.data(), f.text.size(), 0)
+                              : zip_source_file(z, f.source.c_str(), 0, -1),
+             f.name))
+      return Fail(z, temporary, problem, (f.source.empty() ? f.name : f.source) + ": " +
+                                             zip_strerror(z));
   if (zip_close(z) != 0) return Fail(z, temporary, problem, path + ": " + zip_strerror(z));
   if (std::rename(temporary.c_str(), path.c_str()) != 0)
     return Fail(nullptr, temporary, problem, path + ": cannot be written");

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "gfx/face_list.h"
 #include "gfx/font_library.h"
 #include "pack/pack.h"
 #include "sound/fluid_device.h"
@@ -129,18 +130,35 @@ bool CollectGame(PackOptions& options, std::vector<PackFile>& files,
   std::set<std::string> licences;
   if (options.fonts) {
     // The faces the runtime would draw each family and style with, chosen the same way.
+    // The choices go along as the face list, for the web build's runtime, which has no
+    // fontconfig to make them again.
     gfx::FontLibrary lib;
     std::set<std::string> faces;
+    std::vector<gfx::FaceChoice> choices;
     if (gfx::OpenFontLibrary(lib)) {
       for (int family = 0; family < gfx::FAMILY_COUNT; ++family)
         for (bool bold : {false, true})
           for (bool italic : {false, true})
             if (const gfx::FontFace* face =
-                    gfx::ResolveFace(lib, static_cast<gfx::FontFamily>(family), bold, italic))
+                    gfx::ResolveFace(lib, static_cast<gfx::FontFamily>(family), bold, italic)) {
               faces.insert(face->file);
+              std::error_code error;
+              choices.push_back({static_cast<gfx::FontFamily>(family), bold, italic,
+                                 face->syntheticBold, face->syntheticItalic,
+                                 fs::canonical(face->file, error).filename().string()});
+            }
     }
-    for (const std::string& face : faces) AddSystemFile(face, kFontFolder, files, licences, notes);
+    std::set<std::string> carried;
+    for (const std::string& face : faces)
+      if (AddSystemFile(face, kFontFolder, files, licences, notes)) {
+        std::error_code error;
+        carried.insert(fs::canonical(face, error).filename().string());
+      }
+    std::erase_if(choices, [&](const gfx::FaceChoice& c) { return !carried.count(c.file); });
     if (faces.empty()) notes.push_back("no fonts were found to carry");
+    if (!choices.empty())
+      files.push_back({"", std::string(kFontFolder) + gfx::kFaceListName,
+                       gfx::FormatFaceList(choices)});
   }
   if (options.soundFont && music) {
     const std::string soundFont = sound::FindSoundFont();

@@ -20,6 +20,7 @@ struct PackOptions {
   std::string icon;             // a PNG on disk; else the game folder's icon.png, if any
   std::string runtime;          // the runtime --exe copies
   bool exe = false;
+  bool web = false;        // a folder for a web server: the page, the runtime, game.orvo
   bool desktop = false;
   bool developer = false;  // also the outputs only developers use
   bool fonts = true;       // carry the fonts the runtime draws text with
@@ -30,6 +31,7 @@ struct PackOptions {
 struct PackFile {
   std::string source;
   std::string name;
+  std::string text = {};  // the contents of a file made while packing (source empty)
 };
 
 // Outputs of the assembler and the tools, left out unless asked for.
@@ -47,6 +49,17 @@ bool WriteArchive(const std::string& path, const std::vector<PackFile>& files,
 // A copy of the runtime with the archive appended, executable.
 bool WriteExecutable(const std::string& runtime, const std::string& archive,
                      const std::string& output, std::string& problem);
+
+// The page's files the web build makes (page/ of the web build's folder): what --web
+// copies, and the archive's name the page fetches.
+inline constexpr const char* kWebPageFiles[] = {"index.html", "orvo-page.js", "orvo-web.js",
+                                                "orvo-web.wasm"};
+inline constexpr const char* kWebArchiveName = "game.orvo";
+
+// The folder a web server serves the game from: the page from pageFolder, its title the
+// game's, and the archive (already written there as kWebArchiveName).
+bool WriteWebPage(const std::string& pageFolder, const std::string& folder,
+                  const services::Manifest& manifest, std::string& problem);
 
 // NAME.desktop and NAME.png beside the output, starting it: the output itself, or the
 // runtime with the output when runtime is not empty.

@@ -1,5 +1,6 @@
 // orvo-pack: writes a built game folder as one game archive (GAME.orvo, run with
-// "orvo GAME.orvo"), as one executable (--exe) and, with --desktop, a desktop entry.
+// "orvo GAME.orvo"), as one executable (--exe), as a folder for a web server (--web)
+// and, with --desktop, a desktop entry.
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,9 +14,11 @@ namespace {
 enum ExitStatus : int { EXIT_PACKED = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
 constexpr const char* kUsage =
-    "usage: orvo-pack GAMEDIR -o OUTPUT [--exe] [--desktop] [--name NAME] [--title TEXT]\n"
-    "                 [--icon FILE.png] [--runtime FILE] [--developer] [--no-fonts]\n"
-    "                 [--no-soundfont]\n";
+    "usage: orvo-pack GAMEDIR -o OUTPUT [--exe | --web] [--desktop] [--name NAME]\n"
+    "                 [--title TEXT] [--icon FILE.png] [--runtime FILE|PAGEDIR] [--developer]\n"
+    "                 [--no-fonts] [--no-soundfont]\n"
+    "  --web: OUTPUT is a folder: the page, the runtime as WebAssembly and game.orvo;\n"
+    "         --runtime names the web build's page folder (build/web/page)\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "orvo-pack: %s\n%s", problem.c_str(), kUsage);
@@ -36,6 +39,17 @@ std::string DefaultRuntime() {
                                     self.parent_path().parent_path() / "host" / "orvo-player",
                                     self.parent_path().parent_path() / "host" / "orvo"})
     if (fs::is_regular_file(candidate, error)) return candidate.string();
+  return "";
+}
+
+// The web build's page folder: beside orvo-pack, or in the web build next to this build.
+std::string DefaultWebPage() {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  for (const fs::path& candidate :
+       {self.parent_path() / "page", self.parent_path().parent_path().parent_path() / "web" / "page"})
+    if (fs::is_regular_file(candidate / "orvo-web.wasm", error)) return candidate.string();
   return "";
 }
 
@@ -64,6 +78,8 @@ int main(int argc, char** argv) {
       ok = value(options.runtime);
     else if (std::strcmp(arg, "--exe") == 0)
       options.exe = true;
+    else if (std::strcmp(arg, "--web") == 0)
+      options.web = true;
     else if (std::strcmp(arg, "--desktop") == 0)
       options.desktop = true;
     else if (std::strcmp(arg, "--developer") == 0)
@@ -91,7 +107,15 @@ int main(int argc, char** argv) {
     return Usage("the game's name \"" + options.manifest.name +
                  "\" is no folder name (letters, digits, space, '.', '-', '_'); give --name");
   if (options.manifest.title.empty()) options.manifest.title = options.manifest.name;
-  if (options.runtime.empty()) options.runtime = DefaultRuntime();
+  if (options.exe && options.web) return Usage("--exe and --web make different outputs");
+  if (options.runtime.empty()) options.runtime = options.web ? DefaultWebPage() : DefaultRuntime();
+  if (options.web && options.runtime.empty())
+    return Usage("no web build found to copy the page from; give --runtime PAGEDIR");
+  if (options.web && options.soundFont) {
+    // Half of a download for nothing: the page's runtime plays no music yet.
+    options.soundFont = false;
+    std::fprintf(stderr, "orvo-pack: note: the web page plays no music: the SoundFont stays out\n");
+  }
   if ((options.exe || options.desktop) && options.runtime.empty())
     return Usage("no runtime found to copy or start; give --runtime");
 
@@ -101,8 +125,16 @@ int main(int argc, char** argv) {
   if (!orvo::pack::CollectGame(options, files, notes, problem)) return Failed(problem);
   for (const std::string& note : notes) std::fprintf(stderr, "orvo-pack: note: %s\n", note.c_str());
 
-  const std::string archive = options.exe ? options.output + ".orvo-part" : options.output;
+  if (options.web) {
+    fs::create_directories(options.output, error);
+    if (error) return Failed(options.output + ": " + error.message());
+  }
+  const std::string archive = options.exe   ? options.output + ".orvo-part"
+                              : options.web ? (fs::path(options.output) / orvo::pack::kWebArchiveName).string()
+                                            : options.output;
   if (!orvo::pack::WriteArchive(archive, files, options.manifest, problem)) return Failed(problem);
+  if (options.web && !orvo::pack::WriteWebPage(options.runtime, options.output, options.manifest, problem))
+    return Failed(problem);
   if (options.exe) {
     const bool written = orvo::pack::WriteExecutable(options.runtime, archive, options.output, problem);
     unlink(archive.c_str());

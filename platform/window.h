@@ -63,6 +63,15 @@ struct Message {
   std::string text;       // MSG_SCRIPT_SHOT
 };
 
+// A message without text or scripted event.
+inline Message MakeMessage(uint32_t id, uint32_t wParam = 0, uint32_t lParam = 0) {
+  Message m;
+  m.id = id;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  return m;
+}
+
 struct Size {
   int32_t width = 0, height = 0;
 };

@@ -1,13 +1,14 @@
 #include "services/archive.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
 #include <cstdlib>
 #include <filesystem>
+
+#include "services/sealed_file.h"
 
 namespace orvo::services {
 
@@ -28,17 +29,6 @@ std::string ZipProblem(zip_error_t* error) {
   std::string text = zip_error_strerror(error);
   zip_error_fini(error);
   return text;
-}
-
-// Writes all of data; false on any failure.
-bool WriteFully(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // A private folder for extracted files, in the user's runtime folder when there is one.
@@ -260,17 +250,7 @@ bool ArchiveFiles::Read(std::string_view name, std::string& out) const {
 int ArchiveFiles::Open(std::string_view name) const {
   std::string bytes;
   if (!Read(name, bytes)) return -1;
-  // A sealed file in memory: the caller's reads, seeks and sizes work as on disk, and
-  // nothing can write to it.
-  const int fd = memfd_create("orvo-game-entry", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-  if (fd < 0) return -1;
-  if (!WriteFully(fd, bytes.data(), bytes.size()) ||
-      fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0 ||
-      lseek(fd, 0, SEEK_SET) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return SealedFile(bytes);
 }
 
 bool ArchiveFiles::List(std::string_view folder, std::vector<ProgramListing>& out) const {

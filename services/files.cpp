@@ -282,8 +282,10 @@ bool RenameFile(FileService& fs, std::string_view oldName, std::string_view newN
     to = std::string(ParentOf(to)) + std::string(written);
     if (to == from) return true;
   }
+#if defined(RENAME_NOREPLACE)  // a C library without it (the web build's) goes on below
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
   // A file system without the no-replace rename: check, then rename.
   if (lstat(to.c_str(), &toStat) == 0) return false;
   return rename(from.c_str(), to.c_str()) == 0;

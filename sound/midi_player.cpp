@@ -48,7 +48,7 @@ MidiPlayer::MidiPlayer(platform::Audio& audio, SongEnded songEnded, MidiStream& 
   setup_.data = setupMemory_.data();
   setup_.bufferLength = static_cast<uint32_t>(setupMemory_.size());
   setup_.user = this;
-  finisher_ = std::thread([this] { FinishThread(); });
+  StartFinisher();
 }
 
 MidiPlayer::~MidiPlayer() {

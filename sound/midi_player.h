@@ -100,6 +100,8 @@ class MidiPlayer : public MidiStreamClient {
   // All buffers of a stop or an ended song are back: the state becomes 1.
   void Settle();
   void CancelFinish();
+  // Starts the worker (midi_finisher.cpp; the web build, which has no threads, starts none).
+  void StartFinisher();
   void FinishThread();
 
   platform::Audio& audio_;

@@ -1,8 +1,5 @@
 #include "platform/headless/headless_shell.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 namespace orvo::platform {
 
 std::string EscapeMessage(std::string_view text) {
@@ -36,17 +33,6 @@ void HeadlessShell::MessageBox(std::string_view text) {
 void HeadlessShell::SetClipboardText(std::string_view utf8) {
   clipboard_ = utf8;
   hasClipboard_ = true;
-}
-
-// Documents and addresses open in the desktop's handler, as they would with a display.
-void HeadlessShell::OpenWithShell(std::string_view target) {
-  std::string arg(target);
-  char* argv[] = {const_cast<char*>("xdg-open"), arg.data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) == 0) {
-    // Reaped at once when it has already failed; otherwise it runs on by itself.
-    waitpid(pid, nullptr, WNOHANG);
-  }
 }
 
 }  // namespace orvo::platform

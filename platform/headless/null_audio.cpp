@@ -13,15 +13,6 @@ NullAudio::~NullAudio() {
   StopAudio();
 }
 
-bool NullAudio::StartAudio(AudioSource* source, int sampleRate) {
-  if (!source || sampleRate <= 0 || thread_.joinable()) return false;
-  source_ = source;
-  rate_ = sampleRate;
-  quit_ = false;
-  thread_ = std::thread([this] { Run(); });
-  return true;
-}
-
 void NullAudio::StopAudio() {
   if (!thread_.joinable()) return;
   {

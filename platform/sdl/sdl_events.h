@@ -20,14 +20,6 @@ struct WindowView {
   int32_t scale = 1, offsetX = 0, offsetY = 0;
 };
 
-// A message without text or scripted event.
-inline Message MakeMessage(uint32_t id, uint32_t wParam = 0, uint32_t lParam = 0) {
-  Message m;
-  m.id = id;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  return m;
-}
 
 // x | y << 16 with each coordinate taken modulo 65536.
 inline uint32_t PackPoint(int32_t x, int32_t y) {
