@@ -70,7 +70,8 @@ target_include_directories(orvo_services PRIVATE ${PROJECT_SOURCE_DIR}/services/
 target_link_libraries(orvo_services PUBLIC orvo_vm orvo_platform orvo_gfx)
 orvo_web_library(orvo_sound sound NATIVE_ONLY midi_finisher.cpp fluid_library.cpp)
 target_link_libraries(orvo_sound PUBLIC orvo_vm orvo_platform)
-orvo_web_library(orvo_host host NATIVE_ONLY screenshot.cpp gif_recorder.cpp crash_report.cpp)
+orvo_web_library(orvo_host host NATIVE_ONLY screenshot.cpp gif_recorder.cpp crash_report.cpp
+                 sha256.cpp)
 target_link_libraries(orvo_host PUBLIC orvo_vm orvo_services orvo_gfx orvo_sound orvo_platform)
 
 # Under node the program reaches the real file system, as the native one does.

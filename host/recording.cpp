@@ -1,6 +1,5 @@
 #include "host/recording.h"
 
-#include <nettle/sha2.h>
 
 #include <algorithm>
 #include <cstring>
@@ -245,15 +244,6 @@ bool Fail(std::string& problem, std::string text) {
 }
 
 }  // namespace
-
-Digest Sha256(const uint8_t* bytes, size_t size) {
-  sha256_ctx ctx;
-  sha256_init(&ctx);
-  sha256_update(&ctx, size, bytes);
-  Digest d;
-  sha256_digest(&ctx, d.size(), d.data());
-  return d;
-}
 
 std::string HexDigest(const Digest& d) {
   static constexpr char kHex[] = "0123456789abcdef";
