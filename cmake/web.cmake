@@ -91,14 +91,26 @@ target_link_options(orvo-web PRIVATE -sENVIRONMENT=web -sASYNCIFY=1 -sASYNCIFY_S
                     -sALLOW_MEMORY_GROWTH=1 -sFORCE_FILESYSTEM=1 -lidbfs.js
                     "-sEXPORTED_RUNTIME_METHODS=['FS','IDBFS','addRunDependency','removeRunDependency']")
 
-# The page orvo-pack --web copies beside the game's archive: its HTML and script and the
-# runtime, in one folder of the build.
+# The page's General MIDI synthesizer: FluidSynth compiled to WebAssembly (one script with
+# the module inside), as the js-synthesizer package pinned in web/synth ships it; npm ci
+# there (scripts/install-deps) puts it in place.
+set(synth_package ${PROJECT_SOURCE_DIR}/web/synth/node_modules/js-synthesizer/externals)
+set(synth_script ${synth_package}/libfluidsynth-2.4.6.js)
+if(NOT EXISTS ${synth_script})
+  message(FATAL_ERROR "the web build needs js-synthesizer in web/synth: run scripts/install-deps")
+endif()
+
+# The page orvo-pack --web copies beside the game's archive: its HTML and script, the
+# runtime and the synthesizer with its licence, in one folder of the build.
 set(page ${PROJECT_BINARY_DIR}/page)
 add_custom_command(TARGET orvo-web POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E make_directory ${page}
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE_DIR:orvo-web>/orvo-web.js
           $<TARGET_FILE_DIR:orvo-web>/orvo-web.wasm ${PROJECT_SOURCE_DIR}/web/index.html
-          ${PROJECT_SOURCE_DIR}/web/orvo-page.js ${page})
+          ${PROJECT_SOURCE_DIR}/web/orvo-page.js ${page}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${synth_script} ${page}/libfluidsynth.js
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${synth_package}/LICENSE.fluidsynth.txt
+          ${page}/libfluidsynth-LICENSE.txt)
 
 # --- tests: the web build's runtime against the native one
 enable_testing()

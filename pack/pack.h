@@ -55,11 +55,19 @@ bool WriteExecutable(const std::string& runtime, const std::string& archive,
 inline constexpr const char* kWebPageFiles[] = {"index.html", "orvo-page.js", "orvo-web.js",
                                                 "orvo-web.wasm"};
 inline constexpr const char* kWebArchiveName = "game.orvo";
+// The page's General MIDI synthesizer (FluidSynth as WebAssembly, from js-synthesizer) and
+// its licence, copied when the archive carries a SoundFont to play the game's songs with.
+inline constexpr const char* kWebSynthesizerFiles[] = {"libfluidsynth.js",
+                                                       "libfluidsynth-LICENSE.txt"};
 
 // The folder a web server serves the game from: the page from pageFolder, its title the
-// game's, and the archive (already written there as kWebArchiveName).
+// game's, the synthesizer when music is true, and the archive (already written there as
+// kWebArchiveName).
 bool WriteWebPage(const std::string& pageFolder, const std::string& folder,
-                  const services::Manifest& manifest, std::string& problem);
+                  const services::Manifest& manifest, bool music, std::string& problem);
+
+// True when the archive's files carry a SoundFont (the game has music to play).
+bool CarriesSoundFont(const std::vector<PackFile>& files);
 
 // NAME.desktop and NAME.png beside the output, starting it: the output itself, or the
 // runtime with the output when runtime is not empty.

@@ -111,11 +111,6 @@ int main(int argc, char** argv) {
   if (options.runtime.empty()) options.runtime = options.web ? DefaultWebPage() : DefaultRuntime();
   if (options.web && options.runtime.empty())
     return Usage("no web build found to copy the page from; give --runtime PAGEDIR");
-  if (options.web && options.soundFont) {
-    // Half of a download for nothing: the page's runtime plays no music yet.
-    options.soundFont = false;
-    std::fprintf(stderr, "orvo-pack: note: the web page plays no music: the SoundFont stays out\n");
-  }
   if ((options.exe || options.desktop) && options.runtime.empty())
     return Usage("no runtime found to copy or start; give --runtime");
 
@@ -133,7 +128,8 @@ int main(int argc, char** argv) {
                               : options.web ? (fs::path(options.output) / orvo::pack::kWebArchiveName).string()
                                             : options.output;
   if (!orvo::pack::WriteArchive(archive, files, options.manifest, problem)) return Failed(problem);
-  if (options.web && !orvo::pack::WriteWebPage(options.runtime, options.output, options.manifest, problem))
+  if (options.web && !orvo::pack::WriteWebPage(options.runtime, options.output, options.manifest,
+                                                 orvo::pack::CarriesSoundFont(files), problem))
     return Failed(problem);
   if (options.exe) {
     const bool written = orvo::pack::WriteExecutable(options.runtime, archive, options.output, problem);

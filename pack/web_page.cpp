@@ -24,20 +24,34 @@ std::string EscapeHtml(const std::string& text) {
   return out;
 }
 
+bool CopyPageFile(const std::string& pageFolder, const std::string& folder, const char* name,
+                  std::string& problem) {
+  std::error_code error;
+  const fs::path from = fs::path(pageFolder) / name, to = fs::path(folder) / name;
+  if (fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) return true;
+  problem = from.string() + ": " + error.message();
+  return false;
+}
+
 }  // namespace
 
+bool CarriesSoundFont(const std::vector<PackFile>& files) {
+  for (const PackFile& file : files)
+    if (file.name.rfind(kSoundFontFolder, 0) == 0) return true;
+  return false;
+}
+
 bool WriteWebPage(const std::string& pageFolder, const std::string& folder,
-                  const services::Manifest& manifest, std::string& problem) {
-  std::error_code error;
+                  const services::Manifest& manifest, bool music, std::string& problem) {
+  if (music)
+    for (const char* name : kWebSynthesizerFiles)
+      if (!CopyPageFile(pageFolder, folder, name, problem)) return false;
   for (const char* name : kWebPageFiles) {
-    const fs::path from = fs::path(pageFolder) / name, to = fs::path(folder) / name;
     if (std::string(name) != "index.html") {
-      if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) {
-        problem = from.string() + ": " + error.message();
-        return false;
-      }
+      if (!CopyPageFile(pageFolder, folder, name, problem)) return false;
       continue;
     }
+    const fs::path from = fs::path(pageFolder) / name, to = fs::path(folder) / name;
     // The page is named after the game.
     std::ifstream in(from, std::ios::binary);
     std::stringstream text;

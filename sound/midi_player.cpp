@@ -200,7 +200,7 @@ void MidiPlayer::BufferDone(MidiHeader& h) {
       // The song has played out. The wait before the stream stop runs on the worker.
       state_ = PLAYER_OPENED;
       endedGeneration_.store(generation_.load());
-      wake_.release();
+      WakeFinisher();
     }
     return;
   }
@@ -290,38 +290,21 @@ void MidiPlayer::Destroy() {
     if (state_ != PLAYER_CLOSED) CloseSong();
     destroyed_ = true;
   }
-  {
-    std::lock_guard<std::mutex> lk(finishMutex_);
-    quit_ = true;
-  }
-  finishCv_.notify_all();
-  wake_.release();
-  if (finisher_.joinable()) finisher_.join();
+  StopFinisher();
 }
 
-void MidiPlayer::FinishThread() {
-  for (;;) {
-    wake_.acquire();
-    if (quit_) return;
-    const uint32_t gen = endedGeneration_.load();
-    {
-      std::unique_lock<std::mutex> lk(finishMutex_);
-      finishCv_.wait_for(lk, std::chrono::milliseconds(FINISH_WAIT_MS),
-                         [&] { return quit_.load() || generation_.load() != gen; });
-    }
-    if (quit_) return;
-    bool post = false;
-    audio_.LockAudio();
-    if (generation_.load() == gen && state_ == PLAYER_OPENED && song_ && !destroyed_) {
-      stream_.Stop();
-      ++finishedPosted_;
-      // Only one notice per song: a second wake for the same song finds it posted.
-      generation_.fetch_add(1);
-      post = true;
-    }
-    audio_.UnlockAudio();
-    if (post) songEnded_();
+void MidiPlayer::FinishEnded(uint32_t generation) {
+  bool post = false;
+  audio_.LockAudio();
+  if (generation_.load() == generation && state_ == PLAYER_OPENED && song_ && !destroyed_) {
+    stream_.Stop();
+    ++finishedPosted_;
+    // Only one notice per song: a second wake for the same song finds it posted.
+    generation_.fetch_add(1);
+    post = true;
   }
+  audio_.UnlockAudio();
+  if (post) songEnded_();
 }
 
 int MidiPlayer::State() {

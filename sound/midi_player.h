@@ -100,9 +100,17 @@ class MidiPlayer : public MidiStreamClient {
   // All buffers of a stop or an ended song are back: the state becomes 1.
   void Settle();
   void CancelFinish();
-  // Starts the worker (midi_finisher.cpp; the web build, which has no threads, starts none).
+  // The wait after a song has played out: a worker thread natively (midi_finisher.cpp),
+  // a timer of the browser's in the page (web/midi_finisher_web.cpp).
   void StartFinisher();
+  // The song has played out (audio thread, lock held): the wait begins.
+  void WakeFinisher();
+  // The player ends: the worker quits, or the timer is cancelled.
+  void StopFinisher();
   void FinishThread();
+  // The wait is over: the stream stops and the host hears of it, when no stop or new song
+  // came in between (the generation the wait began with is still the current one).
+  void FinishEnded(uint32_t generation);
 
   platform::Audio& audio_;
   const SongEnded songEnded_;
@@ -136,6 +144,7 @@ class MidiPlayer : public MidiStreamClient {
   std::condition_variable finishCv_;
   int finishedPosted_ = 0;  // MSG_MUSIC_DONE posted for the current song, not yet taken
   std::thread finisher_;
+  int finishTimer_ = 0;  // the page's pending wait (0 when none)
 };
 
 }  // namespace orvo::sound

@@ -6,6 +6,7 @@
 
 (function () {
   const archiveName = "game.orvo";
+  const synthesizerName = "libfluidsynth.js";
   const saveEveryMs = 1000;
   const status = document.getElementById("status");
   const canvas = document.getElementById("screen");
@@ -38,6 +39,28 @@
     say(text, true);
   }
 
+  // The synthesizer (FluidSynth as WebAssembly), fetched with the game's first song. Its
+  // script is an Emscripten module of its own that, like orvo-web.js, keeps its state in
+  // top-level names (Module, HEAPU8, FS, ...): it runs inside a function of its own, so
+  // that the two modules never share a name. The promise gives its Module.
+  let synthesizer = null;
+  function loadSynthesizer(onError) {
+    if (synthesizer) return synthesizer;
+    synthesizer = fetch(synthesizerName).then((response) => {
+      if (!response.ok) throw new Error(synthesizerName + ": the server answered " + response.status);
+      return response.text();
+    }).then((source) => new Promise((resolve, reject) => {
+      const synth = {
+        print: () => {},
+        printErr: onError,
+        onAbort: (what) => reject(new Error(String(what))),
+        onRuntimeInitialized: () => resolve(synth),
+      };
+      new Function("Module", source)(synth);
+    }));
+    return synthesizer;
+  }
+
   const dialog = document.getElementById("dialog");
   const dialogText = document.getElementById("dialog-text");
   const dialogOk = document.getElementById("dialog-ok");
@@ -68,6 +91,7 @@
     print: (text) => console.log(text),
     printErr: (text) => console.warn(text),
     onAbort: (what) => fail("The game stopped: " + what),
+    orvoLoadSynthesizer: loadSynthesizer,
     orvoDialog: (text) => new Promise((resolve) => {
       dialogText.textContent = text;
       dialog.className = "open";
