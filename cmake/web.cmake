@@ -103,14 +103,20 @@ endif()
 # The page orvo-pack --web copies beside the game's archive: its HTML and script, the
 # runtime and the synthesizer with its licence, in one folder of the build.
 set(page ${PROJECT_BINARY_DIR}/page)
-add_custom_command(TARGET orvo-web POST_BUILD
+set(page_files ${page}/orvo-web.js ${page}/orvo-web.wasm ${page}/index.html ${page}/orvo-page.js
+    ${page}/libfluidsynth.js ${page}/libfluidsynth-LICENSE.txt)
+add_custom_command(OUTPUT ${page_files}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${page}
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE_DIR:orvo-web>/orvo-web.js
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE_DIR:orvo-web>/orvo-web.js
           $<TARGET_FILE_DIR:orvo-web>/orvo-web.wasm ${PROJECT_SOURCE_DIR}/web/index.html
           ${PROJECT_SOURCE_DIR}/web/orvo-page.js ${page}
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${synth_script} ${page}/libfluidsynth.js
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${synth_package}/LICENSE.fluidsynth.txt
-          ${page}/libfluidsynth-LICENSE.txt)
+  COMMAND ${CMAKE_COMMAND} -E copy ${synth_script} ${page}/libfluidsynth.js
+  COMMAND ${CMAKE_COMMAND} -E copy ${synth_package}/LICENSE.fluidsynth.txt
+          ${page}/libfluidsynth-LICENSE.txt
+  DEPENDS orvo-web ${PROJECT_SOURCE_DIR}/web/index.html ${PROJECT_SOURCE_DIR}/web/orvo-page.js
+          ${synth_script} ${synth_package}/LICENSE.fluidsynth.txt
+  COMMENT "The page's folder")
+add_custom_target(web_page ALL DEPENDS ${page_files})
 
 # --- tests: the web build's runtime against the native one
 enable_testing()
@@ -131,7 +137,7 @@ add_custom_command(OUTPUT ${mines_site}/game.orvo
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${mines_site}
   COMMAND ${ORVO_NATIVE_BUILD}/pack/orvo-pack ${native_mines} -o ${mines_site} --web
           --runtime ${PROJECT_BINARY_DIR}/page
-  DEPENDS orvo-web ${native_mines}/main.ove ${ORVO_NATIVE_BUILD}/pack/orvo-pack
+  DEPENDS ${page_files} ${native_mines}/main.ove ${ORVO_NATIVE_BUILD}/pack/orvo-pack
   COMMENT "Packing mines for the web")
 add_custom_target(mines_site ALL DEPENDS ${mines_site}/game.orvo)
 set(web_tests ${PROJECT_SOURCE_DIR}/tests/web)
@@ -139,6 +145,22 @@ add_test(NAME web_mines_page
   COMMAND node ${web_tests}/mines_page_test.mjs --site ${mines_site} --headless ${native_headless}
           --map ${native_mines}/main.map --shots ${PROJECT_BINARY_DIR}/mines-page-shots)
 set_tests_properties(web_mines_page PROPERTIES TIMEOUT 300)
+
+# Music and the page's bad input: a test game assembled by the native velda, packed by the
+# test itself (with a song and without) and played in chromium.
+set(music_game ${PROJECT_BINARY_DIR}/games/page_music)
+add_custom_command(OUTPUT ${music_game}/main.ove
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${music_game}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${music_game} ${ORVO_NATIVE_BUILD}/asm/velda -Q
+          ${VELDA_LIBRARY} ${web_tests}/games/page_music.ova
+  DEPENDS ${VELDA_LIBRARY} ${web_tests}/games/page_music.ova ${ORVO_NATIVE_BUILD}/asm/velda
+  VERBATIM)
+add_custom_target(music_game ALL DEPENDS ${music_game}/main.ove)
+add_test(NAME web_music_page
+  COMMAND node ${web_tests}/music_page_test.mjs --pack ${ORVO_NATIVE_BUILD}/pack/orvo-pack
+          --game ${music_game}/main.ove --page ${PROJECT_BINARY_DIR}/page
+          --shots ${PROJECT_BINARY_DIR}/music-page-shots)
+set_tests_properties(web_music_page PROPERTIES TIMEOUT 300)
 
 # Unit tests of the web build's own parts, built with googletest's sources from Debian
 # and run under node.

@@ -21,15 +21,56 @@
     return;
   }
 
+  // The data folder and IndexedDB are synchronised one transfer at a time; a transfer
+  // ends with its callback or with the browser refusing its transaction, whichever comes
+  // first (see watchStorage).
+  let transfer = null;
+  function synchronise(populate, then) {
+    const attempt = { then };
+    transfer = attempt;
+    FS.syncfs(populate, (error) => settle(attempt, error));
+  }
+  function settle(attempt, error) {
+    if (transfer !== attempt) return;
+    transfer = null;
+    attempt.then(error);
+  }
+
+  // IDBFS (in this emscripten) loses the errors that arrive after a write was asked for:
+  // a refused write reaches its callback as undefined, where success is null, and a
+  // transaction the browser aborts (storage full when it commits) never calls back at all,
+  // so the saves would stop without a word. Both are turned into errors here.
+  function watchStorage() {
+    const store = IDBFS.storeRemoteEntry;
+    IDBFS.storeRemoteEntry = (objects, path, entry, callback) => store(objects, path, entry, (error) =>
+      callback(error === undefined ? new Error("the browser refused a write") : error));
+    const open = IDBFS.getDB;
+    IDBFS.getDB = (name, callback) => open(name, (error, db) => {
+      if (db && !db.orvoWatched) {
+        db.orvoWatched = true;
+        const begin = db.transaction.bind(db);
+        db.transaction = (...how) => {
+          const t = begin(...how), owner = transfer;
+          t.addEventListener("abort", () => {
+            if (owner) settle(owner, t.error || new Error("the browser aborted the transfer"));
+          });
+          return t;
+        };
+      }
+      callback(error, db);
+    });
+  }
+
   // The data folder is written back to IndexedDB while the game runs; one save at a time.
   let saving = false, saveAgain = false, stopped = false;
   function save() {
     if (saving) { saveAgain = true; return; }
     saving = true;
-    FS.syncfs(false, (error) => {
+    synchronise(false, (error) => {
       saving = false;
       if (error) say("Saves and settings cannot be kept: the browser's storage refused them (" +
-                     (error.message || error) + ").", true);
+                     (error.name && error.name !== "Error" ? error.name : error.message || error) +
+                     "). The game goes on; what it saves lasts until the page is closed.", true);
       if (saveAgain) { saveAgain = false; save(); }
     });
   }
@@ -69,10 +110,11 @@
     canvas: canvas,
     preRun: [function () {
       FS.mkdir("/data");
+      watchStorage();
       FS.mount(IDBFS, {}, "/data");
       FS.mkdir("/game");
       addRunDependency("orvo-storage");
-      FS.syncfs(true, (error) => {
+      synchronise(true, (error) => {
         if (error) say("The saved games could not be read; the game starts without them.", true);
         removeRunDependency("orvo-storage");
       });

@@ -10,10 +10,9 @@
 //   node mines_page_test.mjs --site DIR --headless ORVO-HEADLESS --map MAIN.MAP [--shots DIR]
 import { spawnSync } from "node:child_process";
 import fs from "node:fs";
-import http from "node:http";
 import os from "node:os";
 import path from "node:path";
-import { chromium } from "playwright-core";
+import { checks, click as clickAt, firstFrame as frameShown, launch, parseArgs, serve } from "./page_harness.mjs";
 import { decodePng } from "./png.mjs";
 
 const CELL_MINE = 16, CELL_OPEN = 32, CELL_COUNT = 15;
@@ -25,16 +24,8 @@ const SETTLE_MS = 400;
 // music is off (the page would start it only after a click).
 const SETTINGS = "[0x00000000=Options]\r\nlevel= 0\r\nmusic= 0\r\nnext= 4242\r\n";
 
-const args = {};
-for (let i = 2; i < process.argv.length; i += 2) args[process.argv[i].slice(2)] = process.argv[i + 1];
-for (const need of ["site", "headless", "map"])
-  if (!args[need]) throw new Error("--" + need + " is needed");
-
-let failures = 0;
-function check(ok, text) {
-  console.log((ok ? "ok   " : "FAIL ") + text);
-  if (!ok) failures += 1;
-}
+const args = parseArgs(["site", "headless", "map"]);
+const { check, finish } = checks();
 
 // --- the native reference
 const symbols = {};
@@ -81,38 +72,22 @@ const reference = headless("reference", wait + "shot start.png\n" + press(...mid
 check(reference.int("_State") === 2, "orvo-headless wins the game the test plays");
 
 // --- the site, a copy without the archive and one with a damaged archive
-const types = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm",
-                ".orvo": "application/octet-stream" };
-const server = http.createServer((request, response) => {
-  const url = new URL(request.url, "http://localhost");
-  const [, variant, ...rest] = url.pathname.split("/");
-  const name = rest.join("/") || "index.html";
-  if (name.includes("..")) { response.writeHead(403); response.end(); return; }
-  if (name === "game.orvo" && variant === "missing") { response.writeHead(404); response.end(); return; }
-  if (name === "game.orvo" && variant === "damaged") {
-    response.writeHead(200, { "Content-Type": types[".orvo"] });
-    response.end(Buffer.from("this is no zip archive, only some words"));
-    return;
-  }
-  fs.readFile(path.join(args.site, name), (error, bytes) => {
-    if (error) { response.writeHead(404); response.end(); return; }
-    response.writeHead(200, { "Content-Type": types[path.extname(name)] || "application/octet-stream" });
-    response.end(bytes);
-  });
+const server = await serve(() => args.site, (variant, name, response) => {
+  if (name !== "game.orvo" || (variant !== "missing" && variant !== "damaged")) return false;
+  if (variant === "missing") response.writeHead(404);
+  else response.writeHead(200, { "Content-Type": "application/octet-stream" });
+  response.end(variant === "damaged" ? Buffer.from("this is no zip archive, only some words") : undefined);
+  return true;
 });
-await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
-const site = (variant) => `http://127.0.0.1:${server.address().port}/${variant}/`;
+const site = server.url;
 
-const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", headless: true,
-                                        // As a browser that a visitor opens: sound waits for a gesture.
-                                        args: ["--no-sandbox", "--autoplay-policy=user-gesture-required"],
-                                        ignoreDefaultArgs: ["--autoplay-policy=no-user-gesture-required"] });
+const browser = await launch("user-gesture-required");
 const page = await browser.newPage({ viewport: { width: 800, height: 640 } });
 const shots = args.shots || work;
 fs.mkdirSync(shots, { recursive: true });
 
 async function firstFrame() {
-  await page.waitForFunction(() => window.Module && Module.orvoFrames > 0, null, { timeout: 30000 });
+  await frameShown(page);
   return page.evaluate(() => Module.orvoFirstFrameMs);
 }
 
@@ -162,12 +137,8 @@ function compare(name, got, want, exactCells) {
         `${TEXT_TOLERANCE * 100}% allowed)`);
 }
 
-async function click([x, y]) {
-  const box = await page.locator("#screen").boundingBox();
-  await page.mouse.click(box.x + x, box.y + y);
-}
+const click = (at) => clickAt(page, at);
 
-const started = Date.now();
 await page.goto(site("game") + "index.html");
 const frameMs = await firstFrame();
 console.log(`start-up: first frame ${frameMs.toFixed(0)} ms after the page was asked for`);
@@ -252,5 +223,4 @@ check(true, "after the dialog the page says: " + (await page.locator("#status").
 await browser.close();
 server.close();
 fs.rmSync(work, { recursive: true, force: true });
-console.log(`${failures ? "FAILED" : "passed"} in ${((Date.now() - started) / 1000).toFixed(1)} s`);
-process.exit(failures ? 1 : 0);
+finish();
