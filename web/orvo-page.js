@@ -1,7 +1,8 @@
 // The page around orvo-web: it checks that the browser can run the game, mounts the data
 // folder from the browser's storage (IndexedDB) and keeps it saved, fetches the game
-// archive, shows the runtime's message boxes as a dialog, starts the sound with the first
-// click or key, and says on the page what went wrong when something does.
+// archive, loads the synthesizer when the runtime asks for it (the first song), shows the
+// runtime's message boxes as a dialog, starts the sound with the first click or key, and
+// says on the page what went wrong when something does.
 "use strict";
 
 (function () {
