@@ -177,3 +177,19 @@ target_link_options(web_unit_tests PRIVATE -sENVIRONMENT=node -sNODERAWFS=1 -sAL
                     -sEXIT_RUNTIME=1)
 add_dependencies(web_unit_tests mines_site)
 add_test(NAME web_unit_tests COMMAND ${ORVO_NODE} $<TARGET_FILE:web_unit_tests>)
+
+# The FluidSynth device's tests again, in the web build: the device over the bridges to
+# the synthesizer's module (loaded as the page loads it, by a script put before the
+# program), with the bridges' own checks, under node. The tests of opening a shared
+# library are the native build's alone.
+add_executable(web_sound_tests ${PROJECT_SOURCE_DIR}/tests/sound/fluid_test.cpp
+               ${web_tests}/sound/fluid_bridge_test.cpp)
+target_link_libraries(web_sound_tests PRIVATE gtest_main orvo_sound)
+target_include_directories(web_sound_tests PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_options(web_sound_tests PRIVATE -sENVIRONMENT=node -sNODERAWFS=1 -sALLOW_MEMORY_GROWTH=1
+                    -sEXIT_RUNTIME=1 -sASYNCIFY=1 --pre-js ${web_tests}/sound/synthesizer_node.js)
+set_property(TARGET web_sound_tests APPEND PROPERTY LINK_DEPENDS ${web_tests}/sound/synthesizer_node.js)
+add_dependencies(web_sound_tests web_page)
+add_test(NAME web_sound_tests COMMAND ${ORVO_NODE} $<TARGET_FILE:web_sound_tests>
+         --gtest_filter=SoundFontSearch.*:FluidDeviceCreate.*:FluidDeviceTest.*:FluidBridge.*)
+set_tests_properties(web_sound_tests PROPERTIES ENVIRONMENT ORVO_SYNTHESIZER=${page}/libfluidsynth.js)
