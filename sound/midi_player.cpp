@@ -197,7 +197,8 @@ void MidiPlayer::BufferDone(MidiHeader& h) {
     if (state_ == PLAYER_STOPPING) {
       Settle();
     } else {
-      // The song has played out. The wait before the stream stop runs on the worker.
+      // The song has played out. The wait before the stream stop runs on the worker (in
+      // the page, a timer).
       state_ = PLAYER_OPENED;
       endedGeneration_.store(generation_.load());
       WakeFinisher();

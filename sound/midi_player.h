@@ -1,8 +1,8 @@
 // The music player: one Standard MIDI File (plain or in a RIFF "RMID" wrapper) at a time,
 // parsed whole and fed to the MIDI stream from a ring of four event buffers that the
 // stream hands back from the audio thread. When a song has played out, a worker thread
-// waits 2500 ms, stops the stream (releasing the notes still held) and tells the host
-// (which posts MSG_MUSIC_DONE to itself).
+// (in the page, a timer of the browser's) waits 2500 ms, stops the stream (releasing the
+// notes still held) and tells the host (which posts MSG_MUSIC_DONE to itself).
 //
 // The public calls are made on the host's thread; each takes the platform's audio lock,
 // under which all of the player's state lives (the audio thread holds it while it runs
