@@ -20,10 +20,21 @@ struct Context {
   uint64_t budget = 0;
   const void* exit = nullptr;  // the way out of translated code
   uint32_t pc = 0, sp = 0, fp = 0, flags = 0;
+  // The flags on the way in as a value whose zero, sign and parity they are.
+  uint64_t flagValue = 0;
   uint32_t reason = EXIT_STEP;
 };
 
 inline constexpr int32_t kExitOffset = offsetof(Context, exit);
+
+// Translated code carries the flags as the value they come from. A flags byte with the
+// zero flag beside another one (which only a store into the header makes) has no such
+// value: the driver runs the step until it has one.
+inline constexpr bool kFlagsHaveValue[8] = {true, true, true, false, true, true, false, false};
+inline constexpr uint64_t kFlagValue[8] = {2, 1, 0, 0, ~uint64_t{1}, ~uint64_t{0}, 0, 0};
+inline bool FlagsHaveValue(uint32_t flags) {
+  return flags < 8 && kFlagsHaveValue[flags];
+}
 
 // Translated code touches VM memory only from here up (never the header, whose working
 // copies, registers aside, it keeps elsewhere) and only 8 bytes below the end at most.

@@ -42,12 +42,13 @@ bool RunCompiled(Machine& m) {
   // instruction the step runs gets translated too once it is hot.
   bool arrived = true;
   for (;;) {
-    if (arrived) {
+    if (arrived && jit::FlagsHaveValue(cpu.flags)) {
       if (const void* code = cache.At(cpu.pc)) {
         ctx.pc = cpu.pc;
         ctx.sp = cpu.sp;
         ctx.fp = cpu.fp;
         ctx.flags = cpu.flags;
+        ctx.flagValue = jit::kFlagValue[cpu.flags];
         cache.Enter(ctx, code);
         cpu = {ctx.pc, ctx.sp, ctx.fp, static_cast<uint8_t>(ctx.flags)};
         if (ctx.reason == jit::EXIT_LEAVE) break;

@@ -1,10 +1,13 @@
-// The translator. Translated code keeps VSP in r12d, VFP in r13d, the flags byte in
-// r14d and the budget in rdi; VM memory is at rbx, the context at rbp, the entry table
-// at r10 and the code map at r11. The VM's registers stay in their header slots, which
-// x86 reaches as memory operands. Flags are kept as the value they come from (r15, at a size known
-// when translating) and made into the flags byte only where something may read it: on
-// the way out of the block. The immediate slot is written once, on the way out, with
-// what the last instruction that located an immediate left there.
+// The translator. Translated code keeps VSP in r12d, VFP in r13d and the budget in rdi;
+// VM memory is at rbx and the context at rbp. Up to four of the VM registers a block
+// uses most live in rsi, r10, r11 and r14 while it runs: loaded on the way in, written
+// back to their header slots on every way out; the others stay in their slots, which x86
+// reaches as memory operands. Flags are kept as the value they come from (r15, at a size
+// known when translating) and made into the flags byte in the context only where
+// something may read it: on the way out of the block. The immediate slot is written
+// once, on the way out, with what the last instruction that located an immediate left
+// there. A conditional jump back to the block's start stays in the block, so a loop
+// keeps its registers in host registers from one round to the next.
 //
 // Every check comes before the first side effect of an instruction, as in the
 // interpreter, and anything out of the ordinary (an address below 512 or within 8 bytes
@@ -16,6 +19,8 @@
 #include <asmjit/x86.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "vm/decode.h"
@@ -105,17 +110,80 @@ bool Decode(const uint8_t* mem, uint32_t memSize, uint32_t pc, Insn& in) {
   }
 }
 
-// Where the flags come from: the flags byte in r14d, or the value in r15 at a size.
+// The flags are those of the value in r15 at a size. Between blocks it is a 64-bit value.
 struct FlagState {
-  bool fromValue = false;
-  unsigned size = 0;
+  unsigned size = SIZE_Q;
+  bool operator==(const FlagState&) const = default;
 };
 
 // What the immediate slot must hold on the way out, word by word.
 struct SlotState {
   bool low = false, high = false;
   uint32_t lowValue = 0, highValue = 0;
+  bool operator==(const SlotState&) const = default;
 };
+
+// The state translated code carries from one instruction to the next beyond memory.
+struct CarriedState {
+  FlagState flags;
+  SlotState slot;
+  bool operator==(const CarriedState&) const = default;
+};
+
+// The host registers VM registers may live in within a block: general registers first
+// for those used mostly as integers, xmm3 .. xmm15 for floating point and for the rest.
+const Gp kCacheRegisters[] = {rsi, r10, r11, r14};
+const Xmm kCacheXmms[] = {xmm3, xmm4,  xmm5,  xmm6,  xmm7,  xmm8,
+                          xmm9, xmm10, xmm11, xmm12, xmm13, xmm14, xmm15};
+constexpr unsigned kNoHost = 0xFF;
+
+// Where a VM register lives within a block.
+struct Home {
+  unsigned vmReg = 0;
+  bool inXmm = false;
+  Gp gp;
+  Xmm xmm;
+};
+
+// The VM registers whose values the instruction reaches, each counted once per mention,
+// and in floats those a floating-point operation reaches as values.
+void CountRegisters(const uint8_t* mem, const Insn& in, unsigned counts[16], unsigned floats[16]) {
+  const uint32_t w = in.w;
+  switch (in.kind) {
+    case K_F1 ... K_F30: {
+      const FormatLocs locs = kFormatLocs[w & 31];
+      const unsigned op = in.entry >> 2;
+      const bool isFloat = op >= OP2_ADDF && op <= OP2_CMPF;
+      for (const Loc loc : {locs.dst, locs.src}) {
+        if (loc == LOC_REG_A || loc == LOC_IND_A) ++counts[(w >> 5) & 15];
+        if (loc == LOC_REG_B || loc == LOC_IND_B) ++counts[(w >> 16) & 15];
+        if (isFloat && loc == LOC_REG_A) ++floats[(w >> 5) & 15];
+        if (isFloat && loc == LOC_REG_B) ++floats[(w >> 16) & 15];
+      }
+      return;
+    }
+    case K_ONE_REG:
+    case K_ONE_IND:
+      ++counts[(w >> 16) & 15];
+      return;
+    case K_TLJ_REG:
+    case K_TLJ_IND:
+      ++counts[Load32(mem + in.pc + 4) & 15];
+      return;
+    case K_JMP_MEM:
+      ++counts[(w >> 6) & 15];
+      return;
+    case K_JSR_REG:
+      ++counts[(w >> 12) & 15];
+      return;
+    case K_SFVR:
+    case K_EFR:
+      for (unsigned i = 0, n = (w >> 10) & 15; i < n; ++i) ++counts[14 - n + i];
+      return;
+    default:
+      return;
+  }
+}
 
 // An operand: a register's slot, an immediate, or VM memory at the address in a host
 // register.
@@ -139,9 +207,11 @@ Gp Sized(const Gp& r, unsigned size) {
   }
 }
 
-// Bit f of the mask: the condition holds when the flags byte is f.
-uint32_t ConditionMaskOf(unsigned cc) {
-  return kConditionMask[cc];
+// Whether an immediate can be an x86 operand (32 bits, sign-extended) for an operation
+// whose result counts at size.
+bool ImmediateFits(uint64_t imm, unsigned size) {
+  if (size < SIZE_Q) return true;
+  return static_cast<int64_t>(imm) == static_cast<int32_t>(static_cast<uint32_t>(imm));
 }
 
 class BlockTranslator {
@@ -150,27 +220,38 @@ class BlockTranslator {
       : m_(m), cache_(cache), mem_(m.mem), memSize_(m.memSize), insns_(std::move(insns)) {
     code_.init(cache.runtime().environment());
     code_.setErrorHandler(&errors_);
+    // ORVO_JIT_LOG=1 prints every block's host code on standard error, for work on
+    // the translator.
+    if (const char* log = std::getenv("ORVO_JIT_LOG"); log && *log) {
+      std::fprintf(stderr, "block at %u\n", insns_.front().pc);
+      code_.setLogger(&logger_);
+    }
     code_.attach(&a_);
+    ChooseCachedRegisters();
   }
 
   // Emits the block; false if asmjit refused it.
   bool Emit() {
-    const uint32_t n = static_cast<uint32_t>(insns_.size());
+    const uint32_t n = Count();
     const Label shortBudget = a_.newLabel();
     a_.cmp(rdi, n);
     a_.jb(shortBudget);
     a_.sub(rdi, n);
-    for (index_ = 0; index_ < n; ++index_) Instruction(insns_[index_]);
-    const Insn& last = insns_.back();
-    if (!last.endsBlock) {
-      // Stopped at the length limit, or before an instruction the step runs.
-      const uint32_t next = last.pc + 4 * last.words;
-      if (insns_.size() == kMaxInstructions)
-        Chain(next, 0, flags_, slot_);
-      else
-        a_.jmp(StepExit(next));
+    for (const Home& home : cached_) LoadHome(home);
+    top_ = a_.newLabel();
+    loopTop_ = a_.newLabel();
+    a_.bind(top_);
+    EmitInstructions();
+    if (loops_) {
+      // The loop's second copy starts with the state its jump back carries, so that
+      // the flags and the immediate slot need not be settled on every round.
+      a_.bind(loopTop_);
+      state_ = loopState_;
+      secondCopy_ = true;
+      EmitInstructions();
     }
     a_.bind(shortBudget);
+    StoreFlagsByte(SIZE_Q);
     a_.mov(eax, insns_.front().pc);
     a_.mov(edx, EXIT_STEP);
     a_.jmp(qword_ptr(rbp, kExitOffset));
@@ -184,72 +265,257 @@ class BlockTranslator {
  private:
   // Ways out kept for the end of the block, each with the state at its place.
   struct Pending {
+    enum Kind : uint8_t { STEP, CHAIN, LOOP } kind;
     Label label;
     uint32_t pc;
     uint32_t refund;  // instructions of the block the way out does not run
-    FlagState flags;
-    SlotState slot;
-    bool chain;  // a taken jump to pc (else the step runs the instruction at pc)
+    CarriedState state;
   };
 
   uint32_t Count() const { return static_cast<uint32_t>(insns_.size()); }
+  uint32_t Start() const { return insns_.front().pc; }
+
+  void EmitInstructions() {
+    for (index_ = 0; index_ < Count(); ++index_) Instruction(insns_[index_]);
+    const Insn& last = insns_.back();
+    if (last.endsBlock) return;
+    // Stopped at the length limit, or before an instruction the step runs.
+    const uint32_t next = last.pc + 4 * last.words;
+    if (Count() == kMaxInstructions)
+      Chain(next, 0, state_);
+    else
+      a_.jmp(StepExit(next));
+  }
+
+  // The registers the block mentions most get host registers; in a block that may loop
+  // even one mention pays.
+  // Mentions inside the loop, if the block has one, count for eight rounds.
+  void ChooseCachedRegisters() {
+    size_t loopEnd = 0;
+    for (size_t i = 0; i < insns_.size(); ++i) {
+      const Insn& in = insns_[i];
+      if ((in.kind == K_LJ || in.kind == K_JMP) && (in.w >> 10) << 2 == Start()) loopEnd = i + 1;
+    }
+    const unsigned least = loopEnd != 0 ? 1 : 2;
+    unsigned counts[16] = {}, floats[16] = {};
+    for (size_t i = 0; i < insns_.size(); ++i) {
+      unsigned mentions[16] = {}, floatMentions[16] = {};
+      CountRegisters(mem_, insns_[i], mentions, floatMentions);
+      const unsigned weight = i < loopEnd ? 8 : 1;
+      for (unsigned r = 0; r < 16; ++r) {
+        counts[r] += mentions[r] * weight;
+        floats[r] += floatMentions[r] * weight;
+      }
+    }
+    std::fill(std::begin(hostOf_), std::end(hostOf_), kNoHost);
+    size_t gps = 0, xmms = 0;
+    for (;;) {
+      unsigned best = 16;
+      for (unsigned r = 0; r < 16; ++r)
+        if (hostOf_[r] == kNoHost && counts[r] >= least && (best == 16 || counts[r] > counts[best]))
+          best = r;
+      if (best == 16) break;
+      Home home;
+      home.vmReg = best;
+      const bool mostlyFloat = 2 * floats[best] > counts[best];
+      if (gps < std::size(kCacheRegisters) && (!mostlyFloat || xmms == std::size(kCacheXmms))) {
+        home.gp = kCacheRegisters[gps++];
+      } else if (xmms < std::size(kCacheXmms)) {
+        home.inXmm = true;
+        home.xmm = kCacheXmms[xmms++];
+      } else {
+        break;
+      }
+      hostOf_[best] = static_cast<uint8_t>(cached_.size());
+      cached_.push_back(home);
+    }
+  }
+
+  const Home* HomeOf(unsigned r) const {
+    return r < 16 && hostOf_[r] != kNoHost ? &cached_[hostOf_[r]] : nullptr;
+  }
+  // The general register VM register r lives in, when it has one.
+  bool HostOf(unsigned r, Gp& host) const {
+    const Home* home = HomeOf(r);
+    if (!home || home->inXmm) return false;
+    host = home->gp;
+    return true;
+  }
+  // The xmm register VM register r lives in, when it has one.
+  bool XmmOf(unsigned r, Xmm& xmm) const {
+    const Home* home = HomeOf(r);
+    if (!home || !home->inXmm) return false;
+    xmm = home->xmm;
+    return true;
+  }
+  static bool RegisterOfSlot(uint32_t header, unsigned& r) {
+    if (header < HDR_REGS || (header - HDR_REGS) % 8 != 0) return false;
+    r = (header - HDR_REGS) / 8;
+    return r < 16;
+  }
+  bool HostOfSlot(uint32_t header, Gp& host) const {
+    unsigned r;
+    return RegisterOfSlot(header, r) && HostOf(r, host);
+  }
+  bool XmmOfSlot(uint32_t header, Xmm& xmm) const {
+    unsigned r;
+    return RegisterOfSlot(header, r) && XmmOf(r, xmm);
+  }
+
+  // Moves between where a register lives and its header slot.
+  void LoadHome(const Home& home) {
+    const Mem slot = qword_ptr(rbx, static_cast<int32_t>(RegisterAddress(home.vmReg)));
+    home.inXmm ? a_.movq(home.xmm, slot) : a_.mov(home.gp, slot);
+  }
+  void StoreHome(const Home& home) {
+    const Mem slot = qword_ptr(rbx, static_cast<int32_t>(RegisterAddress(home.vmReg)));
+    home.inXmm ? a_.movq(slot, home.xmm) : a_.mov(slot, home.gp);
+  }
+  // VM register r from or to the 8 bytes at mem.
+  void RegisterFrom(unsigned r, const Mem& mem) {
+    if (const Home* home = HomeOf(r))
+      return void(home->inXmm ? a_.movq(home->xmm, mem) : a_.mov(home->gp, mem));
+    a_.mov(rax, mem);
+    a_.mov(qword_ptr(rbx, static_cast<int32_t>(RegisterAddress(r))), rax);
+  }
+  void RegisterTo(unsigned r, const Mem& mem) {
+    if (const Home* home = HomeOf(r))
+      return void(home->inXmm ? a_.movq(mem, home->xmm) : a_.mov(mem, home->gp));
+    a_.mov(rax, qword_ptr(rbx, static_cast<int32_t>(RegisterAddress(r))));
+    a_.mov(mem, rax);
+  }
+
+  // The low word of VM register r into dst.
+  void ReadRegister32(unsigned r, const Gp& dst) {
+    Gp host;
+    Xmm xmm;
+    if (HostOf(r, host))
+      a_.mov(dst.r32(), host.r32());
+    else if (XmmOf(r, xmm))
+      a_.movd(dst.r32(), xmm);
+    else
+      a_.mov(dst.r32(), dword_ptr(rbx, static_cast<int32_t>(RegisterAddress(r))));
+  }
 
   // The way out before the current instruction (or at next, past the last one).
   Label StepExit(uint32_t pc) {
     const Label l = a_.newLabel();
-    pending_.push_back({l, pc, Count() - index_, flags_, slot_, false});
+    pending_.push_back({Pending::STEP, l, pc, Count() - index_, state_});
     return l;
   }
   Label StepExit() { return StepExit(insns_[index_].pc); }
 
-  // The state on the way out: the budget of instructions not run back, the flags byte,
-  // the immediate slot.
-  void ExitState(uint32_t refund, const FlagState& flags, const SlotState& slot) {
-    if (refund != 0) a_.add(rdi, refund);
-    if (flags.fromValue) {
-      const Gp v = Sized(r15, flags.size);
-      a_.mov(ecx, r15d);
-      a_.and_(ecx, FLAG_ODD);
-      a_.test(v, v);
-      a_.sets(dl);
-      a_.movzx(edx, dl);
-      a_.shl(edx, 2);
-      a_.or_(ecx, edx);
-      a_.mov(r14d, FLAG_ZERO);
-      a_.test(v, v);
-      a_.cmovnz(r14d, ecx);
-    }
+  // The immediate slot as the state says it is.
+  void SettleSlot(const SlotState& slot) {
     if (slot.low) a_.mov(dword_ptr(rbx, HDR_IMMEDIATE), slot.lowValue);
     if (slot.high) a_.mov(dword_ptr(rbx, HDR_IMMEDIATE + 4), slot.highValue);
+  }
+
+  // The flags byte in the context from the value in r15 at a size. Leaves eax as it was.
+  void StoreFlagsByte(unsigned size) {
+    const Gp v = Sized(r15, size);
+    a_.mov(ecx, r15d);
+    a_.and_(ecx, FLAG_ODD);
+    a_.test(v, v);
+    a_.sets(dl);
+    a_.movzx(edx, dl);
+    a_.shl(edx, 2);
+    a_.or_(ecx, edx);
+    a_.mov(edx, FLAG_ZERO);
+    a_.test(v, v);
+    a_.cmovnz(edx, ecx);
+    a_.mov(dword_ptr(rbp, offsetof(Context, flags)), edx);
+  }
+
+  // The state as the start of a block expects it: the flags' value widened to 64 bits
+  // (keeping zero, sign and parity), the immediate slot written.
+  void Normalize(const CarriedState& state) {
+    switch (state.flags.size) {
+      case SIZE_B:
+        a_.movsx(r15, r15b);
+        break;
+      case SIZE_W:
+        a_.movsx(r15, r15w);
+        break;
+      case SIZE_D:
+        a_.movsxd(r15, r15d);
+        break;
+      default:
+        break;
+    }
+    SettleSlot(state.slot);
+  }
+
+  void WriteBackRegisters() {
+    for (const Home& home : cached_) StoreHome(home);
+  }
+
+  // The state on the way out to the driver: the budget of instructions not run back,
+  // the flags byte, the immediate slot and the registers in their slots. Leaves eax as
+  // it was.
+  void ExitState(uint32_t refund, const CarriedState& state) {
+    if (refund != 0) a_.add(rdi, refund);
+    StoreFlagsByte(state.flags.size);
+    SettleSlot(state.slot);
+    WriteBackRegisters();
   }
 
   void EmitPending() {
     for (size_t i = 0; i < pending_.size(); ++i) {
       const Pending p = pending_[i];
       a_.bind(p.label);
-      if (p.chain) {
-        Chain(p.pc, p.refund, p.flags, p.slot);
-      } else {
-        ExitState(p.refund, p.flags, p.slot);
-        a_.mov(eax, p.pc);
-        a_.mov(edx, EXIT_STEP);
-        a_.jmp(qword_ptr(rbp, kExitOffset));
+      switch (p.kind) {
+        case Pending::CHAIN:
+          Chain(p.pc, p.refund, p.state);
+          break;
+        case Pending::LOOP:
+          LoopBack(p);
+          break;
+        default:
+          ExitState(p.refund, p.state);
+          a_.mov(eax, p.pc);
+          a_.mov(edx, EXIT_STEP);
+          a_.jmp(qword_ptr(rbp, kExitOffset));
       }
     }
   }
 
+  // Back to the start for another round, paid for as the block's start pays; with too
+  // little budget left, out to the step at the start.
+  void LoopBack(const Pending& p) {
+    const Label shortBudget = a_.newLabel();
+    if (p.refund != 0) a_.add(rdi, p.refund);
+    a_.cmp(rdi, Count());
+    a_.jb(shortBudget);
+    a_.sub(rdi, Count());
+    if (loops_ && p.state == loopState_) {
+      a_.jmp(loopTop_);
+    } else {
+      Normalize(p.state);
+      a_.jmp(top_);
+    }
+    a_.bind(shortBudget);
+    ExitState(0, p.state);
+    a_.mov(eax, Start());
+    a_.mov(edx, EXIT_STEP);
+    a_.jmp(qword_ptr(rbp, kExitOffset));
+  }
+
   // To the translation at a known place, or out to the driver when there is none.
-  void Chain(uint32_t target, uint32_t refund, const FlagState& flags, const SlotState& slot) {
-    ExitState(refund, flags, slot);
+  void Chain(uint32_t target, uint32_t refund, const CarriedState& state) {
+    if (refund != 0) a_.add(rdi, refund);
+    Normalize(state);
+    WriteBackRegisters();
     const Label miss = a_.newLabel();
     if (target % 4 == 0 && target / 4 < cache_.places()) {
-      a_.mov(eax, target / 4);
-      a_.mov(rax, qword_ptr(r10, rax, 3));
+      a_.mov(rax, reinterpret_cast<uint64_t>(cache_.entries() + target / 4));
+      a_.mov(rax, qword_ptr(rax));
       a_.test(rax, rax);
       a_.jz(miss);
       a_.jmp(rax);
     }
     a_.bind(miss);
+    StoreFlagsByte(SIZE_Q);
     a_.mov(eax, target);
     a_.mov(edx, EXIT_CHAIN);
     a_.jmp(qword_ptr(rbp, kExitOffset));
@@ -257,32 +523,49 @@ class BlockTranslator {
 
   // To the place in eax.
   void ChainDynamic(uint32_t refund) {
-    ExitState(refund, flags_, slot_);
+    if (refund != 0) a_.add(rdi, refund);
+    Normalize(state_);
+    WriteBackRegisters();
     const Label miss = a_.newLabel();
     a_.cmp(eax, cache_.places() * 4);
     a_.jae(miss);
     a_.test(eax, 3);
     a_.jnz(miss);
-    a_.mov(rcx, qword_ptr(r10, rax, 1));
+    a_.mov(rcx, reinterpret_cast<uint64_t>(cache_.entries()));
+    a_.mov(rcx, qword_ptr(rcx, rax, 1));
     a_.test(rcx, rcx);
     a_.jz(miss);
     a_.jmp(rcx);
     a_.bind(miss);
+    StoreFlagsByte(SIZE_Q);
     a_.mov(edx, EXIT_CHAIN);
     a_.jmp(qword_ptr(rbp, kExitOffset));
   }
 
-  // A conditional jump on the current flags to target, taken out of the block.
-  void Branch(unsigned cc, uint32_t target) {
-    const Label taken = a_.newLabel();
-    pending_.push_back({taken, target, Count() - index_ - 1, flags_, slot_, true});
-    if (!flags_.fromValue) {
-      a_.mov(ecx, ConditionMaskOf(cc));
-      a_.bt(ecx, r14d);
-      a_.jc(taken);
-      return;
+  // A jump to the block's start goes round the loop; the first one seen decides the
+  // state the loop's second copy starts with.
+  Label LoopJump() {
+    const Label l = a_.newLabel();
+    pending_.push_back({Pending::LOOP, l, Start(), Count() - index_ - 1, state_});
+    if (!loops_ && !secondCopy_ && !(state_ == CarriedState{})) {
+      loops_ = true;
+      loopState_ = state_;
     }
-    const Gp v = Sized(r15, flags_.size);
+    return l;
+  }
+
+  // A conditional jump on the current flags to target, taken out of the block or round
+  // its loop.
+  void Branch(unsigned cc, uint32_t target) {
+    Label taken;
+    if (target == Start()) {
+      taken = LoopJump();
+    } else {
+      taken = a_.newLabel();
+      pending_.push_back({Pending::CHAIN, taken, target, Count() - index_ - 1, state_});
+    }
+    const FlagState& flags = state_.flags;
+    const Gp v = Sized(r15, flags.size);
     if (cc >= 6) {
       a_.test(r15b, 1);
     } else {
@@ -321,10 +604,11 @@ class BlockTranslator {
     a_.cmp(ecx, memSize_ - kLowestAddress - room);
     a_.ja(exit);
     if (!store) return;
+    a_.mov(rdx, reinterpret_cast<uint64_t>(cache_.codeMap()));
     for (uint32_t at = 0; at < room; at += 8) {
       a_.lea(ecx, ptr(addr.r64(), static_cast<int32_t>(at)));
       a_.shr(ecx, kCodeMapShift);
-      a_.cmp(byte_ptr(r11, rcx), 0);
+      a_.cmp(byte_ptr(rdx, rcx), 0);
       a_.jne(exit);
     }
   }
@@ -335,6 +619,9 @@ class BlockTranslator {
   Mem At(const Place& p, unsigned bytes) const {
     if (p.kind == Place::REG) return ptr(rbx, static_cast<int32_t>(p.header), bytes);
     return ptr(rbx, p.addr.r64(), 0, 0, bytes);
+  }
+  bool Cached(const Place& p, Gp& host) const {
+    return p.kind == Place::REG && HostOfSlot(p.header, host);
   }
 
   // The operand's value at size, zero- or sign-extended into all of dst.
@@ -347,6 +634,26 @@ class BlockTranslator {
         if (signExtend && (v >> (bits - 1)) & 1) v |= ~uint64_t{0} << bits;
       }
       a_.mov(dst.r64(), v);
+      return;
+    }
+    Gp host;
+    Xmm xmm;
+    if (p.kind == Place::REG && XmmOfSlot(p.header, xmm)) {
+      a_.movq(dst.r64(), xmm);
+      if (size == SIZE_D)
+        signExtend ? a_.movsxd(dst.r64(), dst.r32()) : a_.mov(dst.r32(), dst.r32());
+      else if (size != SIZE_Q)
+        signExtend ? a_.movsx(dst.r64(), Sized(dst, size)) : a_.movzx(dst.r32(), Sized(dst, size));
+      return;
+    }
+    if (Cached(p, host)) {
+      const Gp from = Sized(host, size);
+      if (size == SIZE_Q)
+        a_.mov(dst.r64(), from);
+      else if (size == SIZE_D)
+        signExtend ? a_.movsxd(dst.r64(), from) : a_.mov(dst.r32(), from);
+      else
+        signExtend ? a_.movsx(dst.r64(), from) : a_.movzx(dst.r32(), from);
       return;
     }
     const Mem at = At(p, 1u << size);
@@ -368,11 +675,65 @@ class BlockTranslator {
         a_.mov(dst.r64(), at);
     }
   }
-  void Store(const Place& p, unsigned size, const Gp& src) { a_.mov(At(p, 1u << size), Sized(src, size)); }
+  // Stores the low size bytes of src; the bytes above them stay as they were. Uses rcx
+  // for a register living in a host register.
+  void Store(const Place& p, unsigned size, const Gp& src) {
+    Gp host;
+    Xmm xmm;
+    if (p.kind == Place::REG && XmmOfSlot(p.header, xmm)) {
+      if (size == SIZE_Q) return void(a_.movq(xmm, src.r64()));
+      a_.movq(rcx, xmm);
+      if (size == SIZE_D) {
+        a_.shr(rcx, 32);
+        a_.shl(rcx, 32);
+        a_.mov(src.r32(), src.r32());  // only its low word counts from here on
+        a_.or_(rcx, src.r64());
+      } else {
+        a_.mov(Sized(rcx, size), Sized(src, size));
+      }
+      return void(a_.movq(xmm, rcx));
+    }
+    if (!Cached(p, host)) return void(a_.mov(At(p, 1u << size), Sized(src, size)));
+    if (size != SIZE_D) return void(a_.mov(Sized(host, size), Sized(src, size)));
+    // A 32-bit move would clear the high word: flip the low word's bits that differ.
+    a_.mov(ecx, host.r32());
+    a_.xor_(ecx, src.r32());
+    a_.xor_(host, rcx);
+  }
+
+  // A float (4 bytes) or double (8) between an operand and an xmm register.
+  void LoadXmm(const Place& p, bool isDouble, const Xmm& dst) {
+    Gp host;
+    Xmm xmm;
+    if (p.kind == Place::REG && XmmOfSlot(p.header, xmm))
+      a_.movaps(dst, xmm);
+    else if (Cached(p, host))
+      isDouble ? a_.movq(dst, host) : a_.movd(dst, host.r32());
+    else if (isDouble)
+      a_.movsd(dst, At(p, 8));
+    else
+      a_.movss(dst, At(p, 4));
+  }
+  void StoreXmm(const Place& p, bool isDouble, const Xmm& src) {
+    Gp host;
+    Xmm xmm;
+    if (p.kind == Place::REG && XmmOfSlot(p.header, xmm)) {
+      isDouble ? a_.movq(xmm, src) : a_.movss(xmm, src);
+    } else if (Cached(p, host) && isDouble) {
+      a_.movq(host, src);
+    } else if (Cached(p, host)) {
+      a_.movd(eax, src);
+      Store(p, SIZE_D, rax);
+    } else if (isDouble) {
+      a_.movsd(At(p, 8), src);
+    } else {
+      a_.movss(At(p, 4), src);
+    }
+  }
 
   void FlagsFrom(const Gp& r, unsigned size) {
     a_.mov(r15, r.r64());
-    flags_ = {true, size};
+    state_.flags = {size};
   }
 
   // Locates an operand of a two-operand format, advancing cursor past its words.
@@ -388,7 +749,7 @@ class BlockTranslator {
       case LOC_IND_B: {
         const uint32_t e = Load32(mem_ + cursor);
         cursor += 4;
-        a_.mov(into.r32(), dword_ptr(rbx, RegisterAddress(loc == LOC_IND_A ? regA : regB)));
+        ReadRegister32(loc == LOC_IND_A ? regA : regB, into);
         if (e != 0) a_.add(into.r32(), e);
         break;
       }
@@ -409,11 +770,11 @@ class BlockTranslator {
         const uint32_t v = ShortImmediate(field);
         p.kind = Place::IMM;
         p.imm = v;
-        slot_.low = true;
-        slot_.lowValue = v;
+        state_.slot.low = true;
+        state_.slot.lowValue = v;
         if (size == SIZE_Q) {
-          slot_.high = true;
-          slot_.highValue = 0;
+          state_.slot.high = true;
+          state_.slot.highValue = 0;
         }
         return p;
       }
@@ -422,14 +783,14 @@ class BlockTranslator {
         cursor += 4;
         p.kind = Place::IMM;
         p.imm = low;
-        slot_.low = true;
-        slot_.lowValue = low;
+        state_.slot.low = true;
+        state_.slot.lowValue = low;
         if (size == SIZE_Q) {
           const uint32_t high = Load32(mem_ + cursor);
           cursor += 4;
           p.imm |= uint64_t{high} << 32;
-          slot_.high = true;
-          slot_.highValue = high;
+          state_.slot.high = true;
+          state_.slot.highValue = high;
         }
         return p;
       }
@@ -458,10 +819,11 @@ class BlockTranslator {
       case K_LJ:
         return Branch((in.w >> 7) & 7, (in.w >> 10) << 2);
       case K_JMP:
-        return Chain((in.w >> 10) << 2, 0, flags_, slot_);
+        if ((in.w >> 10) << 2 == Start()) return void(a_.jmp(LoopJump()));
+        return Chain((in.w >> 10) << 2, 0, state_);
       case K_JMP_MEM: {
         const Label exit = StepExit();
-        a_.mov(r8d, dword_ptr(rbx, RegisterAddress((in.w >> 6) & 15)));
+        ReadRegister32((in.w >> 6) & 15, r8);
         a_.add(r8d, (in.w >> 10) << 2);
         CheckRange(r8, 4, false, exit);
         a_.mov(eax, dword_ptr(rbx, r8, 0, 0));
@@ -490,11 +852,9 @@ class BlockTranslator {
     const Place s = Locate(kFormatLocs[format].src, in.w, size, cursor, r9);
     if (op == OP2_LEA) {
       Check(d, true, exit);
-      if (s.kind == Place::MEM)
-        a_.mov(At(d, 4), s.addr.r32());
-      else
-        a_.mov(At(d, 4), s.kind == Place::IMM ? HDR_IMMEDIATE : s.header);
-      return;
+      if (s.kind == Place::MEM) return Store(d, SIZE_D, s.addr);
+      a_.mov(eax, s.kind == Place::IMM ? HDR_IMMEDIATE : s.header);
+      return Store(d, SIZE_D, rax);
     }
     const bool stores = op != OP2_CMP && op != OP2_TST && op != OP2_CMPF;
     Check(d, stores, exit);
@@ -509,28 +869,23 @@ class BlockTranslator {
       case OP2_OR:
       case OP2_XOR: {
         Load(d, size, rax);
-        Load(s, size, rcx);
-        switch (op) {
-          case OP2_ADD:
-            a_.add(rax, rcx);
-            break;
-          case OP2_SUB:
-          case OP2_CMP:
-            a_.sub(rax, rcx);
-            break;
-          case OP2_MUL:
-            a_.imul(rax, rcx);
-            break;
-          case OP2_TST:
-          case OP2_AND:
-            a_.and_(rax, rcx);
-            break;
-          case OP2_OR:
-            a_.or_(rax, rcx);
-            break;
-          default:
-            a_.xor_(rax, rcx);
-        }
+        // Only the low size bytes of the result count, so a narrow immediate may stand
+        // sign-extended as the operand itself.
+        Operand source = rcx;
+        if (s.kind == Place::IMM && ImmediateFits(s.imm, size))
+          source = Imm(static_cast<int32_t>(static_cast<uint32_t>(s.imm)));
+        else
+          Load(s, size, rcx);
+        const InstId id = op == OP2_ADD                    ? Inst::kIdAdd
+                          : op == OP2_SUB || op == OP2_CMP ? Inst::kIdSub
+                          : op == OP2_MUL                  ? Inst::kIdImul
+                          : op == OP2_TST || op == OP2_AND ? Inst::kIdAnd
+                          : op == OP2_OR                   ? Inst::kIdOr
+                                                           : Inst::kIdXor;
+        if (id == Inst::kIdImul && source.isImm())
+          a_.emit(id, rax, rax, source);
+        else
+          a_.emit(id, rax, source);
         if (stores) Store(d, size, rax);
         if (op != OP2_ADD && op != OP2_MUL && op != OP2_OR) FlagsFrom(rax, size);
         return;
@@ -607,32 +962,27 @@ class BlockTranslator {
     if (p.kind == Place::IMM) {
       a_.mov(rax, p.imm);
       a_.movq(dst, rax);
-    } else if (isDouble) {
-      a_.movsd(dst, At(p, 8));
     } else {
-      a_.movss(dst, At(p, 4));
+      LoadXmm(p, isDouble, dst);
     }
   }
 
-  // The flags byte from the float in xmm0: zero, negative, or neither (also NaN).
+  // The flags from the float in xmm0 as a value with the same flags: 0 for zero, -2 for
+  // negative, 2 for neither (also NaN).
   void FloatFlags(bool isDouble) {
     a_.xorps(xmm2, xmm2);
+    a_.xor_(ecx, ecx);
+    a_.mov(rdx, -2);
+    a_.mov(eax, 2);
+    a_.mov(r15d, 2);
     if (isDouble)
       a_.ucomisd(xmm0, xmm2);
     else
       a_.ucomiss(xmm0, xmm2);
-    a_.setz(cl);
-    a_.setb(dl);
-    a_.setnp(al);
-    a_.and_(cl, al);
-    a_.and_(dl, al);
-    a_.movzx(ecx, cl);
-    a_.movzx(edx, dl);
-    a_.shl(ecx, 1);
-    a_.shl(edx, 2);
-    a_.or_(ecx, edx);
-    a_.mov(r14d, ecx);
-    flags_ = {false, 0};
+    a_.cmovz(r15, rcx);   // equal, or unordered
+    a_.cmovb(r15, rdx);   // below, or unordered
+    a_.cmovp(r15, rax);   // unordered
+    state_.flags = {SIZE_Q};
   }
 
   void FloatOperation(const Place& d, const Place& s, unsigned size, unsigned op,
@@ -658,10 +1008,7 @@ class BlockTranslator {
     // A NaN result takes the step, which chooses its bits.
     isDouble ? a_.ucomisd(xmm0, xmm0) : a_.ucomiss(xmm0, xmm0);
     a_.jp(exit);
-    if (isDouble)
-      a_.movsd(At(d, 8), xmm0);
-    else
-      a_.movss(At(d, 4), xmm0);
+    StoreXmm(d, isDouble, xmm0);
     if (op == OP2_SUBF) FloatFlags(isDouble);
   }
 
@@ -674,7 +1021,7 @@ class BlockTranslator {
         p.header = RegisterAddress(in.w >> 16);
         break;
       case K_ONE_IND:
-        a_.mov(r8d, dword_ptr(rbx, RegisterAddress((in.w >> 16) & 15)));
+        ReadRegister32((in.w >> 16) & 15, r8);
         a_.add(r8d, Load32(mem_ + in.pc + 4));
         p.kind = Place::MEM;
         break;
@@ -760,27 +1107,27 @@ class BlockTranslator {
       case OP1_CVSD:
         Load(p, size, rax, op == OP1_CVSD);
         a_.cvtsi2sd(xmm0, rax);
-        a_.movq(At(p, 8), xmm0);
+        StoreXmm(p, true, xmm0);
         return;
       case OP1_CVFS:
-        a_.movss(xmm0, At(p, 4));
+        LoadXmm(p, false, xmm0);
         a_.cvttss2si(rax, xmm0);  // out of range and NaN give 1 << 63, as the step does
         Store(p, SIZE_Q, rax);
         return;
       case OP1_CVDS:
-        a_.movsd(xmm0, At(p, 8));
+        LoadXmm(p, true, xmm0);
         a_.cvttsd2si(rax, xmm0);
         Store(p, SIZE_Q, rax);
         return;
       case OP1_CVFD:
-        a_.movss(xmm0, At(p, 4));
+        LoadXmm(p, false, xmm0);
         a_.cvtss2sd(xmm0, xmm0);
-        a_.movq(At(p, 8), xmm0);
+        StoreXmm(p, true, xmm0);
         return;
       default:  // OP1_CVDF
-        a_.movsd(xmm0, At(p, 8));
+        LoadXmm(p, true, xmm0);
         a_.cvtsd2ss(xmm0, xmm0);
-        a_.movss(At(p, 4), xmm0);
+        StoreXmm(p, false, xmm0);
         return;
     }
   }
@@ -796,7 +1143,7 @@ class BlockTranslator {
         p.header = RegisterAddress(e);
         break;
       case K_TLJ_IND:
-        a_.mov(r8d, dword_ptr(rbx, RegisterAddress(e)));
+        ReadRegister32(e, r8);
         p.kind = Place::MEM;
         break;
       case K_TLJ_ABS:
@@ -809,7 +1156,7 @@ class BlockTranslator {
     }
     Check(p, false, exit);
     Load(p, size, r15);
-    flags_ = {true, size};
+    state_.flags = {size};
     Branch((in.w >> 7) & 7, (in.w >> 10) << 2);
   }
 
@@ -818,7 +1165,7 @@ class BlockTranslator {
     const bool absolute = in.kind == K_JSR_ABS;
     const Label exit = StepExit();
     const uint32_t target = absolute ? Load32(mem_ + in.pc + 4) : 0;
-    if (!absolute) a_.mov(esi, dword_ptr(rbx, RegisterAddress((in.w >> 12) & 15)));
+    if (!absolute) ReadRegister32((in.w >> 12) & 15, r8);
     a_.lea(r9d, ptr(r12, -8));
     CheckRange(r9, 8, true, exit);
     a_.mov(rcx, reinterpret_cast<uint64_t>(&m_.pcPreJsr));
@@ -826,8 +1173,8 @@ class BlockTranslator {
     a_.mov(dword_ptr(rbx, r9, 0, 4), in.w >> 16);
     a_.mov(dword_ptr(rbx, r9, 0, 0), in.pc + (absolute ? 8 : 4));
     a_.mov(r12d, r9d);
-    if (absolute) return Chain(target, 0, flags_, slot_);
-    a_.mov(eax, esi);
+    if (absolute) return Chain(target, 0, state_);
+    a_.mov(eax, r8d);
     ChainDynamic(0);
   }
 
@@ -840,10 +1187,8 @@ class BlockTranslator {
     a_.sub(r9d, (in.w >> 14) + 8 * n);
     CheckRange(r9, 8 * n, n != 0, exit);
     a_.mov(dword_ptr(rbx, r8, 0, 0), r13d);
-    for (unsigned i = 0; i < n; ++i) {
-      a_.mov(rax, qword_ptr(rbx, static_cast<int32_t>(HDR_RESULT - 8 * n + 8 * i)));
-      a_.mov(qword_ptr(rbx, r9, 0, static_cast<int32_t>(8 * i)), rax);
-    }
+    for (unsigned i = 0; i < n; ++i)
+      RegisterTo(14 - n + i, qword_ptr(rbx, r9, 0, static_cast<int32_t>(8 * i)));
     a_.mov(r13d, r8d);
     a_.mov(r12d, r9d);
   }
@@ -859,10 +1204,8 @@ class BlockTranslator {
     CheckRange(r9, 8 * n, false, exit);
     a_.mov(r8d, r13d);
     CheckRange(r8, 12, false, exit);
-    for (unsigned i = 0; i < n; ++i) {
-      a_.mov(rax, qword_ptr(rbx, r9, 0, static_cast<int32_t>(8 * i)));
-      a_.mov(qword_ptr(rbx, static_cast<int32_t>(HDR_RESULT - 8 * n + 8 * i)), rax);
-    }
+    for (unsigned i = 0; i < n; ++i)
+      RegisterFrom(14 - n + i, qword_ptr(rbx, r9, 0, static_cast<int32_t>(8 * i)));
     a_.mov(ecx, dword_ptr(rbx, r8, 0, 0));
     a_.mov(eax, dword_ptr(rbx, r8, 0, 4));
     a_.mov(edx, dword_ptr(rbx, r8, 0, 8));
@@ -871,7 +1214,7 @@ class BlockTranslator {
     const Label onward = a_.newLabel();
     a_.test(eax, eax);
     a_.jnz(onward);
-    ExitState(0, flags_, slot_);
+    ExitState(0, state_);
     a_.mov(edx, EXIT_LEAVE);
     a_.jmp(qword_ptr(rbp, kExitOffset));
     a_.bind(onward);
@@ -907,6 +1250,7 @@ class BlockTranslator {
   };
 
   Errors errors_;
+  FileLogger logger_{stderr};
   Machine& m_;
   Cache& cache_;
   uint8_t* mem_;
@@ -915,9 +1259,14 @@ class BlockTranslator {
   CodeHolder code_;
   Assembler a_;
   uint32_t index_ = 0;
-  FlagState flags_;
-  SlotState slot_;
+  CarriedState state_;
   std::vector<Pending> pending_;
+  // VM registers living in host registers, and the index into cached_ of each.
+  std::vector<Home> cached_;
+  uint8_t hostOf_[16];
+  Label top_, loopTop_;
+  bool loops_ = false, secondCopy_ = false;
+  CarriedState loopState_;
 };
 
 }  // namespace

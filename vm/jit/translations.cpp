@@ -51,8 +51,9 @@ size_t Cache::TableBytes() const {
 }
 
 // The way in saves the registers the host's calling convention keeps, loads the pinned
-// ones (memory, context, VSP, VFP, flags, budget, the entry table and the code map) and
-// jumps to the code (the second argument, in rsi); the way out stores the working copies in the context and returns.
+// ones (memory, context, VSP, VFP, budget, the flags' value) and jumps to the code (the second argument,
+// in rsi); the way out stores the working copies in the context and returns. The flags
+// byte stays in the context, where translated code reads and writes it.
 void Cache::BuildTrampoline() {
   CodeHolder code;
   code.init(runtime_.environment());
@@ -63,16 +64,13 @@ void Cache::BuildTrampoline() {
   a.mov(rbx, qword_ptr(rbp, offsetof(Context, mem)));
   a.mov(r12d, dword_ptr(rbp, offsetof(Context, sp)));
   a.mov(r13d, dword_ptr(rbp, offsetof(Context, fp)));
-  a.mov(r14d, dword_ptr(rbp, offsetof(Context, flags)));
   a.mov(rdi, qword_ptr(rbp, offsetof(Context, budget)));
-  a.mov(r10, reinterpret_cast<uint64_t>(entries_.get()));
-  a.mov(r11, reinterpret_cast<uint64_t>(codeMap_.data()));
+  a.mov(r15, qword_ptr(rbp, offsetof(Context, flagValue)));
   a.jmp(rsi);
   a.bind(out);
   a.mov(dword_ptr(rbp, offsetof(Context, pc)), eax);
   a.mov(dword_ptr(rbp, offsetof(Context, sp)), r12d);
   a.mov(dword_ptr(rbp, offsetof(Context, fp)), r13d);
-  a.mov(dword_ptr(rbp, offsetof(Context, flags)), r14d);
   a.mov(dword_ptr(rbp, offsetof(Context, reason)), edx);
   a.mov(qword_ptr(rbp, offsetof(Context, budget)), rdi);
   for (const Gp& r : {r15, r14, r13, r12, rbp, rbx}) a.pop(r);
