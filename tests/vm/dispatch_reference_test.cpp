@@ -76,6 +76,34 @@ class ChainGen : public StreamGen {
   // Mostly operations that pair, now and then any operation at all.
   unsigned Op() { return Pick(20) ? Pick(24) : Pick(32); }
 
+  // The code, then TERM, then the data.
+  Image CodeImage(const std::vector<uint32_t>& code) {
+    Image image;
+    image.zeroSize = kZeroBytes;
+    image.stackSize = kStackBytes;
+    image.heapSize = kHeapBytes;
+    for (const uint32_t w : code) image.Emit(w);
+    image.Emit(TERM);
+    while (image.Here() < kCodeStart + kCodeBytes) image.Emit(NOP);
+    for (uint32_t i = 0; i < kDataBytes; i += 4) image.Emit(Immediate());
+    return image;
+  }
+
+  // Runs the image from the code's start on both twins with registers for the chains;
+  // what differs (empty when nothing does), and in translated whether translated code ran.
+  std::string RunFromStart(const Image& image, Tier tier, uint64_t budget, bool& translated) {
+    Twins twins(image, tier);
+    std::vector<uint8_t> mem = twins.Memory();
+    Seed(mem);
+    for (unsigned r = 0; r < 16; ++r) Store64(mem.data() + RegisterAddress(r), ChainRegister());
+    Store32(mem.data() + HDR_VPC, kCodeStart);
+    Store32(mem.data() + HDR_VFP, kStackTop - 64);
+    twins.SetMemory(mem);
+    twins.Run(budget);
+    translated = twins.TranslatedEntries() > 0;
+    return twins.Difference();
+  }
+
   // Registers hold small numbers and double values, so that divisions mostly work and
   // float operations see ordinary operands as well as NaNs.
   uint64_t ChainRegister() {
@@ -98,10 +126,6 @@ TEST_P(DispatchReference, ChainsOnOneRegisterAgreeWithThePlainStep) {
   int translatedRuns = 0;  // unbounded runs that went through translated code
   for (int program = 0; program < kPrograms; ++program) {
     ChainGen gen(50000 + program);
-    Image image;
-    image.zeroSize = kZeroBytes;
-    image.stackSize = kStackBytes;
-    image.heapSize = kHeapBytes;
     std::vector<uint32_t> code;
     // Now and then a conditional jump after a chain, decided with the chain's last
     // operation: forward to the next chain or to the end, so the program always ends.
@@ -118,26 +142,16 @@ TEST_P(DispatchReference, ChainsOnOneRegisterAgreeWithThePlainStep) {
     const uint32_t instructions = static_cast<uint32_t>(code.size());
     const uint32_t end = kCodeStart + 4 * instructions;
     for (const size_t at : toEnd) code[at] = (code[at] & 0x3FF) | (end / 4) << 10;
-    for (const uint32_t w : code) image.Emit(w);
-    image.Emit(TERM);
-    while (image.Here() < kCodeStart + kCodeBytes) image.Emit(NOP);
-    for (uint32_t i = 0; i < kDataBytes; i += 4) image.Emit(gen.Immediate());
+    const Image image = gen.CodeImage(code);
 
     // Unbounded, then with budgets that end inside the stream.
     const uint64_t budgets[] = {0, 1 + gen.Pick(instructions), 1 + gen.Pick(instructions / 4),
                                 2 + gen.Pick(instructions / 2), 3 + gen.Pick(40)};
     for (const uint64_t budget : budgets) {
-      Twins twins(image, GetParam());
-      std::vector<uint8_t> mem = twins.Memory();
-      gen.Seed(mem);
-      for (unsigned r = 0; r < 16; ++r)
-        Store64(mem.data() + RegisterAddress(r), gen.ChainRegister());
-      Store32(mem.data() + HDR_VPC, kCodeStart);
-      Store32(mem.data() + HDR_VFP, kStackTop - 64);
-      twins.SetMemory(mem);
-      twins.Run(budget);
-      ASSERT_EQ(twins.Difference(), "") << "program " << program << ", budget " << budget;
-      if (budget == 0 && twins.TranslatedEntries() > 0) ++translatedRuns;
+      bool translated = false;
+      ASSERT_EQ(gen.RunFromStart(image, GetParam(), budget, translated), "")
+          << "program " << program << ", budget " << budget;
+      if (budget == 0 && translated) ++translatedRuns;
     }
   }
   // Most programs run as translated code (a few fault or end before their first block).
@@ -198,10 +212,6 @@ TEST_P(DispatchReference, LoopsOverRegistersAgreeWithThePlainStep) {
   int translatedRuns = 0;
   for (int program = 0; program < kPrograms; ++program) {
     LoopGen gen(70000 + program);
-    Image image;
-    image.zeroSize = kZeroBytes;
-    image.stackSize = kStackBytes;
-    image.heapSize = kHeapBytes;
     std::vector<uint32_t> code;
     while (code.size() < kCodeBytes / 4 - 64) {
       std::vector<size_t> exits;
@@ -209,23 +219,14 @@ TEST_P(DispatchReference, LoopsOverRegistersAgreeWithThePlainStep) {
       const uint32_t after = kCodeStart + 4 * static_cast<uint32_t>(code.size());
       for (const size_t at : exits) code[at] = (code[at] & 0x3FF) | (after / 4) << 10;
     }
-    for (const uint32_t w : code) image.Emit(w);
-    image.Emit(TERM);
-    while (image.Here() < kCodeStart + kCodeBytes) image.Emit(NOP);
-    for (uint32_t i = 0; i < kDataBytes; i += 4) image.Emit(gen.Immediate());
+    const Image image = gen.CodeImage(code);
 
     const uint64_t budgets[] = {0, 1 + gen.Pick(2000), 1 + gen.Pick(300), 5 + gen.Pick(60)};
     for (const uint64_t budget : budgets) {
-      Twins twins(image, GetParam());
-      std::vector<uint8_t> mem = twins.Memory();
-      gen.Seed(mem);
-      for (unsigned r = 0; r < 16; ++r)
-        Store64(mem.data() + RegisterAddress(r), gen.ChainRegister());
-      Store32(mem.data() + HDR_VPC, kCodeStart);
-      twins.SetMemory(mem);
-      twins.Run(budget);
-      ASSERT_EQ(twins.Difference(), "") << "program " << program << ", budget " << budget;
-      if (budget == 0 && twins.TranslatedEntries() > 0) ++translatedRuns;
+      bool translated = false;
+      ASSERT_EQ(gen.RunFromStart(image, GetParam(), budget, translated), "")
+          << "program " << program << ", budget " << budget;
+      if (budget == 0 && translated) ++translatedRuns;
     }
   }
   if (GetParam() == Tier::COMPILED) {
