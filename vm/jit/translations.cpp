@@ -118,12 +118,43 @@ void Cache::Install(Block block, double compileMs) {
   stats_.codeBytes += block.codeBytes;
   stats_.compileMs += compileMs;
   const uint32_t start = block.start;
-  auto [it, fresh] = blocks_.insert_or_assign(start, std::move(block));
-  (void)it;
-  (void)fresh;
+  const auto [it, fresh] = blocks_.insert_or_assign(start, std::move(block));
+  if (fresh)
+    AddWatch(it->second);
+  else
+    RebuildWatches();
 }
 
-void Cache::Verify() {
+bool Cache::Unchanged() const {
+  for (const Watch& w : watches_) {
+    const uint8_t* now = mem_ + w.start;
+    const uint8_t* then = watched_.data() + w.offset;
+    uint32_t i = 0;
+    for (; i + 8 <= w.length; i += 8) {
+      uint64_t a, b;
+      std::memcpy(&a, now + i, 8);
+      std::memcpy(&b, then + i, 8);
+      if (a != b) return false;
+    }
+    for (; i < w.length; ++i)
+      if (now[i] != then[i]) return false;
+  }
+  return true;
+}
+
+void Cache::AddWatch(const Block& b) {
+  watches_.push_back({b.start, static_cast<uint32_t>(b.words.size()),
+                      static_cast<uint32_t>(watched_.size())});
+  watched_.insert(watched_.end(), b.words.begin(), b.words.end());
+}
+
+void Cache::RebuildWatches() {
+  watches_.clear();
+  watched_.clear();
+  for (const auto& [start, b] : blocks_) AddWatch(b);
+}
+
+void Cache::DropChanged() {
   bool dropped = false;
   for (auto it = blocks_.begin(); it != blocks_.end();) {
     const Block& b = it->second;
@@ -140,6 +171,7 @@ void Cache::Verify() {
     it = blocks_.erase(it);
     dropped = true;
   }
+  RebuildWatches();
   if (!dropped) return;
   std::fill(codeMap_.begin(), codeMap_.end(), 0);
   for (const auto& [start, b] : blocks_) MarkPages(b);

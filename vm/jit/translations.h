@@ -70,7 +70,9 @@ class Cache {
   // Installs a block: its code becomes the entry at start, its bytes marked in the code map.
   void Install(Block block, double compileMs);
   // Drops every block whose words have changed in VM memory.
-  void Verify();
+  void Verify() {
+    if (!Unchanged()) DropChanged();
+  }
   bool Empty() const { return blocks_.empty(); }
 
   asmjit::JitRuntime& runtime() { return runtime_; }
@@ -90,6 +92,19 @@ class Cache {
  private:
   void MarkPages(const Block& b);
   void BuildTrampoline();
+  // Whether every block's words are as they were: the check after every step, so it
+  // runs over one flat copy of all of them rather than the blocks themselves.
+  bool Unchanged() const;
+  void DropChanged();
+  void AddWatch(const Block& b);
+  void RebuildWatches();
+
+  // Where each block's words lie in VM memory and in the flat copy.
+  struct Watch {
+    uint32_t start, length, offset;
+  };
+  std::vector<Watch> watches_;
+  std::vector<uint8_t> watched_;
 
   uint8_t* mem_;
   uint32_t memSize_;
