@@ -110,9 +110,13 @@ bool Decode(const uint8_t* mem, uint32_t memSize, uint32_t pc, Insn& in) {
   }
 }
 
-// The flags are those of the value in r15 at a size. Between blocks it is a 64-bit value.
+// The flags are those of the value in r15 at a size, or of the float or double result
+// kept in xmm2 by a floating-point subtraction until something reads them. Between
+// blocks they are those of a 64-bit value in r15.
 struct FlagState {
+  enum Source : uint8_t { VALUE, FLOAT, DOUBLE };
   unsigned size = SIZE_Q;
+  Source source = VALUE;
   bool operator==(const FlagState&) const = default;
 };
 
@@ -427,9 +431,25 @@ class BlockTranslator {
     a_.mov(dword_ptr(rbp, offsetof(Context, flags)), edx);
   }
 
+  // The flags of the result in xmm2 as a value in r15: 0 for zero, -2 for negative, 2
+  // for neither (also NaN). Leaves eax as it was.
+  void FlagsFromXmm(bool isDouble) {
+    a_.xorps(xmm1, xmm1);
+    a_.xor_(ecx, ecx);
+    a_.mov(rdx, -2);
+    a_.mov(r15d, 2);
+    isDouble ? a_.ucomisd(xmm2, xmm1) : a_.ucomiss(xmm2, xmm1);
+    a_.cmovz(r15, rcx);  // equal, or unordered
+    a_.cmovb(r15, rdx);  // below, or unordered
+    a_.mov(ecx, 2);
+    a_.cmovp(r15, rcx);  // unordered
+  }
+
   // The state as the start of a block expects it: the flags' value widened to 64 bits
-  // (keeping zero, sign and parity), the immediate slot written.
+  // (keeping zero, sign and parity), the immediate slot written. Leaves eax as it was.
   void Normalize(const CarriedState& state) {
+    if (state.flags.source != FlagState::VALUE)
+      FlagsFromXmm(state.flags.source == FlagState::DOUBLE);
     switch (state.flags.size) {
       case SIZE_B:
         a_.movsx(r15, r15b);
@@ -455,7 +475,9 @@ class BlockTranslator {
   // it was.
   void ExitState(uint32_t refund, const CarriedState& state) {
     if (refund != 0) a_.add(rdi, refund);
-    StoreFlagsByte(state.flags.size);
+    if (state.flags.source != FlagState::VALUE)
+      FlagsFromXmm(state.flags.source == FlagState::DOUBLE);
+    StoreFlagsByte(state.flags.source == FlagState::VALUE ? state.flags.size : unsigned{SIZE_Q});
     SettleSlot(state.slot);
     WriteBackRegisters();
   }
@@ -557,6 +579,10 @@ class BlockTranslator {
   // A conditional jump on the current flags to target, taken out of the block or round
   // its loop.
   void Branch(unsigned cc, uint32_t target) {
+    if (state_.flags.source != FlagState::VALUE) {
+      FlagsFromXmm(state_.flags.source == FlagState::DOUBLE);
+      state_.flags = {};
+    }
     Label taken;
     if (target == Start()) {
       taken = LoopJump();
@@ -967,22 +993,10 @@ class BlockTranslator {
     }
   }
 
-  // The flags from the float in xmm0 as a value with the same flags: 0 for zero, -2 for
-  // negative, 2 for neither (also NaN).
+  // The flags of the result in xmm0, taken from it only when something reads them.
   void FloatFlags(bool isDouble) {
-    a_.xorps(xmm2, xmm2);
-    a_.xor_(ecx, ecx);
-    a_.mov(rdx, -2);
-    a_.mov(eax, 2);
-    a_.mov(r15d, 2);
-    if (isDouble)
-      a_.ucomisd(xmm0, xmm2);
-    else
-      a_.ucomiss(xmm0, xmm2);
-    a_.cmovz(r15, rcx);   // equal, or unordered
-    a_.cmovb(r15, rdx);   // below, or unordered
-    a_.cmovp(r15, rax);   // unordered
-    state_.flags = {SIZE_Q};
+    a_.movaps(xmm2, xmm0);
+    state_.flags = {SIZE_Q, isDouble ? FlagState::DOUBLE : FlagState::FLOAT};
   }
 
   void FloatOperation(const Place& d, const Place& s, unsigned size, unsigned op,
