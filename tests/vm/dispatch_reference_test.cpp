@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,19 @@ class ChainGen : public StreamGen {
     return twins.Difference();
   }
 
+  // Runs the image with each budget: what differs first (empty when nothing does), and
+  // the unbounded runs that went through translated code counted in translatedRuns.
+  std::string RunWithBudgets(const Image& image, Tier tier, std::span<const uint64_t> budgets,
+                             int& translatedRuns) {
+    for (const uint64_t budget : budgets) {
+      bool translated = false;
+      const std::string diff = RunFromStart(image, tier, budget, translated);
+      if (!diff.empty()) return "budget " + std::to_string(budget) + ": " + diff;
+      if (budget == 0 && translated) ++translatedRuns;
+    }
+    return {};
+  }
+
   // Registers hold small numbers and double values, so that divisions mostly work and
   // float operations see ordinary operands as well as NaNs.
   uint64_t ChainRegister() {
@@ -147,12 +161,8 @@ TEST_P(DispatchReference, ChainsOnOneRegisterAgreeWithThePlainStep) {
     // Unbounded, then with budgets that end inside the stream.
     const uint64_t budgets[] = {0, 1 + gen.Pick(instructions), 1 + gen.Pick(instructions / 4),
                                 2 + gen.Pick(instructions / 2), 3 + gen.Pick(40)};
-    for (const uint64_t budget : budgets) {
-      bool translated = false;
-      ASSERT_EQ(gen.RunFromStart(image, GetParam(), budget, translated), "")
-          << "program " << program << ", budget " << budget;
-      if (budget == 0 && translated) ++translatedRuns;
-    }
+    ASSERT_EQ(gen.RunWithBudgets(image, GetParam(), budgets, translatedRuns), "")
+        << "program " << program;
   }
   // Most programs run as translated code (a few fault or end before their first block).
   if (GetParam() == Tier::COMPILED) {
@@ -222,12 +232,8 @@ TEST_P(DispatchReference, LoopsOverRegistersAgreeWithThePlainStep) {
     const Image image = gen.CodeImage(code);
 
     const uint64_t budgets[] = {0, 1 + gen.Pick(2000), 1 + gen.Pick(300), 5 + gen.Pick(60)};
-    for (const uint64_t budget : budgets) {
-      bool translated = false;
-      ASSERT_EQ(gen.RunFromStart(image, GetParam(), budget, translated), "")
-          << "program " << program << ", budget " << budget;
-      if (budget == 0 && translated) ++translatedRuns;
-    }
+    ASSERT_EQ(gen.RunWithBudgets(image, GetParam(), budgets, translatedRuns), "")
+        << "program " << program;
   }
   if (GetParam() == Tier::COMPILED) {
     EXPECT_GT(translatedRuns, kPrograms / 2);
