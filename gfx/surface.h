@@ -18,8 +18,10 @@ inline constexpr int32_t SURFACE_TEXT = -2;
 inline constexpr int32_t SURFACE_NONE = -1;
 
 // Descriptor of a runtime-owned surface (the screen, the text scratch surface).
-// Frees a block that AllocatePixels handed out.
+// Frees a block that AllocatePixels handed out: one from the allocator, or one mapped
+// on its own (mapped bytes, not 0).
 struct PixelsDeleter {
+  size_t mapped = 0;
   void operator()(uint8_t* p) const;
 };
 

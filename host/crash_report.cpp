@@ -333,7 +333,7 @@ bool Install(vm::Machine& m, const std::string& dataFolder, platform::Shell& she
     st->hasPath = true;
   }
 
-  st->altStack = std::make_unique<char[]>(kAltStackSize);
+  st->altStack = std::make_unique_for_overwrite<char[]>(kAltStackSize);
   stack_t ss{};
   ss.ss_sp = st->altStack.get();
   ss.ss_size = kAltStackSize;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -120,15 +121,41 @@ bool ParseConversion(std::string_view f, size_t i, Conversion& s) {
 enum class Outcome { DONE, NOT_PERFORMED, BAD_STRING, NO_ROOM };
 
 // printf into out with a format built here from validated parts, never more than room.
+// Most conversions fit the buffer on the stack, so the library formats once.
 template <typename T>
 Outcome Print(std::string& out, const std::string& fmt, T value, size_t room) {
-  int n = std::snprintf(nullptr, 0, fmt.c_str(), value);
+  char text[128];
+  const int n = std::snprintf(text, sizeof text, fmt.c_str(), value);
   if (n < 0 || static_cast<size_t>(n) > room) return Outcome::NO_ROOM;
+  if (static_cast<size_t>(n) < sizeof text) {
+    out.append(text, static_cast<size_t>(n));
+    return Outcome::DONE;
+  }
   size_t at = out.size();
   out.resize(at + static_cast<size_t>(n) + 1);
   std::snprintf(out.data() + at, static_cast<size_t>(n) + 1, fmt.c_str(), value);
   out.resize(at + static_cast<size_t>(n));
   return Outcome::DONE;
+}
+
+// A conversion with no flags, width or precision is its digits alone, which to_chars
+// writes as printf does (upper case aside).
+template <typename T>
+Outcome PrintPlain(std::string& out, char conversion, T value, size_t room) {
+  char text[32];
+  const int base = conversion == 'o' ? 8 : conversion == 'x' || conversion == 'X' ? 16 : 10;
+  char* const end = std::to_chars(text, text + sizeof text, value, base).ptr;
+  if (conversion == 'X')
+    for (char* p = text; p != end; ++p)
+      if (*p >= 'a') *p = static_cast<char>(*p - 'a' + 'A');
+  const size_t n = static_cast<size_t>(end - text);
+  if (n > room) return Outcome::NO_ROOM;
+  out.append(text, n);
+  return Outcome::DONE;
+}
+
+bool Plain(const Conversion& s) {
+  return !s.minus && !s.plus && !s.space && !s.hash && !s.zero && !s.hasWidth && !s.hasPrecision;
 }
 
 // Every conversion's text is at least its width long.
@@ -186,8 +213,12 @@ Outcome Integer(std::string& out, const Conversion& s, const FormatArgument& arg
   if (TooWide(s, room) || (s.hasPrecision && s.precision > room)) return Outcome::NO_ROOM;
   const char c = s.conversion;
   const bool isSigned = c == 'd' || c == 'i';
+  if (Plain(s) && !wide && *length == 0) {
+    if (isSigned) return PrintPlain(out, c, static_cast<int32_t>(arg.low), room);
+    return PrintPlain(out, c, arg.low, room);
+  }
   std::string fmt = Head(s, !isSigned && c != 'u', true);
-  if (s.hasPrecision) fmt += "." + std::to_string(s.precision);
+  if (s.hasPrecision) (fmt += '.') += std::to_string(s.precision);
   fmt += length;
   fmt += c;
   if (wide) {
@@ -217,7 +248,7 @@ Outcome Floating(std::string& out, const Conversion& s, const FormatArgument& ar
       return Outcome::NO_ROOM;
   }
   std::string fmt = Head(s, true, true);
-  if (s.hasPrecision) fmt += "." + std::to_string(precision);
+  if (s.hasPrecision) (fmt += '.') += std::to_string(precision);
   fmt += s.conversion;
   const double value = std::bit_cast<double>((uint64_t{arg.high} << 32) | arg.low);
   return Print(out, fmt, value, room);

@@ -1,4 +1,7 @@
 #include <bit>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -120,6 +123,34 @@ TEST(Prtfmt, ConversionsFollowTheWindowsLibrary) {
     EXPECT_EQ(v.Low(), c.expected.size());
   }
   EXPECT_TRUE(v.hooks.messages.empty());
+  EXPECT_FALSE(v.Stopped());
+}
+
+// Plain integer conversions over edge and random values read as the host's printf reads
+// them at 32 bits, and room for the digits alone is enough.
+TEST(Prtfmt, PlainIntegersMatchPrintfAtThirtyTwoBits) {
+  StringsVm v;
+  std::mt19937 random(7);
+  std::vector<uint32_t> values = {0, 1, 9, 10, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xABCDEF};
+  for (int i = 0; i < 300; ++i) values.push_back(static_cast<uint32_t>(random() >> (random() % 32)));
+  const uint32_t dest = v.Put("", 40), block = v.Put("", 20);
+  for (const char* conversion : {"d", "i", "u", "o", "x", "X", "ld", "lX", "I32u"}) {
+    const uint32_t format = v.Put(std::string("%") + conversion);
+    const std::string host = std::string("%") + conversion[std::strlen(conversion) - 1];
+    for (const uint32_t value : values) {
+      char expected[40];
+      if (host == "%d" || host == "%i")
+        std::snprintf(expected, sizeof expected, host.c_str(), static_cast<int32_t>(value));
+      else
+        std::snprintf(expected, sizeof expected, host.c_str(), value);
+      v.m.mem[dest] = 0;
+      // One request block, used again for every value.
+      const uint32_t words[] = {0x300 + SYS_PRTFMT, dest, format, 4, value};
+      for (uint32_t i = 0; i < 5; ++i) vm::Store32(v.m.mem + block + 4 * i, words[i]);
+      v.RunBlock(block);
+      ASSERT_EQ(v.Text(dest), expected) << conversion << " " << value;
+    }
+  }
   EXPECT_FALSE(v.Stopped());
 }
 

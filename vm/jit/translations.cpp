@@ -31,7 +31,9 @@ Cache::Cache(uint8_t* mem, uint32_t memSize)
       runtime_(&kDualMapped),
       entries_(static_cast<const void**>(std::calloc(places_ + 1, sizeof(void*)))),
       heat_(static_cast<uint16_t*>(std::calloc(places_ + 1, sizeof(uint16_t)))),
-      codeMap_((memSize >> kCodeMapShift) + 1, 0) {
+      codeMap_(static_cast<uint8_t*>(std::calloc((memSize >> kCodeMapShift) + 1, 1))),
+      codeMapBytes_((memSize >> kCodeMapShift) + 1) {
+  if (!entries_ || !heat_ || !codeMap_) std::abort();
   BuildTrampoline();
 }
 
@@ -47,7 +49,7 @@ Cache::~Cache() {
 }
 
 size_t Cache::TableBytes() const {
-  return (size_t{places_} + 1) * (sizeof(void*) + sizeof(uint16_t)) + codeMap_.size();
+  return (size_t{places_} + 1) * (sizeof(void*) + sizeof(uint16_t)) + codeMapBytes_;
 }
 
 // The way in saves the registers the host's calling convention keeps, loads the pinned
@@ -104,54 +106,54 @@ void Cache::MarkUntranslatable(uint32_t pc) {
 
 // A store of up to 8 bytes checks the map at its first byte, so the marks start 8 bytes
 // before the block.
-void Cache::MarkPages(const Block& b) {
+void Cache::MarkPages(const Block& b, uint8_t mark) {
   const uint32_t from = b.start >= 8 ? b.start - 8 : 0;
   const uint32_t to = b.start + static_cast<uint32_t>(b.words.size());
-  for (uint32_t p = from >> kCodeMapShift; p <= (to - 1) >> kCodeMapShift; ++p) codeMap_[p] = 1;
+  for (uint32_t p = from >> kCodeMapShift; p <= (to - 1) >> kCodeMapShift; ++p) codeMap_.get()[p] = mark;
 }
 
 void Cache::Install(Block block, double compileMs) {
-  MarkPages(block);
+  MarkPages(block, 1);
   entries_.get()[block.start / 4] = block.code;
   stats_.blocks += 1;
   stats_.sourceBytes += block.words.size();
   stats_.codeBytes += block.codeBytes;
   stats_.compileMs += compileMs;
   const uint32_t start = block.start;
-  const auto [it, fresh] = blocks_.insert_or_assign(start, std::move(block));
-  if (fresh)
-    AddWatch(it->second);
-  else
-    RebuildWatches();
+  blocks_.insert_or_assign(start, std::move(block));
+  RebuildWatches();
 }
 
 bool Cache::Unchanged() const {
-  for (const Watch& w : watches_) {
-    const uint8_t* now = mem_ + w.start;
-    const uint8_t* then = watched_.data() + w.offset;
-    uint32_t i = 0;
-    for (; i + 8 <= w.length; i += 8) {
-      uint64_t a, b;
-      std::memcpy(&a, now + i, 8);
-      std::memcpy(&b, then + i, 8);
-      if (a != b) return false;
-    }
-    for (; i < w.length; ++i)
-      if (now[i] != then[i]) return false;
-  }
+  for (const Watch& w : watches_)
+    if (std::memcmp(mem_ + w.start, watched_.data() + w.offset, w.length) != 0) return false;
   return true;
 }
 
-void Cache::AddWatch(const Block& b) {
-  watches_.push_back({b.start, static_cast<uint32_t>(b.words.size()),
-                      static_cast<uint32_t>(watched_.size())});
-  watched_.insert(watched_.end(), b.words.begin(), b.words.end());
-}
-
+// The blocks' words as few ranges as possible. Blocks that overlap share one, and so do
+// blocks a few bytes apart: what lies between them is almost always an instruction left
+// to the step, and should it change, DropChanged finds that no block did. Where blocks
+// overlap their words agree, as each agreed with memory when last checked; the bytes
+// between them are taken from memory as it is now.
 void Cache::RebuildWatches() {
+  constexpr uint32_t kMostBetween = 16;
   watches_.clear();
   watched_.clear();
-  for (const auto& [start, b] : blocks_) AddWatch(b);
+  for (const auto& [start, b] : blocks_) {
+    const uint32_t end = start + static_cast<uint32_t>(b.words.size());
+    if (watches_.empty() || start > watches_.back().start + watches_.back().length + kMostBetween) {
+      watches_.push_back({start, end - start, static_cast<uint32_t>(watched_.size())});
+      watched_.insert(watched_.end(), b.words.begin(), b.words.end());
+      continue;
+    }
+    Watch& w = watches_.back();
+    const uint32_t covered = w.start + w.length;
+    if (end <= covered) continue;
+    if (start > covered) watched_.insert(watched_.end(), mem_ + covered, mem_ + start);
+    const uint32_t from = std::max(start, covered);
+    watched_.insert(watched_.end(), b.words.end() - (end - from), b.words.end());
+    w.length = end - w.start;
+  }
 }
 
 void Cache::DropChanged() {
@@ -162,6 +164,7 @@ void Cache::DropChanged() {
       ++it;
       continue;
     }
+    MarkPages(b, 0);
     entries_.get()[b.start / 4] = nullptr;
     heat_.get()[b.start / 4] = 0;
     runtime_.release(b.code);
@@ -173,8 +176,8 @@ void Cache::DropChanged() {
   }
   RebuildWatches();
   if (!dropped) return;
-  std::fill(codeMap_.begin(), codeMap_.end(), 0);
-  for (const auto& [start, b] : blocks_) MarkPages(b);
+  // Unmarking a dropped block may have cleared bytes a neighbour shares.
+  for (const auto& [start, b] : blocks_) MarkPages(b, 1);
 }
 
 }  // namespace orvo::vm::jit

@@ -77,7 +77,7 @@ class Cache {
 
   asmjit::JitRuntime& runtime() { return runtime_; }
   const void* const* entries() const { return entries_.get(); }
-  const uint8_t* codeMap() const { return codeMap_.data(); }
+  const uint8_t* codeMap() const { return codeMap_.get(); }
   uint32_t places() const { return places_; }
   const TranslationStats& stats() const { return stats_; }
   // Bytes of the entry table, the arrival counts and the code map (touched or not).
@@ -90,16 +90,16 @@ class Cache {
   }
 
  private:
-  void MarkPages(const Block& b);
+  void MarkPages(const Block& b, uint8_t mark);
   void BuildTrampoline();
   // Whether every block's words are as they were: the check after every step, so it
-  // runs over one flat copy of all of them rather than the blocks themselves.
+  // compares a few merged ranges against one flat copy rather than block by block.
   bool Unchanged() const;
   void DropChanged();
-  void AddWatch(const Block& b);
   void RebuildWatches();
 
-  // Where each block's words lie in VM memory and in the flat copy.
+  // Ranges of VM memory holding translated words, in order, and where each lies in the
+  // flat copy.
   struct Watch {
     uint32_t start, length, offset;
   };
@@ -112,7 +112,9 @@ class Cache {
   asmjit::JitRuntime runtime_;
   std::unique_ptr<const void*, Freed<const void*>> entries_;
   std::unique_ptr<uint16_t, Freed<uint16_t>> heat_;
-  std::vector<uint8_t> codeMap_;
+  // Allocated zeroed and never filled whole: only pages that hold code are touched.
+  std::unique_ptr<uint8_t, Freed<uint8_t>> codeMap_;
+  size_t codeMapBytes_;
   std::unordered_map<uint32_t, uint32_t> refused_;  // place -> the word that failed there
   std::map<uint32_t, Block> blocks_;
   TranslationStats stats_;
