@@ -189,6 +189,19 @@ void CountRegisters(const uint8_t* mem, const Insn& in, unsigned counts[16], uns
   }
 }
 
+// Whether the instruction is a 64-bit move from register b to register a.
+bool RegisterMove(const Insn& in, unsigned& a, unsigned& b) {
+  if (in.kind < K_F1 || in.kind > K_F30 || in.entry >> 2 != OP2_MOV || (in.entry & 3) != SIZE_Q)
+    return false;
+  const FormatLocs locs = kFormatLocs[in.w & 31];
+  const auto reg = [&](Loc loc, unsigned& r) {
+    if (loc != LOC_REG_A && loc != LOC_REG_B) return false;
+    r = loc == LOC_REG_A ? (in.w >> 5) & 15 : (in.w >> 16) & 15;
+    return true;
+  };
+  return reg(locs.dst, a) && reg(locs.src, b);
+}
+
 // An operand: a register's slot, an immediate, or VM memory at the address in a host
 // register.
 struct Place {
@@ -280,6 +293,7 @@ class BlockTranslator {
   uint32_t Start() const { return insns_.front().pc; }
 
   void EmitInstructions() {
+    flagsLive_ = false;
     for (index_ = 0; index_ < Count(); ++index_) Instruction(insns_[index_]);
     const Insn& last = insns_.back();
     if (last.endsBlock) return;
@@ -309,6 +323,19 @@ class BlockTranslator {
       for (unsigned r = 0; r < 16; ++r) {
         counts[r] += mentions[r] * weight;
         floats[r] += floatMentions[r] * weight;
+      }
+    }
+    // A 64-bit move between registers goes the way of floating point when either side
+    // does, so that a value moved about between float operations stays in xmm.
+    std::vector<bool> counted(insns_.size());
+    for (int round = 0; round < 2; ++round) {
+      for (size_t i = 0; i < insns_.size(); ++i) {
+        unsigned a, b;
+        if (counted[i] || !RegisterMove(insns_[i], a, b) || floats[a] + floats[b] == 0) continue;
+        counted[i] = true;
+        const unsigned weight = i < loopEnd ? 8 : 1;
+        floats[a] += weight;
+        floats[b] += weight;
       }
     }
     std::fill(std::begin(hostOf_), std::end(hostOf_), kNoHost);
@@ -578,11 +605,7 @@ class BlockTranslator {
 
   // A conditional jump on the current flags to target, taken out of the block or round
   // its loop.
-  void Branch(unsigned cc, uint32_t target) {
-    if (state_.flags.source != FlagState::VALUE) {
-      FlagsFromXmm(state_.flags.source == FlagState::DOUBLE);
-      state_.flags = {};
-    }
+  void Branch(unsigned cc, uint32_t target, bool flagsLive = false) {
     Label taken;
     if (target == Start()) {
       taken = LoopJump();
@@ -590,13 +613,16 @@ class BlockTranslator {
       taken = a_.newLabel();
       pending_.push_back({Pending::CHAIN, taken, target, Count() - index_ - 1, state_});
     }
+    if (state_.flags.source != FlagState::VALUE)
+      return FloatBranch(cc, state_.flags.source == FlagState::DOUBLE, taken);
     const FlagState& flags = state_.flags;
     const Gp v = Sized(r15, flags.size);
-    if (cc >= 6) {
+    // The x86 flags of the operation that made the value still stand (flagsLive) for
+    // its zero and sign; greater and less-or-equal also need the overflow flag clear.
+    if (cc >= 6)
       a_.test(r15b, 1);
-    } else {
+    else if (!flagsLive || cc == 3 || cc == 4)
       a_.test(v, v);
-    }
     switch (cc) {
       case 0:  // eq
       case 6:  // ev
@@ -619,6 +645,47 @@ class BlockTranslator {
         a_.js(taken);
         break;
     }
+  }
+
+  // A conditional jump on the flags of the float or double result in xmm2, which stays
+  // there: zero when it is zero, negative when below zero, and neither (greater) when
+  // it is NaN, so that the flags' value is always even.
+  void FloatBranch(unsigned cc, bool isDouble, const Label& taken) {
+    const Label notTaken = a_.newLabel();
+    a_.xorps(xmm1, xmm1);
+    isDouble ? a_.ucomisd(xmm2, xmm1) : a_.ucomiss(xmm2, xmm1);
+    switch (cc) {
+      case 0:  // eq
+        a_.jp(notTaken);
+        a_.je(taken);
+        break;
+      case 1:  // ne
+        a_.jp(taken);
+        a_.jne(taken);
+        break;
+      case 2:  // ge
+        a_.jp(taken);
+        a_.jae(taken);
+        break;
+      case 3:  // gt
+        a_.jp(taken);
+        a_.ja(taken);
+        break;
+      case 4:  // le
+        a_.jp(notTaken);
+        a_.jbe(taken);
+        break;
+      case 5:  // lt
+        a_.jp(notTaken);
+        a_.jb(taken);
+        break;
+      case 6:  // ev
+        a_.jmp(taken);
+        break;
+      default:  // od
+        break;
+    }
+    a_.bind(notTaken);
   }
 
   // Checks that len bytes at the address in addr lie in translated code's range, and
@@ -827,6 +894,8 @@ class BlockTranslator {
   }
 
   void Instruction(const Insn& in) {
+    const bool flagsLive = flagsLive_;
+    flagsLive_ = false;
     switch (in.kind) {
       case K_NOP:
         return;
@@ -843,7 +912,7 @@ class BlockTranslator {
       case K_TLJ_FRAME:
         return TestAndJump(in);
       case K_LJ:
-        return Branch((in.w >> 7) & 7, (in.w >> 10) << 2);
+        return Branch((in.w >> 7) & 7, (in.w >> 10) << 2, flagsLive);
       case K_JMP:
         if ((in.w >> 10) << 2 == Start()) return void(a_.jmp(LoopJump()));
         return Chain((in.w >> 10) << 2, 0, state_);
@@ -894,6 +963,7 @@ class BlockTranslator {
       case OP2_AND:
       case OP2_OR:
       case OP2_XOR: {
+        if (!stores) return CompareOrTest(d, s, size, op);
         Load(d, size, rax);
         // Only the low size bytes of the result count, so a narrow immediate may stand
         // sign-extended as the operand itself.
@@ -917,6 +987,7 @@ class BlockTranslator {
         return;
       }
       case OP2_MOV:
+        if (MoveDirect(d, s, size)) return;
         Load(s, size, rax);
         Store(d, size, rax);
         return;
@@ -948,6 +1019,63 @@ class BlockTranslator {
       default:
         return FloatOperation(d, s, size, op, exit);
     }
+  }
+
+  // An immediate as an x86 operand of an operation at size: its low bytes, sign-extended
+  // as x86 extends them.
+  static Imm SizedImmediate(uint64_t imm, unsigned size) {
+    switch (size) {
+      case SIZE_B:
+        return Imm(static_cast<int8_t>(imm));
+      case SIZE_W:
+        return Imm(static_cast<int16_t>(imm));
+      default:
+        return Imm(static_cast<int32_t>(static_cast<uint32_t>(imm)));
+    }
+  }
+
+  // cmp and tst compute their result into r15 at their size, so that a conditional jump
+  // right after them can use the x86 flags the operation left.
+  void CompareOrTest(const Place& d, const Place& s, unsigned size, unsigned op) {
+    Load(d, size, r15);
+    const Gp v = Sized(r15, size);
+    Operand source;
+    if (s.kind == Place::IMM && ImmediateFits(s.imm, size)) {
+      source = SizedImmediate(s.imm, size);
+    } else {
+      Load(s, size, rcx);
+      source = Sized(rcx, size);
+    }
+    a_.emit(op == OP2_CMP ? Inst::kIdSub : Inst::kIdAnd, v, source);
+    state_.flags = {size};
+    flagsLive_ = true;
+  }
+
+  // A move that needs no scratch register: between two registers living in host
+  // registers (64 bits), or of an immediate into memory or a register's slot. False when
+  // the move is not one of those.
+  bool MoveDirect(const Place& d, const Place& s, unsigned size) {
+    Gp dGp, sGp;
+    Xmm dXmm, sXmm;
+    const bool dInGp = Cached(d, dGp), dInXmm = d.kind == Place::REG && XmmOfSlot(d.header, dXmm);
+    if (s.kind == Place::IMM) {
+      if (dInGp || dInXmm || !ImmediateFits(s.imm, size)) return false;
+      a_.mov(At(d, 1u << size), SizedImmediate(s.imm, size));
+      return true;
+    }
+    if (size != SIZE_Q) return false;
+    const bool sInGp = Cached(s, sGp), sInXmm = s.kind == Place::REG && XmmOfSlot(s.header, sXmm);
+    if (dInXmm && sInXmm)
+      a_.movaps(dXmm, sXmm);
+    else if (dInXmm && sInGp)
+      a_.movq(dXmm, sGp);
+    else if (dInGp && sInXmm)
+      a_.movq(dGp, sXmm);
+    else if (dInGp && sInGp)
+      a_.mov(dGp, sGp);
+    else
+      return false;
+    return true;
   }
 
   void Divide(const Insn&, const Place& d, const Place& s, unsigned size, unsigned op,
@@ -993,6 +1121,17 @@ class BlockTranslator {
     }
   }
 
+  // The second operand of a floating-point operation as x86 takes it: the xmm register
+  // the VM register lives in, memory, or else loaded into xmm1.
+  Operand FloatSource(const Place& p, bool isDouble) {
+    Xmm xmm;
+    Gp host;
+    if (p.kind == Place::REG && XmmOfSlot(p.header, xmm)) return xmm;
+    if (p.kind != Place::IMM && !Cached(p, host)) return At(p, isDouble ? 8 : 4);
+    LoadFloat(p, isDouble, xmm1);
+    return xmm1;
+  }
+
   // The flags of the result in xmm0, taken from it only when something reads them.
   void FloatFlags(bool isDouble) {
     a_.movaps(xmm2, xmm0);
@@ -1003,21 +1142,12 @@ class BlockTranslator {
                       const Label& exit) {
     const bool isDouble = size == SIZE_Q;
     LoadFloat(d, isDouble, xmm0);
-    LoadFloat(s, isDouble, xmm1);
-    switch (op) {
-      case OP2_ADDF:
-        isDouble ? a_.addsd(xmm0, xmm1) : a_.addss(xmm0, xmm1);
-        break;
-      case OP2_SUBF:
-      case OP2_CMPF:
-        isDouble ? a_.subsd(xmm0, xmm1) : a_.subss(xmm0, xmm1);
-        break;
-      case OP2_MULF:
-        isDouble ? a_.mulsd(xmm0, xmm1) : a_.mulss(xmm0, xmm1);
-        break;
-      default:
-        isDouble ? a_.divsd(xmm0, xmm1) : a_.divss(xmm0, xmm1);
-    }
+    const Operand source = FloatSource(s, isDouble);
+    const InstId id = op == OP2_ADDF                     ? (isDouble ? Inst::kIdAddsd : Inst::kIdAddss)
+                      : op == OP2_SUBF || op == OP2_CMPF ? (isDouble ? Inst::kIdSubsd : Inst::kIdSubss)
+                      : op == OP2_MULF                   ? (isDouble ? Inst::kIdMulsd : Inst::kIdMulss)
+                                                         : (isDouble ? Inst::kIdDivsd : Inst::kIdDivss);
+    a_.emit(id, xmm0, source);
     if (op == OP2_CMPF) return FloatFlags(isDouble);
     // A NaN result takes the step, which chooses its bits.
     isDouble ? a_.ucomisd(xmm0, xmm0) : a_.ucomiss(xmm0, xmm0);
@@ -1280,6 +1410,9 @@ class BlockTranslator {
   uint8_t hostOf_[16];
   Label top_, loopTop_;
   bool loops_ = false, secondCopy_ = false;
+  // The x86 flags are those of the flags' value in r15 (zero and sign), left by the
+  // instruction just translated.
+  bool flagsLive_ = false;
   CarriedState loopState_;
 };
 
