@@ -251,9 +251,8 @@ class BlockTranslator {
   bool Emit() {
     const uint32_t n = Count();
     const Label shortBudget = a_.newLabel();
-    a_.cmp(rdi, n);
-    a_.jb(shortBudget);
     a_.sub(rdi, n);
+    a_.jb(shortBudget);  // less than n left: given back below
     for (const Home& home : cached_) LoadHome(home);
     top_ = a_.newLabel();
     loopTop_ = a_.newLabel();
@@ -268,6 +267,7 @@ class BlockTranslator {
       EmitInstructions();
     }
     a_.bind(shortBudget);
+    a_.add(rdi, n);
     StoreFlagsByte(SIZE_Q);
     a_.mov(eax, insns_.front().pc);
     a_.mov(edx, EXIT_STEP);
@@ -533,10 +533,10 @@ class BlockTranslator {
   // little budget left, out to the step at the start.
   void LoopBack(const Pending& p) {
     const Label shortBudget = a_.newLabel();
-    if (p.refund != 0) a_.add(rdi, p.refund);
-    a_.cmp(rdi, Count());
+    // What this round did not run is given back and the next round paid for at once.
+    const uint32_t charge = Count() - p.refund;
+    a_.sub(rdi, charge);
     a_.jb(shortBudget);
-    a_.sub(rdi, Count());
     if (loops_ && p.state == loopState_) {
       a_.jmp(loopTop_);
     } else {
@@ -544,6 +544,7 @@ class BlockTranslator {
       a_.jmp(top_);
     }
     a_.bind(shortBudget);
+    a_.add(rdi, Count());  // back to what was left with this round's refund
     ExitState(0, p.state);
     a_.mov(eax, Start());
     a_.mov(edx, EXIT_STEP);
@@ -769,8 +770,9 @@ class BlockTranslator {
     }
   }
   // Stores the low size bytes of src; the bytes above them stay as they were. Uses rcx
-  // for a register living in a host register.
-  void Store(const Place& p, unsigned size, const Gp& src) {
+  // for a register living in a host register, or src itself when the caller is done
+  // with it (srcDone).
+  void Store(const Place& p, unsigned size, const Gp& src, bool srcDone = false) {
     Gp host;
     Xmm xmm;
     if (p.kind == Place::REG && XmmOfSlot(p.header, xmm)) {
@@ -789,6 +791,10 @@ class BlockTranslator {
     if (!Cached(p, host)) return void(a_.mov(At(p, 1u << size), Sized(src, size)));
     if (size != SIZE_D) return void(a_.mov(Sized(host, size), Sized(src, size)));
     // A 32-bit move would clear the high word: flip the low word's bits that differ.
+    if (srcDone) {
+      a_.xor_(src.r32(), host.r32());
+      return void(a_.xor_(host, src.r64()));
+    }
     a_.mov(ecx, host.r32());
     a_.xor_(ecx, src.r32());
     a_.xor_(host, rcx);
@@ -968,8 +974,11 @@ class BlockTranslator {
         // Only the low size bytes of the result count, so a narrow immediate may stand
         // sign-extended as the operand itself.
         Operand source = rcx;
+        Gp host;
         if (s.kind == Place::IMM && ImmediateFits(s.imm, size))
           source = Imm(static_cast<int32_t>(static_cast<uint32_t>(s.imm)));
+        else if (Cached(s, host))
+          source = host;  // its bytes above size reach only bytes of the result that do not count
         else
           Load(s, size, rcx);
         const InstId id = op == OP2_ADD                    ? Inst::kIdAdd
@@ -982,15 +991,13 @@ class BlockTranslator {
           a_.emit(id, rax, rax, source);
         else
           a_.emit(id, rax, source);
-        if (stores) Store(d, size, rax);
         if (op != OP2_ADD && op != OP2_MUL && op != OP2_OR) FlagsFrom(rax, size);
-        return;
+        return Store(d, size, rax, true);
       }
       case OP2_MOV:
         if (MoveDirect(d, s, size)) return;
         Load(s, size, rax);
-        Store(d, size, rax);
-        return;
+        return Store(d, size, rax, true);
       case OP2_MOVZ:
         Load(s, size, rax);
         Store(d, SIZE_Q, rax);
@@ -1007,9 +1014,8 @@ class BlockTranslator {
           a_.shr(v, cl);
         else
           a_.shl(v, cl);
-        Store(d, size, rax);
         FlagsFrom(rax, size);
-        return;
+        return Store(d, size, rax, true);
       }
       case OP2_DIVI:
       case OP2_MODI:
@@ -1040,8 +1046,11 @@ class BlockTranslator {
     Load(d, size, r15);
     const Gp v = Sized(r15, size);
     Operand source;
+    Gp host;
     if (s.kind == Place::IMM && ImmediateFits(s.imm, size)) {
       source = SizedImmediate(s.imm, size);
+    } else if (Cached(s, host)) {
+      source = Sized(host, size);
     } else {
       Load(s, size, rcx);
       source = Sized(rcx, size);
@@ -1109,7 +1118,7 @@ class BlockTranslator {
       a_.xor_(edx, edx);
       a_.div(b);
     }
-    Store(d, size, op == OP2_DIVI || op == OP2_DIVU ? rax : rdx);
+    Store(d, size, op == OP2_DIVI || op == OP2_DIVU ? rax : rdx, true);
   }
 
   void LoadFloat(const Place& p, bool isDouble, const Xmm& dst) {
