@@ -126,6 +126,46 @@ TEST(CompiledTier, CodeTheHostRewritesBetweenDeliveriesRunsAsRewritten) {
 
 // Faults inside translated code are reported by the step, at the same instruction with
 // the same message.
+// Translated calls return by host returns only where the frame still names the place
+// the call left: a routine that moves its return place on returns there.
+TEST(CompiledTier, ARoutineReturnsWhereItsFrameSaysEvenAfterMovingIt) {
+  Image image;
+  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 22, 2, 0), 300);
+  const uint32_t loop = image.Code(JsrAbs(0), 0);
+  image.Code(Two(OP2_ADD, D, 30, 1, 1));  // skipped: the routine returns past it
+  image.Code(Two(OP2_ADD, D, 30, 3, 1), JsrAbs(0), 0, Two(OP2_ADD, D, 30, 4, 1));
+  image.Code(Two(OP2_SUB, D, 30, 2, 1), Lj(1, loop), Efr(0));
+  // add.d [FP][4], =4: the word after the saved VFP is the place to return to.
+  const uint32_t skipping = image.Code(Sfvr(0, 0), Two(OP2_ADD, D, 23, 4, 4), Efr(0));
+  const uint32_t plain = image.Code(Sfvr(0, 0), Efr(0));
+  image.Patch(loop + 4, skipping);
+  image.Patch(loop + 20, plain);
+  CompiledAndPlain vms(image);
+  vms.Call();
+  EXPECT_EQ(vms.compiled.Reg(1), 0u);
+  EXPECT_EQ(vms.compiled.Reg(3), 300u);
+  EXPECT_EQ(vms.compiled.Reg(4), 300u);
+  vms.ExpectSame();
+}
+
+// Recursion deeper than the host stack the tier lends to calls goes on by plain jumps.
+TEST(CompiledTier, RecursionDeeperThanTheHostCallsAllowReturnsAllTheWay) {
+  constexpr uint32_t kDepth = 20000;
+  Image image;
+  image.stackSize = 32 * kDepth;
+  image.Code(Sfvr(0, 0), Two(OP2_MOV, D, 22, 1, 0), kDepth, Two(OP2_MOV, D, 30, 2, 0));
+  const uint32_t outer = image.Code(JsrAbs(0), 0, Efr(0));
+  const uint32_t routine = image.Code(Sfvr(0, 0), Two(OP2_SUB, D, 30, 1, 1), Lj(0, 0));
+  const uint32_t inner = image.Code(JsrAbs(0), routine);
+  const uint32_t done = image.Code(Two(OP2_ADD, D, 30, 2, 1), Efr(0));
+  image.Patch(outer + 4, routine);
+  image.Patch(inner - 4, Lj(0, done));
+  CompiledAndPlain vms(image);
+  vms.Call();
+  EXPECT_EQ(vms.compiled.Reg(2), kDepth);
+  vms.ExpectSame();
+}
+
 TEST(CompiledTier, FaultsInTranslatedCodeSayWhatThePlainStepSays) {
   const std::vector<std::vector<uint32_t>> bodies = {
       {Two(OP2_MOV, D, 30, 2, 0), Two(OP2_DIVI, D, 28, 1, 2)},        // divide by zero

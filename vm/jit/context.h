@@ -23,7 +23,12 @@ struct Context {
   // The flags on the way in as a value whose zero, sign and parity they are.
   uint64_t flagValue = 0;
   uint32_t reason = EXIT_STEP;
+  // The host stack at the way in, and how far below it calls between translated
+  // routines may push their places to go back to.
+  uint64_t hostStack = 0, hostFloor = 0;
 };
+
+inline constexpr uint64_t kHostCallBytes = 128 * 1024;
 
 inline constexpr int32_t kExitOffset = offsetof(Context, exit);
 

@@ -571,11 +571,9 @@ class BlockTranslator {
     a_.jmp(qword_ptr(rbp, kExitOffset));
   }
 
-  // To the place in eax.
-  void ChainDynamic(uint32_t refund) {
-    if (refund != 0) a_.add(rdi, refund);
-    Normalize(state_);
-    WriteBackRegisters();
+  // To the place in eax, with the registers in their slots and the state as a block's
+  // start expects it.
+  void JumpToPlaceInEax() {
     const Label miss = a_.newLabel();
     a_.cmp(eax, cache_.places() * 4);
     a_.jae(miss);
@@ -590,6 +588,13 @@ class BlockTranslator {
     StoreFlagsByte(SIZE_Q);
     a_.mov(edx, EXIT_CHAIN);
     a_.jmp(qword_ptr(rbp, kExitOffset));
+  }
+
+  // To the place in eax.
+  void ChainDynamic() {
+    Normalize(state_);
+    WriteBackRegisters();
+    JumpToPlaceInEax();
   }
 
   // A jump to the block's start goes round the loop; the first one seen decides the
@@ -928,7 +933,7 @@ class BlockTranslator {
         a_.add(r8d, (in.w >> 10) << 2);
         CheckRange(r8, 4, false, exit);
         a_.mov(eax, dword_ptr(rbx, r8, 0, 0));
-        return ChainDynamic(0);
+        return ChainDynamic();
       }
       case K_JSR_ABS:
       case K_JSR_REG:
@@ -1326,9 +1331,39 @@ class BlockTranslator {
     a_.mov(dword_ptr(rbx, r9, 0, 4), in.w >> 16);
     a_.mov(dword_ptr(rbx, r9, 0, 0), in.pc + (absolute ? 8 : 4));
     a_.mov(r12d, r9d);
-    if (absolute) return Chain(target, 0, state_);
-    a_.mov(eax, r8d);
-    ChainDynamic(0);
+    Normalize(state_);
+    WriteBackRegisters();
+    if (absolute)
+      a_.mov(eax, target);
+    else
+      a_.mov(eax, r8d);
+    // Into the routine by a host call, so that its return is predicted: the host stack
+    // holds the place to go back to beside the host's return address, and the routine's
+    // efr returns there only when the VM frame names the same place.
+    const Label miss = a_.newLabel(), plain = a_.newLabel();
+    a_.cmp(eax, cache_.places() * 4);
+    a_.jae(miss);
+    a_.test(eax, 3);
+    a_.jnz(miss);
+    a_.mov(rcx, reinterpret_cast<uint64_t>(cache_.entries()));
+    a_.mov(rcx, qword_ptr(rcx, rax, 1));
+    a_.test(rcx, rcx);
+    a_.jz(miss);
+    a_.cmp(rsp, qword_ptr(rbp, offsetof(Context, hostFloor)));
+    a_.jbe(plain);
+    const uint32_t back = in.pc + (absolute ? 8 : 4);
+    a_.push(Imm(static_cast<int32_t>(back)));
+    a_.call(rcx);
+    // Back from the routine: every register is in its slot.
+    a_.add(rsp, 8);
+    a_.mov(eax, back);
+    JumpToPlaceInEax();
+    a_.bind(plain);
+    a_.jmp(rcx);
+    a_.bind(miss);
+    StoreFlagsByte(SIZE_Q);
+    a_.mov(edx, EXIT_CHAIN);
+    a_.jmp(qword_ptr(rbp, kExitOffset));
   }
 
   void SaveFrame(const Insn& in) {
@@ -1371,7 +1406,17 @@ class BlockTranslator {
     a_.mov(edx, EXIT_LEAVE);
     a_.jmp(qword_ptr(rbp, kExitOffset));
     a_.bind(onward);
-    ChainDynamic(0);
+    Normalize(state_);
+    WriteBackRegisters();
+    // Back by a host return where the call was made by translated code to this place.
+    const Label table = a_.newLabel();
+    a_.cmp(rsp, qword_ptr(rbp, offsetof(Context, hostStack)));
+    a_.jae(table);
+    a_.cmp(eax, dword_ptr(rsp, 8));
+    a_.jne(table);
+    a_.ret();
+    a_.bind(table);
+    JumpToPlaceInEax();
   }
 
   void PushImmediate(const Insn& in) {

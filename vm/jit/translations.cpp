@@ -52,10 +52,12 @@ size_t Cache::TableBytes() const {
   return (size_t{places_} + 1) * (sizeof(void*) + sizeof(uint16_t)) + codeMapBytes_;
 }
 
-// The way in saves the registers the host's calling convention keeps, loads the pinned
-// ones (memory, context, VSP, VFP, budget, the flags' value) and jumps to the code (the second argument,
-// in rsi); the way out stores the working copies in the context and returns. The flags
-// byte stays in the context, where translated code reads and writes it.
+// The way in saves the registers the host's calling convention keeps, notes the host
+// stack, loads the pinned ones (memory, context, VSP, VFP, budget, the flags' value) and
+// jumps to the code (the second argument, in rsi); the way out puts the host stack back
+// as it was (calls between translated routines may have pushed onto it), stores the
+// working copies in the context and returns. The flags byte stays in the context, where
+// translated code reads and writes it.
 void Cache::BuildTrampoline() {
   CodeHolder code;
   code.init(runtime_.environment());
@@ -63,6 +65,9 @@ void Cache::BuildTrampoline() {
   const Label out = a.newLabel();
   for (const Gp& r : {rbx, rbp, r12, r13, r14, r15}) a.push(r);
   a.mov(rbp, rdi);
+  a.mov(qword_ptr(rbp, offsetof(Context, hostStack)), rsp);
+  a.lea(rax, ptr(rsp, -static_cast<int32_t>(kHostCallBytes)));
+  a.mov(qword_ptr(rbp, offsetof(Context, hostFloor)), rax);
   a.mov(rbx, qword_ptr(rbp, offsetof(Context, mem)));
   a.mov(r12d, dword_ptr(rbp, offsetof(Context, sp)));
   a.mov(r13d, dword_ptr(rbp, offsetof(Context, fp)));
@@ -70,6 +75,7 @@ void Cache::BuildTrampoline() {
   a.mov(r15, qword_ptr(rbp, offsetof(Context, flagValue)));
   a.jmp(rsi);
   a.bind(out);
+  a.mov(rsp, qword_ptr(rbp, offsetof(Context, hostStack)));  // drops what calls pushed
   a.mov(dword_ptr(rbp, offsetof(Context, pc)), eax);
   a.mov(dword_ptr(rbp, offsetof(Context, sp)), r12d);
   a.mov(dword_ptr(rbp, offsetof(Context, fp)), r13d);
