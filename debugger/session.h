@@ -51,7 +51,7 @@ struct LaunchArguments {
 // The machine's live state, kept while the client looks at the past.
 struct LiveState {
   std::vector<uint8_t> memory;
-  std::vector<vm::HandleRecord> records;
+  vm::HandleRecords records;
   vm::MachineWords words;
 };
 

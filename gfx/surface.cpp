@@ -2,8 +2,6 @@
 // slots and the screen's dirty rectangle.
 #include "gfx/surface.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -15,42 +13,7 @@
 
 namespace orvo::gfx {
 
-void PixelsDeleter::operator()(uint8_t* p) const {
-  if (mapped != 0)
-    munmap(p, mapped);
-  else
-    std::free(p);
-}
-
 namespace {
-
-// A zeroed block for the screen and text surfaces, made without writing it: pages are
-// only touched once something draws there. A large block is mapped on its own, aligned
-// to 2 MiB and offered huge pages, so that filling a full-screen surface takes a handful
-// of page faults instead of thousands; fresh mappings are zero.
-std::unique_ptr<uint8_t, PixelsDeleter> AllocatePixels(uint64_t bytes) {
-  constexpr uint64_t kHuge = uint64_t{2} << 20;
-  using Block = std::unique_ptr<uint8_t, PixelsDeleter>;
-#ifndef __EMSCRIPTEN__
-  const bool small = bytes < kHuge;
-#else
-  const bool small = true;  // WebAssembly memory has no pages of its own to map
-#endif
-  if (small) return Block(static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1)));
-  const uint64_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
-  void* mapped = mmap(nullptr, rounded + kHuge, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) return Block();
-  // Keep the aligned part only.
-  const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
-  const uintptr_t aligned = (start + kHuge - 1) / kHuge * kHuge;
-  if (aligned != start) munmap(mapped, aligned - start);
-  if (const uintptr_t tail = start + rounded + kHuge - (aligned + rounded); tail != 0)
-    munmap(reinterpret_cast<void*>(aligned + rounded), tail);
-  auto* p = reinterpret_cast<uint8_t*>(aligned);
-  madvise(p, rounded, MADV_HUGEPAGE);  // advice only: without it the pages are small
-  return Block(p, PixelsDeleter{rounded});
-}
 
 bool MakeOwned(OwnedSurface& s, int32_t width, int32_t height) {
   s = OwnedSurface{};
@@ -58,8 +21,9 @@ bool MakeOwned(OwnedSurface& s, int32_t width, int32_t height) {
   const uint64_t bytes = uint64_t(width) * uint64_t(height) * 4;
   if (bytes > INT32_MAX * uint64_t{4}) return false;
   // Zeroed so that nothing of an earlier run or of the allocator shows through before the
-  // host's first fill.
-  s.block = AllocatePixels(bytes);
+  // host's first fill; a full-screen surface on huge pages, as the screen is filled once
+  // at start-up.
+  s.block = AllocateZeroed(bytes);
   if (!s.block) return false;
   s.bits = s.block.get();
   s.width = width;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "base/zeroed_pages.h"
 #include "vm/machine.h"
 
 namespace orvo::gfx {
@@ -18,15 +19,8 @@ inline constexpr int32_t SURFACE_TEXT = -2;
 inline constexpr int32_t SURFACE_NONE = -1;
 
 // Descriptor of a runtime-owned surface (the screen, the text scratch surface).
-// Frees a block that AllocatePixels handed out: one from the allocator, or one mapped
-// on its own (mapped bytes, not 0).
-struct PixelsDeleter {
-  size_t mapped = 0;
-  void operator()(uint8_t* p) const;
-};
-
 struct OwnedSurface {
-  std::unique_ptr<uint8_t, PixelsDeleter> block;
+  ZeroedBlock block;
   uint8_t* bits = nullptr;
   int32_t width = 0, height = 0, stride = 0;
   int32_t clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/zeroed_pages.h"
+
 namespace orvo::vm {
 
 struct Machine;
@@ -34,6 +36,10 @@ struct HandleRecord {
   uint32_t freedMark = 0;
 };
 
+// Every handle's record, on huge pages: filling 64 Ki records at start-up would otherwise
+// take hundreds of page faults.
+using HandleRecords = std::vector<HandleRecord, LargePageAllocator<HandleRecord>>;
+
 // The handles whose records were written while a journal is kept: what a request or a
 // stretch of the run changed in the heap, without comparing every record.
 struct HeapJournal {
@@ -55,7 +61,7 @@ struct HeapState {
   uint32_t heapSize = 0;
   uint32_t heapTop = 0;
   int32_t heapPinCount = 0;
-  std::vector<HandleRecord> records = std::vector<HandleRecord>(HEAP_HANDLES);
+  HandleRecords records = HandleRecords(HEAP_HANDLES);
   std::array<int32_t, 4> listHead{LIST_END, LIST_END, LIST_END, LIST_END};
   HeapJournal* journal = nullptr;  // when set, every record written is noted there
 };

@@ -59,11 +59,11 @@ bool LoadImage(Machine& m, std::FILE* file, std::string* unshown) {
   m.heap.heapTop = stackTop;
   ResetHeap(m);
 
-  // calloc hands back zeroed pages without touching them, so a large heap costs nothing
-  // until it is used.
-  auto* block = static_cast<uint8_t*>(std::calloc(total, 1));
+  // Zeroed pages, untouched until used, so a large heap costs nothing until then; on
+  // huge pages, so that using megabytes of it takes a few page faults.
+  m.block = AllocateZeroed(total);
+  uint8_t* block = m.block.get();
   if (!block) return Fail(m, file, "Error allocating .OVE memory");
-  m.block.reset(block);
   m.mem = block;
   m.memSize = static_cast<uint32_t>(total);
   std::memcpy(block, header, HEADER_SIZE);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/zeroed_pages.h"
 #include "vm/heap.h"
 #include "vm/memory.h"
 #include "vm/requests.h"
@@ -91,10 +92,6 @@ struct TranslationsDeleter {
   void operator()(Translations* t) const { DropTranslations(t); }
 };
 
-struct FreeDeleter {
-  void operator()(uint8_t* p) const { std::free(p); }
-};
-
 struct Machine {
   explicit Machine(Hooks& h) : hooks(&h) {}
   Machine(const Machine&) = delete;
@@ -102,7 +99,7 @@ struct Machine {
 
   Hooks* hooks;
   RequestTable requests;                        // the sys requests this machine serves
-  std::unique_ptr<uint8_t, FreeDeleter> block;  // VM memory; never moves once loaded
+  ZeroedBlock block;  // VM memory; never moves once loaded
   uint8_t* mem = nullptr;
   uint32_t memSize = 0;  // bytes in the block: S + Z + T + H
 

@@ -60,7 +60,7 @@ class HistoryRun {
 
   void Check(vm::Machine& m) {
     const std::vector<uint8_t> memory(m.mem, m.mem + m.memSize);
-    const std::vector<vm::HandleRecord> records = m.heap.records;
+    const vm::HandleRecords records = m.heap.records;
     const vm::MachineWords words = vm::WordsOf(m);
     for (const Noted& n : noted_) {
       if (n.place.stretch < history_.Oldest()) continue;

@@ -15,7 +15,7 @@ namespace {
 
 struct MachineCopy {
   std::vector<uint8_t> memory;
-  std::vector<vm::HandleRecord> records;
+  vm::HandleRecords records;
   vm::MachineWords words;
   explicit MachineCopy(const vm::Machine& m)
       : memory(m.mem, m.mem + m.memSize), records(m.heap.records), words(vm::WordsOf(m)) {}

@@ -1,0 +1,79 @@
+// Large blocks (VM memory, the screen, the heap's handle records) on huge pages where the
+// kernel has them: a block of megabytes then faults in a few times instead of once per
+// 4 KiB page, which on some machines costs more than the work the block is for. Fresh
+// mappings are zero, so a zeroed block is made without writing it and its pages are
+// only touched once something uses them. Small blocks come from the allocator.
+#pragma once
+
+#include <sys/mman.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace orvo {
+
+inline constexpr size_t kHugePage = size_t{2} << 20;
+
+// The length of the mapping made for a block of bytes, or 0 for one from the allocator.
+inline size_t MappedLength(size_t bytes) {
+#ifndef __EMSCRIPTEN__
+  if (bytes >= kHugePage) return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+#endif
+  return 0;  // small, or WebAssembly, whose memory has no pages of its own to map
+}
+
+// Zeroed bytes, mapped on their own when MappedLength says so.
+inline uint8_t* MapZeroed(size_t bytes) {
+  const size_t rounded = MappedLength(bytes);
+  if (rounded == 0) return static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
+  void* p = mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                 -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  // Keep the part aligned to a huge page.
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  const uintptr_t end = start + rounded + kHugePage;
+  if (aligned != start) munmap(p, aligned - start);
+  if (end != aligned + rounded) munmap(reinterpret_cast<void*>(aligned + rounded), end - aligned - rounded);
+  madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);  // advice only
+  return reinterpret_cast<uint8_t*>(aligned);
+}
+
+inline void UnmapZeroed(void* p, size_t bytes) {
+  if (const size_t mapped = MappedLength(bytes); mapped != 0)
+    munmap(p, mapped);
+  else
+    std::free(p);
+}
+
+struct ZeroedDeleter {
+  size_t bytes = 0;
+  void operator()(uint8_t* p) const { UnmapZeroed(p, bytes); }
+};
+using ZeroedBlock = std::unique_ptr<uint8_t, ZeroedDeleter>;
+
+// nullptr when there is no memory for it.
+inline ZeroedBlock AllocateZeroed(size_t bytes) {
+  return ZeroedBlock(MapZeroed(bytes), ZeroedDeleter{bytes});
+}
+
+// For a large std::vector, so that filling it takes a few page faults.
+template <typename T>
+struct LargePageAllocator {
+  using value_type = T;
+  LargePageAllocator() = default;
+  template <typename U>
+  LargePageAllocator(const LargePageAllocator<U>&) {}
+
+  T* allocate(size_t n) {
+    void* p = MapZeroed(n * sizeof(T));
+    if (!p) std::abort();  // as running out of memory ends a program built without exceptions
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t n) { UnmapZeroed(p, n * sizeof(T)); }
+  bool operator==(const LargePageAllocator&) const { return true; }
+};
+
+}  // namespace orvo
