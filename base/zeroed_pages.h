@@ -15,11 +15,14 @@
 namespace orvo {
 
 inline constexpr size_t kHugePage = size_t{2} << 20;
+// From this size a block is mapped whole onto huge pages: one fault and 2 MiB zeroed by
+// the kernel cost less than the 64 faults of a quarter of that in small pages.
+inline constexpr size_t kMappedFrom = size_t{256} << 10;
 
 // The length of the mapping made for a block of bytes, or 0 for one from the allocator.
 inline size_t MappedLength(size_t bytes) {
 #ifndef __EMSCRIPTEN__
-  if (bytes >= kHugePage) return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  if (bytes >= kMappedFrom) return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 #endif
   return 0;  // small, or WebAssembly, whose memory has no pages of its own to map
 }

@@ -166,6 +166,35 @@ TEST(CompiledTier, RecursionDeeperThanTheHostCallsAllowReturnsAllTheWay) {
   vms.ExpectSame();
 }
 
+// Code the program writes onto its stack and runs: a frame-relative store into it,
+// which translated code otherwise lets through unchecked on the stack, changes what runs.
+TEST(CompiledTier, CodeOnTheStackRewritesItselfThroughItsFrame) {
+  constexpr uint32_t kRounds = 50, kWords = 5;
+  Image image;
+  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 22, 2, 0), kRounds,
+             Two(OP2_MOV, D, 22, 3, 0), Two(OP2_ADD, D, 30, 1, 3));  // $3 = add.d $1, =3
+  const uint32_t copies = image.Here();
+  for (uint32_t i = 0; i < kWords; ++i) image.Code(Two(OP2_MOV, D, 13, 0, 0), 0, 0);  // [a] = w
+  const uint32_t jump = image.Code(Jmp(0));
+  const uint32_t back = image.Code(Efr(0));
+  // The delivery starts Main with VSP at the stack's top less its 24-byte frame, so
+  // Main's sfvr leaves VFP 28 below the top; the code goes among Main's locals.
+  const uint32_t fp = image.Here() + image.stackSize - 28, code = fp - 56;
+  const uint32_t onStack[kWords] = {
+      Two(OP2_ADD, D, 30, 1, 1),                     // add.d $1, =1: rewritten
+      Two(OP2_MOV, D, 19, 3, (code - fp) & 0xFFFF),  // mov.d [FP][code - VFP], $3
+      Two(OP2_SUB, D, 30, 2, 1), Lj(1, code), Jmp(back)};
+  for (uint32_t i = 0; i < kWords; ++i) {
+    image.Patch(copies + 12 * i + 4, code + 4 * i);
+    image.Patch(copies + 12 * i + 8, onStack[i]);
+  }
+  image.Patch(jump, Jmp(code));
+  CompiledAndPlain vms(image);
+  vms.Call();
+  EXPECT_EQ(vms.plain.Reg(1), 1 + 3 * (kRounds - 1));
+  vms.ExpectSame();
+}
+
 TEST(CompiledTier, FaultsInTranslatedCodeSayWhatThePlainStepSays) {
   const std::vector<std::vector<uint32_t>> bodies = {
       {Two(OP2_MOV, D, 30, 2, 0), Two(OP2_DIVI, D, 28, 1, 2)},        // divide by zero

@@ -206,6 +206,7 @@ bool RegisterMove(const Insn& in, unsigned& a, unsigned& b) {
 // register.
 struct Place {
   enum Kind : uint8_t { REG, IMM, MEM } kind = REG;
+  bool onStack = false;  // the address is VFP-relative
   uint32_t header = 0;
   uint64_t imm = 0;
   Gp addr;
@@ -273,6 +274,7 @@ class BlockTranslator {
     a_.mov(edx, EXIT_STEP);
     a_.jmp(qword_ptr(rbp, kExitOffset));
     EmitPending();
+    EmitOffStackChecks();
     return !errors_.failed;
   }
 
@@ -280,6 +282,15 @@ class BlockTranslator {
   uint32_t end() const { return insns_.back().pc + 4 * insns_.back().words; }
 
  private:
+  // The whole check of a store meant for the stack that lands elsewhere, kept for the
+  // end of the block: back to the store once it passes.
+  struct OffStack {
+    Label label, back;
+    Gp addr;
+    uint32_t len;
+    Label exit;
+  };
+
   // Ways out kept for the end of the block, each with the state at its place.
   struct Pending {
     enum Kind : uint8_t { STEP, CHAIN, LOOP } kind;
@@ -712,7 +723,31 @@ class BlockTranslator {
     }
   }
   void Check(const Place& p, bool store, const Label& exit) {
-    if (p.kind == Place::MEM) CheckRange(p.addr, 8, store, exit);
+    if (p.kind != Place::MEM) return;
+    if (store && p.onStack) return CheckStackStore(p.addr, 8, exit);
+    CheckRange(p.addr, 8, store, exit);
+  }
+
+  // A store that should land on the stack, where no translation lies: a look at whether
+  // it does, and only when it does not the whole check, kept out of line.
+  void CheckStackStore(const Gp& addr, uint32_t len, const Label& exit) {
+    const uint32_t room = len < 8 ? 8 : len;
+    const uint32_t low = cache_.stackLow(), high = cache_.stackHigh();
+    if (!cache_.StackHoldsNoCode() || high - low < room) return CheckRange(addr, len, true, exit);
+    const Label elsewhere = a_.newLabel(), checked = a_.newLabel();
+    a_.lea(ecx, ptr(addr.r64(), -static_cast<int32_t>(low)));
+    a_.cmp(ecx, high - low - room);
+    a_.ja(elsewhere);
+    a_.bind(checked);
+    offStack_.push_back({elsewhere, checked, addr, len, exit});
+  }
+
+  void EmitOffStackChecks() {
+    for (const OffStack& o : offStack_) {
+      a_.bind(o.label);
+      CheckRange(o.addr, o.len, true, o.exit);
+      a_.jmp(o.back);
+    }
   }
 
   Mem At(const Place& p, unsigned bytes) const {
@@ -863,10 +898,12 @@ class BlockTranslator {
         break;
       case LOC_FRAME_F:
         a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(FrameOffset(w))));
+        p.onStack = true;
         break;
       case LOC_FRAME_E:
         a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(Load32(mem_ + cursor))));
         cursor += 4;
+        p.onStack = true;
         break;
       case LOC_SIMM_A:
       case LOC_SIMM_B: {
@@ -1186,6 +1223,7 @@ class BlockTranslator {
       case K_ONE_FRAME:
         a_.lea(r8d, ptr(r13, static_cast<int32_t>(FrameOffset(in.w))));
         p.kind = Place::MEM;
+        p.onStack = true;
         break;
       default:
         a_.mov(r8d, Load32(mem_ + in.pc + 4));
@@ -1197,7 +1235,7 @@ class BlockTranslator {
         const uint32_t room = bytes < 2 ? 2 : bytes;
         Check(p, false, exit);
         a_.lea(r9d, ptr(r12, -static_cast<int32_t>(room)));
-        CheckRange(r9, room, true, exit);
+        CheckStackStore(r9, room, exit);
         Load(p, size, rax);
         a_.mov(ptr(rbx, r9, 0, 0, room), Sized(rax, size == SIZE_B ? unsigned{SIZE_W} : size));
         a_.mov(r12d, r9d);
@@ -1217,7 +1255,7 @@ class BlockTranslator {
       }
       case OP1_PEA:
         a_.lea(r9d, ptr(r12, -4));
-        CheckRange(r9, 4, true, exit);
+        CheckStackStore(r9, 4, exit);
         if (p.kind == Place::MEM)
           a_.mov(dword_ptr(rbx, r9, 0, 0), r8d);
         else
@@ -1325,7 +1363,7 @@ class BlockTranslator {
     const uint32_t target = absolute ? Load32(mem_ + in.pc + 4) : 0;
     if (!absolute) ReadRegister32((in.w >> 12) & 15, r8);
     a_.lea(r9d, ptr(r12, -8));
-    CheckRange(r9, 8, true, exit);
+    CheckStackStore(r9, 8, exit);
     a_.mov(rcx, reinterpret_cast<uint64_t>(&m_.pcPreJsr));
     a_.mov(dword_ptr(rcx), in.pc + 4);
     a_.mov(dword_ptr(rbx, r9, 0, 4), in.w >> 16);
@@ -1370,10 +1408,13 @@ class BlockTranslator {
     const unsigned n = (in.w >> 10) & 15;
     const Label exit = StepExit();
     a_.lea(r8d, ptr(r12, -4));
-    CheckRange(r8, 4, true, exit);
+    CheckStackStore(r8, 4, exit);
     a_.mov(r9d, r8d);
     a_.sub(r9d, (in.w >> 14) + 8 * n);
-    CheckRange(r9, 8 * n, n != 0, exit);
+    if (n != 0)
+      CheckStackStore(r9, 8 * n, exit);
+    else
+      CheckRange(r9, 0, false, exit);
     a_.mov(dword_ptr(rbx, r8, 0, 0), r13d);
     for (unsigned i = 0; i < n; ++i)
       RegisterTo(14 - n + i, qword_ptr(rbx, r9, 0, static_cast<int32_t>(8 * i)));
@@ -1425,7 +1466,7 @@ class BlockTranslator {
     const uint32_t room = size == SIZE_Q ? 8 : size == SIZE_D ? 4 : 2;
     const Label exit = StepExit();
     a_.lea(r9d, ptr(r12, -static_cast<int32_t>(room)));
-    CheckRange(r9, room, true, exit);
+    CheckStackStore(r9, room, exit);
     const uint32_t shortValue = static_cast<uint32_t>(static_cast<int32_t>(in.w) >> 10);
     const uint32_t value = isLong ? Load32(mem_ + in.pc + 4) : shortValue;
     if (size == SIZE_Q) {
@@ -1459,6 +1500,7 @@ class BlockTranslator {
   uint32_t index_ = 0;
   CarriedState state_;
   std::vector<Pending> pending_;
+  std::vector<OffStack> offStack_;
   // VM registers living in host registers, and the index into cached_ of each.
   std::vector<Home> cached_;
   uint8_t hostOf_[16];
@@ -1483,6 +1525,7 @@ bool Translate(Machine& m, Cache& cache, uint32_t pc) {
     if (in.endsBlock) break;
   }
   if (insns.empty()) return false;
+  cache.NoteCodeAt(pc, at);
   BlockTranslator t(m, cache, std::move(insns));
   if (!t.Emit()) return false;
   void* fn = nullptr;

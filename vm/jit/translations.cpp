@@ -34,6 +34,11 @@ Cache::Cache(uint8_t* mem, uint32_t memSize)
       codeMap_(static_cast<uint8_t*>(std::calloc((memSize >> kCodeMapShift) + 1, 1))),
       codeMapBytes_((memSize >> kCodeMapShift) + 1) {
   if (!entries_ || !heat_ || !codeMap_) std::abort();
+  // The stack as the header gives it at the first run, within what translated code
+  // touches; any stretch would do, as long as no translation lies in it.
+  stackLow_ = std::max(Load32(mem + HDR_STACK_LIMIT), kLowestAddress);
+  stackHigh_ = std::min(Load32(mem + HDR_STACK_TOP), memSize);
+  if (stackHigh_ <= stackLow_) stackLow_ = stackHigh_ = 0;
   BuildTrampoline();
 }
 
@@ -163,10 +168,16 @@ void Cache::RebuildWatches() {
 }
 
 void Cache::DropChanged() {
+  DropWhere([this](const Block& b) {
+    return std::memcmp(mem_ + b.start, b.words.data(), b.words.size()) != 0;
+  });
+}
+
+void Cache::DropWhere(const std::function<bool(const Block&)>& drop) {
   bool dropped = false;
   for (auto it = blocks_.begin(); it != blocks_.end();) {
     const Block& b = it->second;
-    if (std::memcmp(mem_ + b.start, b.words.data(), b.words.size()) == 0) {
+    if (!drop(b)) {
       ++it;
       continue;
     }
@@ -184,6 +195,14 @@ void Cache::DropChanged() {
   if (!dropped) return;
   // Unmarking a dropped block may have cleared bytes a neighbour shares.
   for (const auto& [start, b] : blocks_) MarkPages(b, 1);
+}
+
+void Cache::NoteCodeAt(uint32_t start, uint32_t end) {
+  if (!StackHoldsNoCode() || end <= stackLow_ || start >= stackHigh_) return;
+  // Code on the stack: every block may have stored there unchecked, so none is kept,
+  // and stores there are checked from now on.
+  stackLow_ = stackHigh_ = 0;
+  DropWhere([](const Block&) { return true; });
 }
 
 }  // namespace orvo::vm::jit

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <unordered_map>
 #include <memory>
@@ -75,6 +76,14 @@ class Cache {
   }
   bool Empty() const { return blocks_.empty(); }
 
+  // A stretch of VM memory (the stack) where no translation lies, so that translated
+  // stores there need no look at the code map; empty once code has been translated there.
+  bool StackHoldsNoCode() const { return stackHigh_ > stackLow_; }
+  uint32_t stackLow() const { return stackLow_; }
+  uint32_t stackHigh() const { return stackHigh_; }
+  // Before translating the bytes start .. end: code there ends the stretch above.
+  void NoteCodeAt(uint32_t start, uint32_t end);
+
   asmjit::JitRuntime& runtime() { return runtime_; }
   const void* const* entries() const { return entries_.get(); }
   const uint8_t* codeMap() const { return codeMap_.get(); }
@@ -96,6 +105,7 @@ class Cache {
   // compares a few merged ranges against one flat copy rather than block by block.
   bool Unchanged() const;
   void DropChanged();
+  void DropWhere(const std::function<bool(const Block&)>& drop);
   void RebuildWatches();
 
   // Ranges of VM memory holding translated words, in order, and where each lies in the
@@ -117,6 +127,7 @@ class Cache {
   size_t codeMapBytes_;
   std::unordered_map<uint32_t, uint32_t> refused_;  // place -> the word that failed there
   std::map<uint32_t, Block> blocks_;
+  uint32_t stackLow_ = 0, stackHigh_ = 0;
   TranslationStats stats_;
   void (*enter_)(Context*, const void*) = nullptr;
   const void* exit_ = nullptr;
