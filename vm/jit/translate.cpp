@@ -582,10 +582,8 @@ class BlockTranslator {
     a_.jmp(qword_ptr(rbp, kExitOffset));
   }
 
-  // To the place in eax, with the registers in their slots and the state as a block's
-  // start expects it.
-  void JumpToPlaceInEax() {
-    const Label miss = a_.newLabel();
+  // The translation at the place in eax into rcx, or to miss when there is none.
+  void LookUpPlaceInEax(const Label& miss) {
     a_.cmp(eax, cache_.places() * 4);
     a_.jae(miss);
     a_.test(eax, 3);
@@ -594,11 +592,31 @@ class BlockTranslator {
     a_.mov(rcx, qword_ptr(rcx, rax, 1));
     a_.test(rcx, rcx);
     a_.jz(miss);
-    a_.jmp(rcx);
+  }
+  // The same for a place known now (also in eax).
+  void LookUpPlace(uint32_t pc, const Label& miss) {
+    a_.mov(eax, pc);
+    if (pc % 4 != 0 || pc / 4 >= cache_.places()) return void(a_.jmp(miss));
+    a_.mov(rcx, reinterpret_cast<uint64_t>(cache_.entries() + pc / 4));
+    a_.mov(rcx, qword_ptr(rcx));
+    a_.test(rcx, rcx);
+    a_.jz(miss);
+  }
+  // Out to the driver at the place in eax, which has no translation.
+  void ChainMiss(const Label& miss) {
     a_.bind(miss);
     StoreFlagsByte(SIZE_Q);
     a_.mov(edx, EXIT_CHAIN);
     a_.jmp(qword_ptr(rbp, kExitOffset));
+  }
+
+  // To the place in eax, with the registers in their slots and the state as a block's
+  // start expects it.
+  void JumpToPlaceInEax() {
+    const Label miss = a_.newLabel();
+    LookUpPlaceInEax(miss);
+    a_.jmp(rcx);
+    ChainMiss(miss);
   }
 
   // To the place in eax.
@@ -1371,22 +1389,16 @@ class BlockTranslator {
     a_.mov(r12d, r9d);
     Normalize(state_);
     WriteBackRegisters();
-    if (absolute)
-      a_.mov(eax, target);
-    else
-      a_.mov(eax, r8d);
     // Into the routine by a host call, so that its return is predicted: the host stack
     // holds the place to go back to beside the host's return address, and the routine's
     // efr returns there only when the VM frame names the same place.
-    const Label miss = a_.newLabel(), plain = a_.newLabel();
-    a_.cmp(eax, cache_.places() * 4);
-    a_.jae(miss);
-    a_.test(eax, 3);
-    a_.jnz(miss);
-    a_.mov(rcx, reinterpret_cast<uint64_t>(cache_.entries()));
-    a_.mov(rcx, qword_ptr(rcx, rax, 1));
-    a_.test(rcx, rcx);
-    a_.jz(miss);
+    const Label miss = a_.newLabel(), plain = a_.newLabel(), missBack = a_.newLabel();
+    if (absolute) {
+      LookUpPlace(target, miss);
+    } else {
+      a_.mov(eax, r8d);
+      LookUpPlaceInEax(miss);
+    }
     a_.cmp(rsp, qword_ptr(rbp, offsetof(Context, hostFloor)));
     a_.jbe(plain);
     const uint32_t back = in.pc + (absolute ? 8 : 4);
@@ -1394,14 +1406,11 @@ class BlockTranslator {
     a_.call(rcx);
     // Back from the routine: every register is in its slot.
     a_.add(rsp, 8);
-    a_.mov(eax, back);
-    JumpToPlaceInEax();
+    LookUpPlace(back, missBack);
     a_.bind(plain);
     a_.jmp(rcx);
-    a_.bind(miss);
-    StoreFlagsByte(SIZE_Q);
-    a_.mov(edx, EXIT_CHAIN);
-    a_.jmp(qword_ptr(rbp, kExitOffset));
+    ChainMiss(miss);
+    ChainMiss(missBack);
   }
 
   void SaveFrame(const Insn& in) {
