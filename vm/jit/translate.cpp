@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "vm/decode.h"
@@ -275,6 +276,7 @@ class BlockTranslator {
     a_.jmp(qword_ptr(rbp, kExitOffset));
     EmitPending();
     EmitOffStackChecks();
+    for (const auto& emit : outOfLine_) emit();
     return !errors_.failed;
   }
 
@@ -1210,12 +1212,31 @@ class BlockTranslator {
   void FloatOperation(const Place& d, const Place& s, unsigned size, unsigned op,
                       const Label& exit) {
     const bool isDouble = size == SIZE_Q;
-    LoadFloat(d, isDouble, xmm0);
-    const Operand source = FloatSource(s, isDouble);
     const InstId id = op == OP2_ADDF                     ? (isDouble ? Inst::kIdAddsd : Inst::kIdAddss)
                       : op == OP2_SUBF || op == OP2_CMPF ? (isDouble ? Inst::kIdSubsd : Inst::kIdSubss)
                       : op == OP2_MULF                   ? (isDouble ? Inst::kIdMulsd : Inst::kIdMulss)
                                                          : (isDouble ? Inst::kIdDivsd : Inst::kIdDivss);
+    Xmm home;
+    if (op != OP2_CMPF && d.kind == Place::REG && XmmOfSlot(d.header, home)) {
+      // In place, the old value kept in xmm0 for the step should the result be NaN.
+      a_.movaps(xmm0, home);
+      a_.emit(id, home, FloatSource(s, isDouble));
+      isDouble ? a_.ucomisd(home, home) : a_.ucomiss(home, home);
+      const Label nan = a_.newLabel();
+      a_.jp(nan);
+      outOfLine_.push_back([this, nan, home, exit] {
+        a_.bind(nan);
+        a_.movaps(home, xmm0);
+        a_.jmp(exit);
+      });
+      if (op == OP2_SUBF) {
+        a_.movaps(xmm2, home);
+        state_.flags = {SIZE_Q, isDouble ? FlagState::DOUBLE : FlagState::FLOAT};
+      }
+      return;
+    }
+    LoadFloat(d, isDouble, xmm0);
+    const Operand source = FloatSource(s, isDouble);
     a_.emit(id, xmm0, source);
     if (op == OP2_CMPF) return FloatFlags(isDouble);
     // A NaN result takes the step, which chooses its bits.
@@ -1510,6 +1531,7 @@ class BlockTranslator {
   CarriedState state_;
   std::vector<Pending> pending_;
   std::vector<OffStack> offStack_;
+  std::vector<std::function<void()>> outOfLine_;  // rare paths, emitted after the block
   // VM registers living in host registers, and the index into cached_ of each.
   std::vector<Home> cached_;
   uint8_t hostOf_[16];
