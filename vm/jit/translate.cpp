@@ -142,13 +142,49 @@ const Xmm kCacheXmms[] = {xmm3, xmm4,  xmm5,  xmm6,  xmm7,  xmm8,
                           xmm9, xmm10, xmm11, xmm12, xmm13, xmm14, xmm15};
 constexpr unsigned kNoHost = 0xFF;
 
-// Where a VM register lives within a block.
+// Where a VM register lives within a block. A narrow one is only ever used at 32 bits or
+// fewer there: its host register holds the low word, and only that goes back to its slot,
+// so that 32-bit operations work on the host register in place.
 struct Home {
   unsigned vmReg = 0;
-  bool inXmm = false;
+  bool inXmm = false, narrow = false;
   Gp gp;
   Xmm xmm;
 };
+
+// Marks the VM registers the instruction uses at all 64 bits: operations at size q,
+// movz and conversions (which write all of their register), frames (which save and
+// restore whole registers).
+void MarkWideRegisters(const uint8_t* mem, const Insn& in, bool wide[16]) {
+  const uint32_t w = in.w;
+  switch (in.kind) {
+    case K_F1 ... K_F30: {
+      const unsigned size = (w >> 9) & 3, op = in.entry >> 2;
+      if (size != SIZE_Q && op != OP2_MOVZ) return;
+      const FormatLocs locs = kFormatLocs[w & 31];
+      for (const Loc loc : {locs.dst, locs.src}) {
+        if (op == OP2_MOVZ && size != SIZE_Q && loc == locs.src) continue;  // read at size
+        if (loc == LOC_REG_A) wide[(w >> 5) & 15] = true;
+        if (loc == LOC_REG_B) wide[(w >> 16) & 15] = true;
+      }
+      return;
+    }
+    case K_ONE_REG: {
+      const unsigned op = in.entry >> 2;
+      if ((in.entry & 3) == SIZE_Q || op >= OP1_CVUU) wide[(w >> 16) & 15] = true;
+      return;
+    }
+    case K_TLJ_REG:
+      if (((w >> 5) & 3) == SIZE_Q) wide[Load32(mem + in.pc + 4) & 15] = true;
+      return;
+    case K_SFVR:
+    case K_EFR:
+      for (unsigned i = 0, n = (w >> 10) & 15; i < n; ++i) wide[14 - n + i] = true;
+      return;
+    default:
+      return;  // the rest read a register's low word, if any
+  }
+}
 
 // The VM registers whose values the instruction reaches, each counted once per mention,
 // and in floats those a floating-point operation reaches as values.
@@ -329,9 +365,11 @@ class BlockTranslator {
     }
     const unsigned least = loopEnd != 0 ? 1 : 2;
     unsigned counts[16] = {}, floats[16] = {};
+    bool wide[16] = {};
     for (size_t i = 0; i < insns_.size(); ++i) {
       unsigned mentions[16] = {}, floatMentions[16] = {};
       CountRegisters(mem_, insns_[i], mentions, floatMentions);
+      MarkWideRegisters(mem_, insns_[i], wide);
       const unsigned weight = i < loopEnd ? 8 : 1;
       for (unsigned r = 0; r < 16; ++r) {
         counts[r] += mentions[r] * weight;
@@ -364,6 +402,7 @@ class BlockTranslator {
       const bool mostlyFloat = 2 * floats[best] > counts[best];
       if (gps < std::size(kCacheRegisters) && (!mostlyFloat || xmms == std::size(kCacheXmms))) {
         home.gp = kCacheRegisters[gps++];
+        home.narrow = !wide[best];
       } else if (xmms < std::size(kCacheXmms)) {
         home.inXmm = true;
         home.xmm = kCacheXmms[xmms++];
@@ -408,12 +447,21 @@ class BlockTranslator {
 
   // Moves between where a register lives and its header slot.
   void LoadHome(const Home& home) {
-    const Mem slot = qword_ptr(rbx, static_cast<int32_t>(RegisterAddress(home.vmReg)));
-    home.inXmm ? a_.movq(home.xmm, slot) : a_.mov(home.gp, slot);
+    const int32_t slot = static_cast<int32_t>(RegisterAddress(home.vmReg));
+    if (home.inXmm) return void(a_.movq(home.xmm, qword_ptr(rbx, slot)));
+    if (home.narrow) return void(a_.mov(home.gp.r32(), dword_ptr(rbx, slot)));
+    a_.mov(home.gp, qword_ptr(rbx, slot));
   }
   void StoreHome(const Home& home) {
-    const Mem slot = qword_ptr(rbx, static_cast<int32_t>(RegisterAddress(home.vmReg)));
-    home.inXmm ? a_.movq(slot, home.xmm) : a_.mov(slot, home.gp);
+    const int32_t slot = static_cast<int32_t>(RegisterAddress(home.vmReg));
+    if (home.inXmm) return void(a_.movq(qword_ptr(rbx, slot), home.xmm));
+    if (home.narrow) return void(a_.mov(dword_ptr(rbx, slot), home.gp.r32()));
+    a_.mov(qword_ptr(rbx, slot), home.gp);
+  }
+  bool Narrow(const Place& p) const {
+    unsigned r;
+    const Home* home = p.kind == Place::REG && RegisterOfSlot(p.header, r) ? HomeOf(r) : nullptr;
+    return home && !home->inXmm && home->narrow;
   }
   // VM register r from or to the 8 bytes at mem.
   void RegisterFrom(unsigned r, const Mem& mem) {
@@ -849,7 +897,7 @@ class BlockTranslator {
       return void(a_.movq(xmm, rcx));
     }
     if (!Cached(p, host)) return void(a_.mov(At(p, 1u << size), Sized(src, size)));
-    if (size != SIZE_D) return void(a_.mov(Sized(host, size), Sized(src, size)));
+    if (size != SIZE_D || Narrow(p)) return void(a_.mov(Sized(host, size), Sized(src, size)));
     // A 32-bit move would clear the high word: flip the low word's bits that differ.
     if (srcDone) {
       a_.xor_(src.r32(), host.r32());
@@ -1032,6 +1080,7 @@ class BlockTranslator {
       case OP2_OR:
       case OP2_XOR: {
         if (!stores) return CompareOrTest(d, s, size, op);
+        if (InPlace(d, s, size, op)) return;
         Load(d, size, rax);
         // Only the low size bytes of the result count, so a narrow immediate may stand
         // sign-extended as the operand itself.
@@ -1120,6 +1169,40 @@ class BlockTranslator {
     a_.emit(op == OP2_CMP ? Inst::kIdSub : Inst::kIdAnd, v, source);
     state_.flags = {size};
     flagsLive_ = true;
+  }
+
+  // add, sub, mul, and, or, xor on a register living in a general register, worked on
+  // there: at 64 bits, or at 32 on a narrow one. The flags' value is the register itself,
+  // and the x86 flags of sub, and and xor stand for a jump right after.
+  bool InPlace(const Place& d, const Place& s, unsigned size, unsigned op) {
+    Gp host, sourceHost;
+    if (!Cached(d, host) || !(size == SIZE_Q || (size == SIZE_D && Narrow(d)))) return false;
+    const Gp target = Sized(host, size);
+    Operand source;
+    if (s.kind == Place::IMM && ImmediateFits(s.imm, size))
+      source = Imm(static_cast<int32_t>(static_cast<uint32_t>(s.imm)));
+    else if (Cached(s, sourceHost))
+      source = Sized(sourceHost, size);
+    else {
+      Load(s, size, rcx);
+      source = Sized(rcx, size);
+    }
+    const InstId id = op == OP2_ADD   ? Inst::kIdAdd
+                      : op == OP2_SUB ? Inst::kIdSub
+                      : op == OP2_MUL ? Inst::kIdImul
+                      : op == OP2_AND ? Inst::kIdAnd
+                      : op == OP2_OR  ? Inst::kIdOr
+                                      : Inst::kIdXor;
+    if (id == Inst::kIdImul && source.isImm())
+      a_.emit(id, target, target, source);
+    else
+      a_.emit(id, target, source);
+    if (op == OP2_SUB || op == OP2_AND || op == OP2_XOR) {
+      a_.mov(r15, host);
+      state_.flags = {size};
+      flagsLive_ = true;
+    }
+    return true;
   }
 
   // A move that needs no scratch register: between two registers living in host
