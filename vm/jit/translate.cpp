@@ -391,23 +391,24 @@ class BlockTranslator {
     }
     std::fill(std::begin(hostOf_), std::end(hostOf_), kNoHost);
     size_t gps = 0, xmms = 0;
+    bool chosen[16] = {};
     for (;;) {
       unsigned best = 16;
       for (unsigned r = 0; r < 16; ++r)
-        if (hostOf_[r] == kNoHost && counts[r] >= least && (best == 16 || counts[r] > counts[best]))
-          best = r;
+        if (!chosen[r] && counts[r] >= least && (best == 16 || counts[r] > counts[best])) best = r;
       if (best == 16) break;
+      chosen[best] = true;
       Home home;
       home.vmReg = best;
       const bool mostlyFloat = 2 * floats[best] > counts[best];
       if (gps < std::size(kCacheRegisters) && (!mostlyFloat || xmms == std::size(kCacheXmms))) {
         home.gp = kCacheRegisters[gps++];
         home.narrow = !wide[best];
-      } else if (xmms < std::size(kCacheXmms)) {
+      } else if (xmms < std::size(kCacheXmms) && (mostlyFloat || wide[best])) {
         home.inXmm = true;
         home.xmm = kCacheXmms[xmms++];
       } else {
-        break;
+        continue;  // 32-bit integer work in xmm costs more than memory operands do
       }
       hostOf_[best] = static_cast<uint8_t>(cached_.size());
       cached_.push_back(home);
@@ -1110,6 +1111,7 @@ class BlockTranslator {
         Load(s, size, rax);
         return Store(d, size, rax, true);
       case OP2_MOVZ:
+        if (Gp host; Cached(d, host)) return Load(s, size, host);
         Load(s, size, rax);
         Store(d, SIZE_Q, rax);
         return;
@@ -1217,8 +1219,17 @@ class BlockTranslator {
       a_.mov(At(d, 1u << size), SizedImmediate(s.imm, size));
       return true;
     }
-    if (size != SIZE_Q) return false;
     const bool sInGp = Cached(s, sGp), sInXmm = s.kind == Place::REG && XmmOfSlot(s.header, sXmm);
+    if (size == SIZE_D && dInGp && Narrow(d)) {
+      if (sInGp)
+        a_.mov(dGp.r32(), sGp.r32());
+      else if (sInXmm)
+        a_.movd(dGp.r32(), sXmm);
+      else
+        a_.mov(dGp.r32(), At(s, 4));
+      return true;
+    }
+    if (size != SIZE_Q) return false;
     if (dInXmm && sInXmm)
       a_.movaps(dXmm, sXmm);
     else if (dInXmm && sInGp)
