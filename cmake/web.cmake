@@ -64,7 +64,7 @@ target_link_libraries(orvo_platform_headless PUBLIC orvo_platform orvo_wav)
 orvo_web_library(orvo_gfx gfx NATIVE_ONLY png.cpp font.cpp font_library.cpp glyph_raster.cpp
                  blend_avx2.cpp)
 target_link_libraries(orvo_gfx PUBLIC orvo_vm orvo_platform)
-orvo_web_library(orvo_services services NATIVE_ONLY sealed_file.cpp)
+orvo_web_library(orvo_services services NATIVE_ONLY sealed_file.cpp zip_library.cpp)
 # The archive's reader is compiled against the web build's zip reader.
 target_include_directories(orvo_services PRIVATE ${PROJECT_SOURCE_DIR}/services/web/include)
 target_link_libraries(orvo_services PUBLIC orvo_vm orvo_platform orvo_gfx)

@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <cstdlib>
 #include <filesystem>
 
 #include "services/sealed_file.h"
+#include "services/zip_library.h"
 
 namespace orvo::services {
 
@@ -25,9 +25,9 @@ char Lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::string ZipProblem(zip_error_t* error) {
-  std::string text = zip_error_strerror(error);
-  zip_error_fini(error);
+std::string ZipProblem(const ZipLibrary& zip, zip_error_t* error) {
+  std::string text = zip.zip_error_strerror(error);
+  zip.zip_error_fini(error);
   return text;
 }
 
@@ -60,21 +60,22 @@ bool ArchiveKey(std::string_view name, std::string& key) {
   return true;
 }
 
-std::unique_ptr<ArchiveFiles> ArchiveFiles::FromSource(zip_source_t* source, zip_error_t* error,
-                                                       std::string& problem,
+std::unique_ptr<ArchiveFiles> ArchiveFiles::FromSource(const ZipLibrary& zip, zip_source_t* source,
+                                                       zip_error_t* error, std::string& problem,
                                                        const ArchiveLimits& limits) {
   if (!source) {
-    problem = ZipProblem(error);
+    problem = ZipProblem(zip, error);
     return nullptr;
   }
   std::unique_ptr<ArchiveFiles> a(new ArchiveFiles);
-  a->archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, error);
+  a->zip_ = &zip;
+  a->archive_ = zip.zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, error);
   if (!a->archive_) {
-    zip_source_free(source);
-    problem = ZipProblem(error);
+    zip.zip_source_free(source);
+    problem = ZipProblem(zip, error);
     return nullptr;
   }
-  zip_error_fini(error);
+  zip.zip_error_fini(error);
   if (!a->Index(limits, problem)) return nullptr;
   return a;
 }
@@ -82,22 +83,27 @@ std::unique_ptr<ArchiveFiles> ArchiveFiles::FromSource(zip_source_t* source, zip
 std::unique_ptr<ArchiveFiles> ArchiveFiles::Open(const std::string& path, uint64_t offset,
                                                  int64_t length, std::string& problem,
                                                  const ArchiveLimits& limits) {
+  const ZipLibrary* zip = Zip(problem);
+  if (!zip) return nullptr;
   zip_error_t error;
-  zip_error_init(&error);
-  return FromSource(zip_source_file_create(path.c_str(), offset, length, &error), &error, problem,
-                    limits);
+  zip->zip_error_init(&error);
+  return FromSource(*zip, zip->zip_source_file_create(path.c_str(), offset, length, &error),
+                    &error, problem, limits);
 }
 
 std::unique_ptr<ArchiveFiles> ArchiveFiles::FromBytes(const void* data, size_t size,
                                                       std::string& problem,
                                                       const ArchiveLimits& limits) {
+  const ZipLibrary* zip = Zip(problem);
+  if (!zip) return nullptr;
   zip_error_t error;
-  zip_error_init(&error);
-  return FromSource(zip_source_buffer_create(data, size, 0, &error), &error, problem, limits);
+  zip->zip_error_init(&error);
+  return FromSource(*zip, zip->zip_source_buffer_create(data, size, 0, &error), &error, problem,
+                    limits);
 }
 
 ArchiveFiles::~ArchiveFiles() {
-  if (archive_) zip_discard(archive_);
+  if (archive_) zip_->zip_discard(archive_);
   if (!extracted_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(extracted_, ignored);
@@ -105,7 +111,7 @@ ArchiveFiles::~ArchiveFiles() {
 }
 
 bool ArchiveFiles::Index(const ArchiveLimits& limits, std::string& problem) {
-  const zip_int64_t count = zip_get_num_entries(archive_, 0);
+  const zip_int64_t count = zip_->zip_get_num_entries(archive_, 0);
   if (count < 0 || static_cast<uint64_t>(count) > limits.entries) {
     problem = "it holds more than " + std::to_string(limits.entries) + " entries";
     return false;
@@ -113,8 +119,8 @@ bool ArchiveFiles::Index(const ArchiveLimits& limits, std::string& problem) {
   uint64_t total = 0;
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t st;
-    zip_stat_init(&st);
-    if (zip_stat_index(archive_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 ||
+    zip_->zip_stat_init(&st);
+    if (zip_->zip_stat_index(archive_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 ||
         !(st.valid & ZIP_STAT_NAME) || !(st.valid & ZIP_STAT_SIZE)) {
       problem = "entry " + std::to_string(i) + " cannot be read";
       return false;
@@ -139,7 +145,7 @@ bool ArchiveFiles::Index(const ArchiveLimits& limits, std::string& problem) {
     }
     zip_uint8_t system = 0;
     zip_uint32_t attributes = 0;
-    if (zip_file_get_external_attributes(archive_, static_cast<zip_uint64_t>(i), 0, &system,
+    if (zip_->zip_file_get_external_attributes(archive_, static_cast<zip_uint64_t>(i), 0, &system,
                                          &attributes) == 0 &&
         system == kUnixHost) {
       const mode_t mode = static_cast<mode_t>(attributes >> 16);
@@ -225,7 +231,7 @@ bool ArchiveFiles::Read(std::string_view name, std::string& out) const {
   out.clear();
   const Item* item = Lookup(name);
   if (!item || item->folder) return false;
-  zip_file_t* file = zip_fopen_index(archive_, static_cast<zip_uint64_t>(item->index), 0);
+  zip_file_t* file = zip_->zip_fopen_index(archive_, static_cast<zip_uint64_t>(item->index), 0);
   if (!file) return false;
   // Never more than declared: one byte beyond it shows the entry lied about its size.
   out.resize(static_cast<size_t>(item->size) + 1);
@@ -233,12 +239,12 @@ bool ArchiveFiles::Read(std::string_view name, std::string& out) const {
   bool ok = true;
   while (done < out.size()) {
     const size_t want = out.size() - done < kReadChunk ? out.size() - done : kReadChunk;
-    const zip_int64_t n = zip_fread(file, out.data() + done, want);
+    const zip_int64_t n = zip_->zip_fread(file, out.data() + done, want);
     if (n < 0) ok = false;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  zip_fclose(file);
+  zip_->zip_fclose(file);
   if (!ok || done != item->size) {
     out.clear();
     return false;

@@ -20,6 +20,10 @@ struct zip_source;
 struct zip_error;
 
 namespace orvo::services {
+struct ZipLibrary;
+}
+
+namespace orvo::services {
 
 struct ArchiveLimits {
   uint64_t entries = 20000;
@@ -64,12 +68,13 @@ class ArchiveFiles final : public ProgramFiles {
   };
   ArchiveFiles() = default;
   // Takes the source over, whether or not the archive opens.
-  static std::unique_ptr<ArchiveFiles> FromSource(zip_source* source, zip_error* error,
-                                                  std::string& problem,
+  static std::unique_ptr<ArchiveFiles> FromSource(const ZipLibrary& zip, zip_source* source,
+                                                  zip_error* error, std::string& problem,
                                                   const ArchiveLimits& limits);
   bool Index(const ArchiveLimits& limits, std::string& problem);
   const Item* Lookup(std::string_view name) const;
 
+  const ZipLibrary* zip_ = nullptr;
   zip* archive_ = nullptr;
   std::map<std::string, Item> items_;  // by lower-case name
   mutable std::string extracted_;      // the private folder, once made
