@@ -740,36 +740,16 @@ class BlockTranslator {
     const Label notTaken = a_.newLabel();
     a_.xorps(xmm1, xmm1);
     isDouble ? a_.ucomisd(xmm2, xmm1) : a_.ucomiss(xmm2, xmm1);
-    switch (cc) {
-      case 0:  // eq
-        a_.jp(notTaken);
-        a_.je(taken);
-        break;
-      case 1:  // ne
-        a_.jp(taken);
-        a_.jne(taken);
-        break;
-      case 2:  // ge
-        a_.jp(taken);
-        a_.jae(taken);
-        break;
-      case 3:  // gt
-        a_.jp(taken);
-        a_.ja(taken);
-        break;
-      case 4:  // le
-        a_.jp(notTaken);
-        a_.jbe(taken);
-        break;
-      case 5:  // lt
-        a_.jp(notTaken);
-        a_.jb(taken);
-        break;
-      case 6:  // ev
-        a_.jmp(taken);
-        break;
-      default:  // od
-        break;
+    // eq ne ge gt le lt: whether NaN (unordered) jumps, and the x86 condition otherwise.
+    static constexpr struct {
+      bool nanJumps;
+      CondCode ordered;
+    } kJumps[6] = {{false, CondCode::kE},  {true, CondCode::kNE}, {true, CondCode::kAE},
+                   {true, CondCode::kA},   {false, CondCode::kBE}, {false, CondCode::kB}};
+    if (cc == 6) a_.jmp(taken);  // ev: the value is always even
+    if (cc < 6) {
+      a_.jp(kJumps[cc].nanJumps ? taken : notTaken);
+      a_.j(kJumps[cc].ordered, taken);
     }
     a_.bind(notTaken);
   }
