@@ -1073,16 +1073,7 @@ class BlockTranslator {
           source = host;  // its bytes above size reach only bytes of the result that do not count
         else
           Load(s, size, rcx);
-        const InstId id = op == OP2_ADD                    ? Inst::kIdAdd
-                          : op == OP2_SUB || op == OP2_CMP ? Inst::kIdSub
-                          : op == OP2_MUL                  ? Inst::kIdImul
-                          : op == OP2_TST || op == OP2_AND ? Inst::kIdAnd
-                          : op == OP2_OR                   ? Inst::kIdOr
-                                                           : Inst::kIdXor;
-        if (id == Inst::kIdImul && source.isImm())
-          a_.emit(id, rax, rax, source);
-        else
-          a_.emit(id, rax, source);
+        EmitInteger(op, rax, source);
         if (op != OP2_ADD && op != OP2_MUL && op != OP2_OR) FlagsFrom(rax, size);
         return Store(d, size, rax, true);
       }
@@ -1133,6 +1124,20 @@ class BlockTranslator {
     }
   }
 
+  // The x86 instruction of add, sub (and cmp), mul, and (and tst), or, xor on target.
+  void EmitInteger(unsigned op, const Gp& target, const Operand& source) {
+    const InstId id = op == OP2_ADD                    ? Inst::kIdAdd
+                      : op == OP2_SUB || op == OP2_CMP ? Inst::kIdSub
+                      : op == OP2_MUL                  ? Inst::kIdImul
+                      : op == OP2_TST || op == OP2_AND ? Inst::kIdAnd
+                      : op == OP2_OR                   ? Inst::kIdOr
+                                                       : Inst::kIdXor;
+    if (id == Inst::kIdImul && source.isImm())
+      a_.emit(id, target, target, source);
+    else
+      a_.emit(id, target, source);
+  }
+
   // cmp and tst compute their result into r15 at their size, so that a conditional jump
   // right after them can use the x86 flags the operation left.
   void CompareOrTest(const Place& d, const Place& s, unsigned size, unsigned op) {
@@ -1148,7 +1153,7 @@ class BlockTranslator {
       Load(s, size, rcx);
       source = Sized(rcx, size);
     }
-    a_.emit(op == OP2_CMP ? Inst::kIdSub : Inst::kIdAnd, v, source);
+    EmitInteger(op, v, source);
     state_.flags = {size};
     flagsLive_ = true;
   }
@@ -1169,16 +1174,7 @@ class BlockTranslator {
       Load(s, size, rcx);
       source = Sized(rcx, size);
     }
-    const InstId id = op == OP2_ADD   ? Inst::kIdAdd
-                      : op == OP2_SUB ? Inst::kIdSub
-                      : op == OP2_MUL ? Inst::kIdImul
-                      : op == OP2_AND ? Inst::kIdAnd
-                      : op == OP2_OR  ? Inst::kIdOr
-                                      : Inst::kIdXor;
-    if (id == Inst::kIdImul && source.isImm())
-      a_.emit(id, target, target, source);
-    else
-      a_.emit(id, target, source);
+    EmitInteger(op, target, source);
     if (op == OP2_SUB || op == OP2_AND || op == OP2_XOR) {
       a_.mov(r15, host);
       state_.flags = {size};
