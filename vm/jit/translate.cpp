@@ -311,7 +311,6 @@ class BlockTranslator {
     a_.mov(edx, EXIT_STEP);
     a_.jmp(qword_ptr(rbp, kExitOffset));
     EmitPending();
-    EmitOffStackChecks();
     for (const auto& emit : outOfLine_) emit();
     return !errors_.failed;
   }
@@ -320,15 +319,6 @@ class BlockTranslator {
   uint32_t end() const { return insns_.back().pc + 4 * insns_.back().words; }
 
  private:
-  // The whole check of a store meant for the stack that lands elsewhere, kept for the
-  // end of the block: back to the store once it passes.
-  struct OffStack {
-    Label label, back;
-    Gp addr;
-    uint32_t len;
-    Label exit;
-  };
-
   // Ways out kept for the end of the block, each with the state at its place.
   struct Pending {
     enum Kind : uint8_t { STEP, CHAIN, LOOP } kind;
@@ -788,15 +778,11 @@ class BlockTranslator {
     a_.cmp(ecx, high - low - room);
     a_.ja(elsewhere);
     a_.bind(checked);
-    offStack_.push_back({elsewhere, checked, addr, len, exit});
-  }
-
-  void EmitOffStackChecks() {
-    for (const OffStack& o : offStack_) {
-      a_.bind(o.label);
-      CheckRange(o.addr, o.len, true, o.exit);
-      a_.jmp(o.back);
-    }
+    outOfLine_.push_back([this, elsewhere, checked, addr, len, exit] {
+      a_.bind(elsewhere);
+      CheckRange(addr, len, true, exit);
+      a_.jmp(checked);
+    });
   }
 
   Mem At(const Place& p, unsigned bytes) const {
@@ -1600,7 +1586,6 @@ class BlockTranslator {
   uint32_t index_ = 0;
   CarriedState state_;
   std::vector<Pending> pending_;
-  std::vector<OffStack> offStack_;
   std::vector<std::function<void()>> outOfLine_;  // rare paths, emitted after the block
   // VM registers living in host registers, and the index into cached_ of each.
   std::vector<Home> cached_;
