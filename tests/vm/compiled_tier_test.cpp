@@ -195,6 +195,36 @@ TEST(CompiledTier, CodeOnTheStackRewritesItselfThroughItsFrame) {
   vms.ExpectSame();
 }
 
+// The same beyond the image, where translated stores skip the code map until code is
+// translated there: code copied into the zero area rewrites itself through a register.
+TEST(CompiledTier, CodeBeyondTheImageRewritesItselfThroughARegister) {
+  constexpr uint32_t kRounds = 50, kWords = 6;
+  Image image;
+  image.zeroSize = 256;
+  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 22, 2, 0), kRounds,
+             Two(OP2_MOV, D, 22, 3, 0), Two(OP2_ADD, D, 30, 1, 3));  // $3 = add.d $1, =3
+  const uint32_t address = image.Code(Two(OP2_MOV, D, 22, 4, 0), 0);  // $4 = the code
+  const uint32_t copies = image.Here();
+  for (uint32_t i = 0; i < kWords; ++i) image.Code(Two(OP2_MOV, D, 13, 0, 0), 0, 0);  // [a] = w
+  const uint32_t jump = image.Code(Jmp(0));
+  const uint32_t back = image.Code(Efr(0));
+  const uint32_t code = image.Here();  // the first byte of the zero area
+  const uint32_t words[kWords] = {
+      Two(OP2_ADD, D, 30, 1, 1),  // add.d $1, =1: rewritten
+      Two(OP2_MOV, D, 2, 4, 3), 0,  // mov.d [$4][0], $3
+      Two(OP2_SUB, D, 30, 2, 1), Lj(1, code), Jmp(back)};
+  image.Patch(address + 4, code);
+  for (uint32_t i = 0; i < kWords; ++i) {
+    image.Patch(copies + 12 * i + 4, code + 4 * i);
+    image.Patch(copies + 12 * i + 8, words[i]);
+  }
+  image.Patch(jump, Jmp(code));
+  CompiledAndPlain vms(image);
+  vms.Call();
+  EXPECT_EQ(vms.plain.Reg(1), 1 + 3 * (kRounds - 1));
+  vms.ExpectSame();
+}
+
 TEST(CompiledTier, FaultsInTranslatedCodeSayWhatThePlainStepSays) {
   const std::vector<std::vector<uint32_t>> bodies = {
       {Two(OP2_MOV, D, 30, 2, 0), Two(OP2_DIVI, D, 28, 1, 2)},        // divide by zero

@@ -243,7 +243,6 @@ bool RegisterMove(const Insn& in, unsigned& a, unsigned& b) {
 // register.
 struct Place {
   enum Kind : uint8_t { REG, IMM, MEM } kind = REG;
-  bool onStack = false;  // the address is VFP-relative
   uint32_t header = 0;
   uint64_t imm = 0;
   Gp addr;
@@ -763,16 +762,17 @@ class BlockTranslator {
   }
   void Check(const Place& p, bool store, const Label& exit) {
     if (p.kind != Place::MEM) return;
-    if (store && p.onStack) return CheckStackStore(p.addr, 8, exit);
-    CheckRange(p.addr, 8, store, exit);
+    if (store) return CheckStore(p.addr, 8, exit);
+    CheckRange(p.addr, 8, false, exit);
   }
 
-  // A store that should land on the stack, where no translation lies: a look at whether
-  // it does, and only when it does not the whole check, kept out of line.
-  void CheckStackStore(const Gp& addr, uint32_t len, const Label& exit) {
+  // A store, which most often lands where no translation lies (the stack, the heap, the
+  // zero area): a look at whether it does, and only when it does not the whole check,
+  // kept out of line.
+  void CheckStore(const Gp& addr, uint32_t len, const Label& exit) {
     const uint32_t room = len < 8 ? 8 : len;
-    const uint32_t low = cache_.stackLow(), high = cache_.stackHigh();
-    if (!cache_.StackHoldsNoCode() || high - low < room) return CheckRange(addr, len, true, exit);
+    const uint32_t low = cache_.plainLow(), high = cache_.plainHigh();
+    if (!cache_.PlainHoldsNoCode() || high - low < room) return CheckRange(addr, len, true, exit);
     const Label elsewhere = a_.newLabel(), checked = a_.newLabel();
     a_.lea(ecx, ptr(addr.r64(), -static_cast<int32_t>(low)));
     a_.cmp(ecx, high - low - room);
@@ -933,12 +933,10 @@ class BlockTranslator {
         break;
       case LOC_FRAME_F:
         a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(FrameOffset(w))));
-        p.onStack = true;
         break;
       case LOC_FRAME_E:
         a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(Load32(mem_ + cursor))));
         cursor += 4;
-        p.onStack = true;
         break;
       case LOC_SIMM_A:
       case LOC_SIMM_B: {
@@ -1318,7 +1316,6 @@ class BlockTranslator {
       case K_ONE_FRAME:
         a_.lea(r8d, ptr(r13, static_cast<int32_t>(FrameOffset(in.w))));
         p.kind = Place::MEM;
-        p.onStack = true;
         break;
       default:
         a_.mov(r8d, Load32(mem_ + in.pc + 4));
@@ -1330,7 +1327,7 @@ class BlockTranslator {
         const uint32_t room = bytes < 2 ? 2 : bytes;
         Check(p, false, exit);
         a_.lea(r9d, ptr(r12, -static_cast<int32_t>(room)));
-        CheckStackStore(r9, room, exit);
+        CheckStore(r9, room, exit);
         Load(p, size, rax);
         a_.mov(ptr(rbx, r9, 0, 0, room), Sized(rax, size == SIZE_B ? unsigned{SIZE_W} : size));
         a_.mov(r12d, r9d);
@@ -1350,7 +1347,7 @@ class BlockTranslator {
       }
       case OP1_PEA:
         a_.lea(r9d, ptr(r12, -4));
-        CheckStackStore(r9, 4, exit);
+        CheckStore(r9, 4, exit);
         if (p.kind == Place::MEM)
           a_.mov(dword_ptr(rbx, r9, 0, 0), r8d);
         else
@@ -1458,7 +1455,7 @@ class BlockTranslator {
     const uint32_t target = absolute ? Load32(mem_ + in.pc + 4) : 0;
     if (!absolute) ReadRegister32((in.w >> 12) & 15, r8);
     a_.lea(r9d, ptr(r12, -8));
-    CheckStackStore(r9, 8, exit);
+    CheckStore(r9, 8, exit);
     a_.mov(rcx, reinterpret_cast<uint64_t>(&m_.pcPreJsr));
     a_.mov(dword_ptr(rcx), in.pc + 4);
     a_.mov(dword_ptr(rbx, r9, 0, 4), in.w >> 16);
@@ -1494,11 +1491,11 @@ class BlockTranslator {
     const unsigned n = (in.w >> 10) & 15;
     const Label exit = StepExit();
     a_.lea(r8d, ptr(r12, -4));
-    CheckStackStore(r8, 4, exit);
+    CheckStore(r8, 4, exit);
     a_.mov(r9d, r8d);
     a_.sub(r9d, (in.w >> 14) + 8 * n);
     if (n != 0)
-      CheckStackStore(r9, 8 * n, exit);
+      CheckStore(r9, 8 * n, exit);
     else
       CheckRange(r9, 0, false, exit);
     a_.mov(dword_ptr(rbx, r8, 0, 0), r13d);
@@ -1552,7 +1549,7 @@ class BlockTranslator {
     const uint32_t room = size == SIZE_Q ? 8 : size == SIZE_D ? 4 : 2;
     const Label exit = StepExit();
     a_.lea(r9d, ptr(r12, -static_cast<int32_t>(room)));
-    CheckStackStore(r9, room, exit);
+    CheckStore(r9, room, exit);
     const uint32_t shortValue = static_cast<uint32_t>(static_cast<int32_t>(in.w) >> 10);
     const uint32_t value = isLong ? Load32(mem_ + in.pc + 4) : shortValue;
     if (size == SIZE_Q) {

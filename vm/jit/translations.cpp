@@ -34,11 +34,11 @@ Cache::Cache(uint8_t* mem, uint32_t memSize)
       codeMap_(static_cast<uint8_t*>(std::calloc((memSize >> kCodeMapShift) + 1, 1))),
       codeMapBytes_((memSize >> kCodeMapShift) + 1) {
   if (!entries_ || !heat_ || !codeMap_) std::abort();
-  // The stack as the header gives it at the first run, within what translated code
-  // touches; any stretch would do, as long as no translation lies in it.
-  stackLow_ = std::max(Load32(mem + HDR_STACK_LIMIT), kLowestAddress);
-  stackHigh_ = std::min(Load32(mem + HDR_STACK_TOP), memSize);
-  if (stackHigh_ <= stackLow_) stackLow_ = stackHigh_ = 0;
+  // Everything after the image as the header gives it at the first run: any stretch
+  // would do, as long as no translation lies in it, and code is loaded with the image.
+  plainLow_ = std::max(Load32(mem + HDR_IMAGE_SIZE), kLowestAddress);
+  plainHigh_ = memSize;
+  if (plainHigh_ <= plainLow_) plainLow_ = plainHigh_ = 0;
   BuildTrampoline();
 }
 
@@ -198,10 +198,10 @@ void Cache::DropWhere(const std::function<bool(const Block&)>& drop) {
 }
 
 void Cache::NoteCodeAt(uint32_t start, uint32_t end) {
-  if (!StackHoldsNoCode() || end <= stackLow_ || start >= stackHigh_) return;
-  // Code on the stack: every block may have stored there unchecked, so none is kept,
+  if (!PlainHoldsNoCode() || end <= plainLow_ || start >= plainHigh_) return;
+  // Code in the stretch: every block may have stored there unchecked, so none is kept,
   // and stores there are checked from now on.
-  stackLow_ = stackHigh_ = 0;
+  plainLow_ = plainHigh_ = 0;
   DropWhere([](const Block&) { return true; });
 }
 

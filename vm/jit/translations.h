@@ -76,11 +76,12 @@ class Cache {
   }
   bool Empty() const { return blocks_.empty(); }
 
-  // A stretch of VM memory (the stack) where no translation lies, so that translated
-  // stores there need no look at the code map; empty once code has been translated there.
-  bool StackHoldsNoCode() const { return stackHigh_ > stackLow_; }
-  uint32_t stackLow() const { return stackLow_; }
-  uint32_t stackHigh() const { return stackHigh_; }
+  // A stretch of VM memory where no translation lies (from the end of the loaded image
+  // to the end of memory: the zero area, the stack, the heap), so that translated stores
+  // there need no look at the code map; empty once code has been translated there.
+  bool PlainHoldsNoCode() const { return plainHigh_ > plainLow_; }
+  uint32_t plainLow() const { return plainLow_; }
+  uint32_t plainHigh() const { return plainHigh_; }
   // Before translating the bytes start .. end: code there ends the stretch above.
   void NoteCodeAt(uint32_t start, uint32_t end);
 
@@ -127,7 +128,7 @@ class Cache {
   size_t codeMapBytes_;
   std::unordered_map<uint32_t, uint32_t> refused_;  // place -> the word that failed there
   std::map<uint32_t, Block> blocks_;
-  uint32_t stackLow_ = 0, stackHigh_ = 0;
+  uint32_t plainLow_ = 0, plainHigh_ = 0;
   TranslationStats stats_;
   void (*enter_)(Context*, const void*) = nullptr;
   const void* exit_ = nullptr;
