@@ -51,15 +51,58 @@ inline void UnmapZeroed(void* p, size_t bytes) {
     std::free(p);
 }
 
+inline constexpr size_t kSmallPage = 4096;
+inline size_t RoundToPages(size_t bytes) {
+  return (bytes + kSmallPage - 1) / kSmallPage * kSmallPage;
+}
+
+// Zeroed bytes whose end falls on a page boundary, followed by guard bytes that fault
+// whenever anything touches them, so that an access past the end of the block faults
+// at its first byte past the end. The start is the page start plus whatever the
+// rounding of bytes leaves.
+inline uint8_t* MapGuarded(size_t bytes, size_t guard) {
+  const size_t readable = RoundToPages(bytes ? bytes : 1), kept = readable + RoundToPages(guard);
+  void* p = mmap(nullptr, kept + kHugePage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                 -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned != start) munmap(p, aligned - start);
+  munmap(reinterpret_cast<void*>(aligned + kept), start + kept + kHugePage - aligned - kept);
+  void* base = reinterpret_cast<void*>(aligned);
+  if (mprotect(base, readable, PROT_READ | PROT_WRITE) != 0) {
+    munmap(base, kept);
+    return nullptr;
+  }
+  // Advice only, and only where MapZeroed would take huge pages: for a small block, a
+  // huge page would zero 2 MiB to give it a few KiB.
+  if (MappedLength(bytes) != 0) madvise(base, readable, MADV_HUGEPAGE);
+  return reinterpret_cast<uint8_t*>(aligned + readable - (bytes ? bytes : 1));
+}
+
+inline void UnmapGuarded(uint8_t* p, size_t bytes, size_t guard) {
+  const size_t readable = RoundToPages(bytes ? bytes : 1);
+  munmap(p + (bytes ? bytes : 1) - readable, readable + RoundToPages(guard));
+}
+
 struct ZeroedDeleter {
   size_t bytes = 0;
-  void operator()(uint8_t* p) const { UnmapZeroed(p, bytes); }
+  size_t guard = 0;  // bytes of guard after the block, when it was mapped with one
+  void operator()(uint8_t* p) const {
+    if (guard != 0)
+      UnmapGuarded(p, bytes, guard);
+    else
+      UnmapZeroed(p, bytes);
+  }
 };
 using ZeroedBlock = std::unique_ptr<uint8_t, ZeroedDeleter>;
 
 // nullptr when there is no memory for it.
 inline ZeroedBlock AllocateZeroed(size_t bytes) {
-  return ZeroedBlock(MapZeroed(bytes), ZeroedDeleter{bytes});
+  return ZeroedBlock(MapZeroed(bytes), ZeroedDeleter{bytes, 0});
+}
+inline ZeroedBlock AllocateGuarded(size_t bytes, size_t guard) {
+  return ZeroedBlock(MapGuarded(bytes, guard), ZeroedDeleter{bytes, guard});
 }
 
 // For a large std::vector, so that filling it takes a few page faults.

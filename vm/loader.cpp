@@ -61,7 +61,12 @@ bool LoadImage(Machine& m, std::FILE* file, std::string* unshown) {
 
   // Zeroed pages, untouched until used, so a large heap costs nothing until then; on
   // huge pages, so that using megabytes of it takes a few page faults.
+#if ORVO_HAS_JIT
+  m.block = AllocateGuarded(total, kMemoryGuardBytes);
+  m.guarded = m.block != nullptr;
+#else
   m.block = AllocateZeroed(total);
+#endif
   uint8_t* block = m.block.get();
   if (!block) return Fail(m, file, "Error allocating .OVE memory");
   m.mem = block;
@@ -92,6 +97,7 @@ bool LoadImage(Machine& m, std::FILE* file, std::string* unshown) {
 
 void ReleaseImage(Machine& m) {
   m.block.reset();
+  m.guarded = false;
   m.mem = nullptr;
   m.memSize = 0;
 }

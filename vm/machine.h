@@ -92,6 +92,11 @@ struct TranslationsDeleter {
   void operator()(Translations* t) const { DropTranslations(t); }
 };
 
+// With the compiling tier, VM memory is followed by a guard larger than any 32-bit
+// address plus the header's 512 bytes and the widest access, so that translated loads
+// from any address they can form either land in the block or fault.
+inline constexpr size_t kMemoryGuardBytes = (size_t{1} << 32) + (size_t{64} << 10);
+
 struct Machine {
   explicit Machine(Hooks& h) : hooks(&h) {}
   Machine(const Machine&) = delete;
@@ -102,6 +107,7 @@ struct Machine {
   ZeroedBlock block;  // VM memory; never moves once loaded
   uint8_t* mem = nullptr;
   uint32_t memSize = 0;  // bytes in the block: S + Z + T + H
+  bool guarded = false;  // kMemoryGuardBytes that fault when touched follow the block
 
   HeapState heap;
   int32_t modalDepth = 0;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "tests/vm/vm_test_support.h"
@@ -241,6 +242,45 @@ TEST(CompiledTier, FaultsInTranslatedCodeSayWhatThePlainStepSays) {
     ASSERT_EQ(vms.compiled.hooks.messages.size(), 1u);
     vms.ExpectSame();
   }
+}
+
+// Loads that translated code leaves to the guard after VM memory: at and around both
+// ends of what it may touch, at every size, in each kind of instruction that leaves
+// them, each says what the plain step says (a value, or the same message at the same
+// place).
+TEST(CompiledTier, LoadsAroundBothEndsOfMemoryAgreeWithThePlainStep) {
+  Image probe;
+  const uint32_t memSize = static_cast<uint32_t>(probe.Build().size()) + 6 * 4 +  // six words
+                           probe.zeroSize + probe.stackSize + probe.heapSize;
+  std::vector<uint32_t> addresses = {0, 8, 120, 504, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF8};
+  for (uint32_t d = 0; d <= 9; ++d) {
+    addresses.push_back(512 - d);
+    addresses.push_back(memSize - d);
+    addresses.push_back(0xFFFFFFFF - d);
+  }
+  // Two words loading from [$2] at a size: op.size $1, [$2][0]; cmp.size [$2][0], $1;
+  // tljeq.size [$2] to the next instruction.
+  const auto load = [](unsigned op) {
+    return [op](unsigned size) { return std::pair{Two(op, size, 18, 1, 2), 0u}; };
+  };
+  const std::function<std::pair<uint32_t, uint32_t>(unsigned)> forms[] = {
+      load(OP2_MOV), load(OP2_MOVZ), load(OP2_ADD), load(OP2_CMP), load(OP2_DIVU), load(OP2_ADDF),
+      [](unsigned size) { return std::pair{Two(OP2_CMP, size, 2, 2, 1), 0u}; },
+      [](unsigned size) { return std::pair{Tlj(16, size, 0, 512 + 5 * 4), 2u}; }};
+  for (const uint32_t address : addresses)
+    for (unsigned size = B; size <= Q; ++size)
+      for (const auto& form : forms) {
+        const auto [op, extension] = form(size);
+        Image image;
+        image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 22, 2, 0), address, op, extension, Efr(0));
+        ASSERT_EQ(image.Build().size() + probe.zeroSize + probe.stackSize + probe.heapSize,
+                  memSize);
+        SCOPED_TRACE(testing::Message() << "address " << address << " word " << op);
+        CompiledAndPlain vms(image);
+        vms.Call();
+        vms.ExpectSame();
+        EXPECT_EQ(vms.compiled.Reg(1), vms.plain.Reg(1));
+      }
 }
 
 TEST(CompiledTier, TranslatedCodeIsNeverInAWritableAndExecutablePage) {

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 
 #include "vm/compiled_tier.h"
 #include "vm/jit/context.h"
+#include "vm/jit/guard_faults.h"
 #include "vm/jit/translate.h"
 #include "vm/jit/translations.h"
 #include "vm/machine.h"
@@ -21,8 +23,9 @@ namespace {
 constexpr uint32_t kMinimumMemory = 1024;
 
 jit::Cache& CacheOf(Machine& m) {
-  if (!m.translations || !m.translations->cache.Fits(m.mem, m.memSize))
-    m.translations.reset(new Translations(m.mem, m.memSize));
+  const size_t guard = m.guarded ? kMemoryGuardBytes : 0;
+  if (!m.translations || !m.translations->cache.Fits(m.mem, m.memSize, guard))
+    m.translations.reset(new Translations(m.mem, m.memSize, guard));
   return m.translations->cache;
 }
 
@@ -36,6 +39,8 @@ bool RunCompiled(Machine& m) {
   ctx.mem = m.mem;
   ctx.exit = cache.exitCode();
   ctx.budget = m.bounded ? m.budget : std::numeric_limits<uint64_t>::max();
+  std::optional<jit::RoutedFaults> routed;
+  if (cache.Guarded()) routed.emplace(cache.faultRoutes());
   Cpu cpu = LoadCpu(m);
   // Whether translated code may run at cpu.pc: not when it has just left there for the
   // step. Every place the step arrives at counts as an arrival, so that code after an

@@ -240,13 +240,32 @@ bool RegisterMove(const Insn& in, unsigned& a, unsigned& b) {
 }
 
 // An operand: a register's slot, an immediate, or VM memory at the address in a host
-// register.
+// register, less bias. An operand's address less 512, wrapped to 32 bits, puts every
+// address below 512 (the header) above 4 GiB - 512: past the end of any VM memory, so
+// that one unsigned compare checks both ends, and the guard after memory catches it.
 struct Place {
   enum Kind : uint8_t { REG, IMM, MEM } kind = REG;
   uint32_t header = 0;
   uint64_t imm = 0;
   Gp addr;
+  int32_t bias = 0;
 };
+constexpr int32_t kOperandBias = static_cast<int32_t>(kLowestAddress);
+
+// The two-operand operations whose loads may go unchecked when memory is guarded: each
+// loads its operands before it changes anything the step would see, so a load that
+// faults leaves the machine as the instruction found it.
+constexpr bool LoadsBeforeEffects(unsigned op) {
+  switch (op) {
+    case OP2_ADD: case OP2_SUB: case OP2_CMP: case OP2_MUL: case OP2_TST: case OP2_AND:
+    case OP2_OR: case OP2_XOR: case OP2_MOV: case OP2_MOVZ: case OP2_RSHI: case OP2_RSHU:
+    case OP2_LSH: case OP2_DIVI: case OP2_MODI: case OP2_DIVU: case OP2_MODU: case OP2_ADDF:
+    case OP2_SUBF: case OP2_MULF: case OP2_DIVF: case OP2_CMPF:
+      return true;
+    default:
+      return false;
+  }
+}
 
 Gp Sized(const Gp& r, unsigned size) {
   switch (size) {
@@ -315,6 +334,12 @@ class BlockTranslator {
   }
 
   CodeHolder& code() { return code_; }
+  // Code offsets where loads are left to the guard, and the ways out their checks would take.
+  struct FaultSite {
+    size_t from, to;
+    Label exit;
+  };
+  const std::vector<FaultSite>& faultSites() const { return faultSites_; }
   uint32_t end() const { return insns_.back().pc + 4 * insns_.back().words; }
 
  private:
@@ -746,48 +771,55 @@ class BlockTranslator {
   // Checks that len bytes at the address in addr lie in translated code's range, and
   // for a store that they touch no translated code. The code map is marked 8 bytes
   // ahead of each block, so the map's byte for a store's first address covers 8 bytes.
-  void CheckRange(const Gp& addr, uint32_t len, bool store, const Label& exit) {
+  // addr holds the address less bias.
+  void CheckRange(const Gp& addr, uint32_t len, bool store, const Label& exit, int32_t bias = 0) {
     const uint32_t room = len < 8 ? 8 : len;
-    a_.lea(ecx, ptr(addr.r64(), -static_cast<int32_t>(kLowestAddress)));
-    a_.cmp(ecx, memSize_ - kLowestAddress - room);
+    if (bias == kOperandBias) {
+      a_.cmp(addr.r32(), memSize_ - kLowestAddress - room);
+    } else {
+      a_.lea(ecx, ptr(addr.r64(), bias - kOperandBias));
+      a_.cmp(ecx, memSize_ - kLowestAddress - room);
+    }
     a_.ja(exit);
     if (!store) return;
     a_.mov(rdx, reinterpret_cast<uint64_t>(cache_.codeMap()));
     for (uint32_t at = 0; at < room; at += 8) {
-      a_.lea(ecx, ptr(addr.r64(), static_cast<int32_t>(at)));
+      a_.lea(ecx, ptr(addr.r64(), bias + static_cast<int32_t>(at)));
       a_.shr(ecx, kCodeMapShift);
       a_.cmp(byte_ptr(rdx, rcx), 0);
       a_.jne(exit);
     }
   }
-  void Check(const Place& p, bool store, const Label& exit) {
+  // A load left to the guard (unchecked) needs nothing here.
+  void Check(const Place& p, bool store, const Label& exit, bool unchecked = false) {
     if (p.kind != Place::MEM) return;
-    if (store) return CheckStore(p.addr, 8, exit);
-    CheckRange(p.addr, 8, false, exit);
+    if (store) return CheckStore(p.addr, 8, exit, p.bias);
+    if (!unchecked) CheckRange(p.addr, 8, false, exit, p.bias);
   }
 
   // A store, which most often lands where no translation lies (the stack, the heap, the
   // zero area): a look at whether it does, and only when it does not the whole check,
   // kept out of line.
-  void CheckStore(const Gp& addr, uint32_t len, const Label& exit) {
+  void CheckStore(const Gp& addr, uint32_t len, const Label& exit, int32_t bias = 0) {
     const uint32_t room = len < 8 ? 8 : len;
     const uint32_t low = cache_.plainLow(), high = cache_.plainHigh();
-    if (!cache_.PlainHoldsNoCode() || high - low < room) return CheckRange(addr, len, true, exit);
+    if (!cache_.PlainHoldsNoCode() || high - low < room)
+      return CheckRange(addr, len, true, exit, bias);
     const Label elsewhere = a_.newLabel(), checked = a_.newLabel();
-    a_.lea(ecx, ptr(addr.r64(), -static_cast<int32_t>(low)));
+    a_.lea(ecx, ptr(addr.r64(), bias - static_cast<int32_t>(low)));
     a_.cmp(ecx, high - low - room);
     a_.ja(elsewhere);
     a_.bind(checked);
-    outOfLine_.push_back([this, elsewhere, checked, addr, len, exit] {
+    outOfLine_.push_back([this, elsewhere, checked, addr, len, exit, bias] {
       a_.bind(elsewhere);
-      CheckRange(addr, len, true, exit);
+      CheckRange(addr, len, true, exit, bias);
       a_.jmp(checked);
     });
   }
 
   Mem At(const Place& p, unsigned bytes) const {
     if (p.kind == Place::REG) return ptr(rbx, static_cast<int32_t>(p.header), bytes);
-    return ptr(rbx, p.addr.r64(), 0, 0, bytes);
+    return ptr(rbx, p.addr.r64(), 0, p.bias, bytes);
   }
   bool Cached(const Place& p, Gp& host) const {
     return p.kind == Place::REG && HostOfSlot(p.header, host);
@@ -924,18 +956,19 @@ class BlockTranslator {
         const uint32_t e = Load32(mem_ + cursor);
         cursor += 4;
         ReadRegister32(loc == LOC_IND_A ? regA : regB, into);
-        if (e != 0) a_.add(into.r32(), e);
+        if (e != kLowestAddress) a_.add(into.r32(), e - kLowestAddress);
         break;
       }
       case LOC_ABS:
-        a_.mov(into.r32(), Load32(mem_ + cursor));
+        a_.mov(into.r32(), Load32(mem_ + cursor) - kLowestAddress);
         cursor += 4;
         break;
       case LOC_FRAME_F:
-        a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(FrameOffset(w))));
+        a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(FrameOffset(w) - kLowestAddress)));
         break;
       case LOC_FRAME_E:
-        a_.lea(into.r32(), ptr(r13, static_cast<int32_t>(Load32(mem_ + cursor))));
+        a_.lea(into.r32(),
+               ptr(r13, static_cast<int32_t>(Load32(mem_ + cursor) - kLowestAddress)));
         cursor += 4;
         break;
       case LOC_SIMM_A:
@@ -971,6 +1004,7 @@ class BlockTranslator {
     }
     p.kind = Place::MEM;
     p.addr = into;
+    p.bias = kOperandBias;
     return p;
   }
 
@@ -1028,13 +1062,33 @@ class BlockTranslator {
     const Place s = Locate(kFormatLocs[format].src, in.w, size, cursor, r9);
     if (op == OP2_LEA) {
       Check(d, true, exit);
-      if (s.kind == Place::MEM) return Store(d, SIZE_D, s.addr);
+      if (s.kind == Place::MEM) {
+        a_.lea(s.addr.r32(), ptr(s.addr.r64(), s.bias));
+        return Store(d, SIZE_D, s.addr);
+      }
       a_.mov(eax, s.kind == Place::IMM ? HDR_IMMEDIATE : s.header);
       return Store(d, SIZE_D, rax);
     }
     const bool stores = op != OP2_CMP && op != OP2_TST && op != OP2_CMPF;
-    Check(d, stores, exit);
-    Check(s, false, exit);
+    const bool unchecked = cache_.Guarded() && LoadsBeforeEffects(op);
+    Check(d, stores, exit, unchecked);
+    Check(s, false, exit, unchecked);
+    if (!unchecked) return Operate(in, d, s, size, op, exit);
+    LeftToTheGuard(exit, [&] { Operate(in, d, s, size, op, exit); });
+  }
+
+  // Emits code whose loads of VM memory go unchecked: a fault in the guard there takes
+  // exit, as the checks would have.
+  template <typename EmitCode>
+  void LeftToTheGuard(const Label& exit, EmitCode emit) {
+    const size_t from = a_.offset();
+    emit();
+    faultSites_.push_back({from, a_.offset(), exit});
+  }
+
+  void Operate(const Insn& in, const Place& d, const Place& s, unsigned size, unsigned op,
+               const Label& exit) {
+    const bool stores = op != OP2_CMP && op != OP2_TST && op != OP2_CMPF;
     switch (op) {
       case OP2_ADD:
       case OP2_SUB:
@@ -1124,8 +1178,9 @@ class BlockTranslator {
 
   // cmp and tst compute their result into r15 at their size, so that a conditional jump
   // right after them can use the x86 flags the operation left.
+  // The source is loaded first, so that nothing (r15 holds the flags' value) has changed
+  // when the load of either operand faults.
   void CompareOrTest(const Place& d, const Place& s, unsigned size, unsigned op) {
-    Load(d, size, r15);
     const Gp v = Sized(r15, size);
     Operand source;
     Gp host;
@@ -1137,6 +1192,7 @@ class BlockTranslator {
       Load(s, size, rcx);
       source = Sized(rcx, size);
     }
+    Load(d, size, r15);
     EmitInteger(op, v, source);
     state_.flags = {size};
     flagsLive_ = true;
@@ -1432,18 +1488,25 @@ class BlockTranslator {
         break;
       case K_TLJ_IND:
         ReadRegister32(e, r8);
+        a_.sub(r8d, kLowestAddress);
         p.kind = Place::MEM;
         break;
       case K_TLJ_ABS:
-        a_.mov(r8d, e);
+        a_.mov(r8d, e - kLowestAddress);
         p.kind = Place::MEM;
         break;
       default:
-        a_.lea(r8d, ptr(r13, static_cast<int32_t>(e)));
+        a_.lea(r8d, ptr(r13, static_cast<int32_t>(e - kLowestAddress)));
         p.kind = Place::MEM;
     }
-    Check(p, false, exit);
-    Load(p, size, r15);
+    if (p.kind == Place::MEM) p.bias = kOperandBias;
+    // The load goes straight into r15, which it changes only when it does not fault.
+    if (p.kind == Place::MEM && cache_.Guarded()) {
+      LeftToTheGuard(exit, [&] { Load(p, size, r15); });
+    } else {
+      Check(p, false, exit);
+      Load(p, size, r15);
+    }
     state_.flags = {size};
     Branch((in.w >> 7) & 7, (in.w >> 10) << 2);
   }
@@ -1583,6 +1646,7 @@ class BlockTranslator {
   uint32_t index_ = 0;
   CarriedState state_;
   std::vector<Pending> pending_;
+  std::vector<FaultSite> faultSites_;
   std::vector<std::function<void()>> outOfLine_;  // rare paths, emitted after the block
   // VM registers living in host registers, and the index into cached_ of each.
   std::vector<Home> cached_;
@@ -1618,6 +1682,10 @@ bool Translate(Machine& m, Cache& cache, uint32_t pc) {
   block.words.assign(m.mem + pc, m.mem + t.end());
   block.code = fn;
   block.codeBytes = t.code().codeSize();
+  const auto base = reinterpret_cast<uintptr_t>(fn);
+  for (const auto& site : t.faultSites())
+    block.faultRanges.push_back(
+        {base + site.from, base + site.to, base + t.code().labelOffsetFromBase(site.exit)});
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
           .count();

@@ -24,9 +24,10 @@ const JitAllocator::CreateParams kDualMapped = DualMapped();
 
 }  // namespace
 
-Cache::Cache(uint8_t* mem, uint32_t memSize)
+Cache::Cache(uint8_t* mem, uint32_t memSize, size_t guardBytes)
     : mem_(mem),
       memSize_(memSize),
+      guardBytes_(guardBytes),
       places_(memSize / 4),
       runtime_(&kDualMapped),
       entries_(static_cast<const void**>(std::calloc(places_ + 1, sizeof(void*)))),
@@ -39,6 +40,8 @@ Cache::Cache(uint8_t* mem, uint32_t memSize)
   plainLow_ = std::max(Load32(mem + HDR_IMAGE_SIZE), kLowestAddress);
   plainHigh_ = memSize;
   if (plainHigh_ <= plainLow_) plainLow_ = plainHigh_ = 0;
+  routes_.guardStart = reinterpret_cast<uintptr_t>(mem) + memSize;
+  routes_.guardEnd = routes_.guardStart + guardBytes;
   BuildTrampoline();
 }
 
@@ -126,6 +129,7 @@ void Cache::MarkPages(const Block& b, uint8_t mark) {
 void Cache::Install(Block block, double compileMs) {
   MarkPages(block, 1);
   entries_.get()[block.start / 4] = block.code;
+  routes_.Add(block.faultRanges);
   stats_.blocks += 1;
   stats_.sourceBytes += block.words.size();
   stats_.codeBytes += block.codeBytes;
@@ -184,6 +188,8 @@ void Cache::DropWhere(const std::function<bool(const Block&)>& drop) {
     MarkPages(b, 0);
     entries_.get()[b.start / 4] = nullptr;
     heat_.get()[b.start / 4] = 0;
+    const auto code = reinterpret_cast<uintptr_t>(b.code);
+    routes_.DropWithin(code, code + b.codeBytes);
     runtime_.release(b.code);
     stats_.blocks -= 1;
     stats_.sourceBytes -= b.words.size();

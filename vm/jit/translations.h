@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "vm/jit/context.h"
+#include "vm/jit/guard_faults.h"
 
 namespace orvo::vm {
 struct Machine;
@@ -36,6 +37,7 @@ struct Block {
   std::vector<uint8_t> words;
   const void* code = nullptr;
   size_t codeBytes = 0;
+  std::vector<FaultRange> faultRanges;  // where its unchecked loads lie
 };
 
 // Sizes for the report of what the tier holds.
@@ -49,14 +51,18 @@ struct TranslationStats {
 
 class Cache {
  public:
-  Cache(uint8_t* mem, uint32_t memSize);
+  // guardBytes: how many bytes after VM memory fault when touched (0: none).
+  Cache(uint8_t* mem, uint32_t memSize, size_t guardBytes);
   ~Cache();
   Cache(const Cache&) = delete;
   Cache& operator=(const Cache&) = delete;
 
-  bool Fits(const uint8_t* mem, uint32_t memSize) const {
-    return mem == mem_ && memSize == memSize_;
+  bool Fits(const uint8_t* mem, uint32_t memSize, size_t guardBytes) const {
+    return mem == mem_ && memSize == memSize_ && guardBytes == guardBytes_;
   }
+  // Whether translated loads may leave their check to the guard after VM memory.
+  bool Guarded() const { return guardBytes_ != 0; }
+  const FaultRoutes& faultRoutes() const { return routes_; }
   uint32_t memSize() const { return memSize_; }
 
   // The translation starting at pc, or nullptr.
@@ -119,6 +125,7 @@ class Cache {
 
   uint8_t* mem_;
   uint32_t memSize_;
+  size_t guardBytes_;
   uint32_t places_;
   asmjit::JitRuntime runtime_;
   std::unique_ptr<const void*, Freed<const void*>> entries_;
@@ -129,6 +136,7 @@ class Cache {
   std::unordered_map<uint32_t, uint32_t> refused_;  // place -> the word that failed there
   std::map<uint32_t, Block> blocks_;
   uint32_t plainLow_ = 0, plainHigh_ = 0;
+  FaultRoutes routes_;
   TranslationStats stats_;
   void (*enter_)(Context*, const void*) = nullptr;
   const void* exit_ = nullptr;
@@ -143,6 +151,7 @@ namespace orvo::vm {
 // What a machine's Translations hold: the cache of its one memory block.
 struct Translations {
   jit::Cache cache;
-  Translations(uint8_t* mem, uint32_t memSize) : cache(mem, memSize) {}
+  Translations(uint8_t* mem, uint32_t memSize, size_t guardBytes)
+      : cache(mem, memSize, guardBytes) {}
 };
 }  // namespace orvo::vm
