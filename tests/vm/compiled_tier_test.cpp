@@ -149,6 +149,34 @@ TEST(CompiledTier, ARoutineReturnsWhereItsFrameSaysEvenAfterMovingIt) {
   vms.ExpectSame();
 }
 
+// A block goes on after its calls and pays for what follows each call only when the
+// call returns: a run stopped by its budget at any instruction of a loop of calls stops
+// where the plain step stops, with the same budget left.
+TEST(CompiledTier, BlocksThatGoOnAfterCallsSpendTheBudgetAsThePlainStepDoes) {
+  Image image;
+  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 22, 2, 0), 20);
+  const uint32_t loop = image.Code(JsrAbs(0), 0, Two(OP2_ADD, D, 30, 3, 1), JsrAbs(0), 0,
+                                   Two(OP2_ADD, D, 30, 4, 2));
+  image.Code(Two(OP2_SUB, D, 30, 2, 1), Lj(1, loop), Efr(0));
+  const uint32_t routine = image.Code(Sfvr(0, 0), Two(OP2_ADD, D, 30, 1, 1), Efr(0));
+  image.Patch(loop + 4, routine);
+  image.Patch(loop + 16, routine);
+  for (uint64_t budget = 1; budget <= 300; ++budget) {
+    SCOPED_TRACE(testing::Message() << "budget " << budget);
+    CompiledAndPlain vms(image);
+    for (Vm* vm : {&vms.compiled, &vms.plain}) {
+      vm->m.bounded = true;
+      vm->m.budget = budget;
+    }
+    vms.Call();
+    vms.ExpectSame();
+    ASSERT_EQ(vms.compiled.m.budget, vms.plain.m.budget);
+    if (budget == 300) {
+      EXPECT_EQ(vms.compiled.Reg(1), 40u);
+    }
+  }
+}
+
 // Recursion deeper than the host stack the tier lends to calls goes on by plain jumps.
 TEST(CompiledTier, RecursionDeeperThanTheHostCallsAllowReturnsAllTheWay) {
   constexpr uint32_t kDepth = 20000;

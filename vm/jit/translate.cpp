@@ -50,6 +50,10 @@ struct Insn {
 };
 
 // Whether the instruction at pc is one the translator takes, and its length.
+bool IsCall(const Insn& in) {
+  return in.kind == K_JSR_ABS || in.kind == K_JSR_REG;
+}
+
 bool Decode(const uint8_t* mem, uint32_t memSize, uint32_t pc, Insn& in) {
   if (pc % 4 != 0 || uint64_t{pc} + 16 > memSize || pc < kLowestAddress) return false;
   const uint32_t w = Load32(mem + pc);
@@ -300,12 +304,13 @@ class BlockTranslator {
       code_.setLogger(&logger_);
     }
     code_.attach(&a_);
+    FindSegments();
     ChooseCachedRegisters();
   }
 
   // Emits the block; false if asmjit refused it.
   bool Emit() {
-    const uint32_t n = Count();
+    const uint32_t n = segmentEnds_[0];
     const Label shortBudget = a_.newLabel();
     a_.sub(rdi, n);
     a_.jb(shortBudget);  // less than n left: given back below
@@ -353,6 +358,19 @@ class BlockTranslator {
   };
 
   uint32_t Count() const { return static_cast<uint32_t>(insns_.size()); }
+  // A block goes on after its calls; each call ends a segment, the instructions paid for
+  // together from the budget: the first on the way in, each other when its call returns.
+  // The end of the current instruction's segment (past the last, the block's end).
+  uint32_t SegmentEnd() const { return index_ < Count() ? segmentEnds_[index_] : Count(); }
+  bool Segmented() const { return segmentEnds_[0] != Count(); }
+  void FindSegments() {
+    segmentEnds_.assign(Count(), Count());
+    uint32_t end = Count();
+    for (uint32_t i = Count(); i-- > 0;) {
+      if (IsCall(insns_[i]) && i + 1 < Count()) end = i + 1;
+      segmentEnds_[i] = end;
+    }
+  }
   uint32_t Start() const { return insns_.front().pc; }
 
   void EmitInstructions() {
@@ -507,7 +525,7 @@ class BlockTranslator {
   // The way out before the current instruction (or at next, past the last one).
   Label StepExit(uint32_t pc) {
     const Label l = a_.newLabel();
-    pending_.push_back({Pending::STEP, l, pc, Count() - index_, state_});
+    pending_.push_back({Pending::STEP, l, pc, SegmentEnd() - index_, state_});
     return l;
   }
   Label StepExit() { return StepExit(insns_[index_].pc); }
@@ -695,7 +713,7 @@ class BlockTranslator {
   // state the loop's second copy starts with.
   Label LoopJump() {
     const Label l = a_.newLabel();
-    pending_.push_back({Pending::LOOP, l, Start(), Count() - index_ - 1, state_});
+    pending_.push_back({Pending::LOOP, l, Start(), SegmentEnd() - index_ - 1, state_});
     if (!loops_ && !secondCopy_ && !(state_ == CarriedState{})) {
       loops_ = true;
       loopState_ = state_;
@@ -707,11 +725,11 @@ class BlockTranslator {
   // its loop.
   void Branch(unsigned cc, uint32_t target, bool flagsLive = false) {
     Label taken;
-    if (target == Start()) {
+    if (target == Start() && !Segmented()) {
       taken = LoopJump();
     } else {
       taken = a_.newLabel();
-      pending_.push_back({Pending::CHAIN, taken, target, Count() - index_ - 1, state_});
+      pending_.push_back({Pending::CHAIN, taken, target, SegmentEnd() - index_ - 1, state_});
     }
     if (state_.flags.source != FlagState::VALUE)
       return FloatBranch(cc, state_.flags.source == FlagState::DOUBLE, taken);
@@ -1029,7 +1047,7 @@ class BlockTranslator {
       case K_LJ:
         return Branch((in.w >> 7) & 7, (in.w >> 10) << 2, flagsLive);
       case K_JMP:
-        if ((in.w >> 10) << 2 == Start()) return void(a_.jmp(LoopJump()));
+        if ((in.w >> 10) << 2 == Start() && !Segmented()) return void(a_.jmp(LoopJump()));
         return Chain((in.w >> 10) << 2, 0, state_);
       case K_JMP_MEM: {
         const Label exit = StepExit();
@@ -1543,11 +1561,35 @@ class BlockTranslator {
     a_.call(rcx);
     // Back from the routine: every register is in its slot.
     a_.add(rsp, 8);
-    LookUpPlace(back, missBack);
-    a_.bind(plain);
-    a_.jmp(rcx);
-    ChainMiss(miss);
-    ChainMiss(missBack);
+    const bool goesOn = index_ + 1 < Count();
+    if (!goesOn) LookUpPlace(back, missBack);
+    const auto rest = [this, plain, miss, missBack, goesOn] {
+      a_.bind(plain);
+      a_.jmp(rcx);
+      ChainMiss(miss);
+      if (!goesOn) ChainMiss(missBack);
+    };
+    if (!goesOn) return rest();
+    outOfLine_.push_back(rest);
+    GoOnAfterCall(back);
+  }
+
+  // The next segment, in the state a block's start has: paid for, its registers loaded.
+  void GoOnAfterCall(uint32_t back) {
+    const uint32_t charge = segmentEnds_[index_ + 1] - (index_ + 1);
+    const Label shortBudget = a_.newLabel();
+    a_.sub(rdi, charge);
+    a_.jb(shortBudget);
+    for (const Home& home : cached_) LoadHome(home);
+    state_ = CarriedState{};
+    outOfLine_.push_back([this, shortBudget, charge, back] {
+      a_.bind(shortBudget);
+      a_.add(rdi, charge);
+      StoreFlagsByte(SIZE_Q);
+      a_.mov(eax, back);
+      a_.mov(edx, EXIT_STEP);
+      a_.jmp(qword_ptr(rbp, kExitOffset));
+    });
   }
 
   void SaveFrame(const Insn& in) {
@@ -1647,6 +1689,7 @@ class BlockTranslator {
   CarriedState state_;
   std::vector<Pending> pending_;
   std::vector<FaultSite> faultSites_;
+  std::vector<uint32_t> segmentEnds_;  // by instruction
   std::vector<std::function<void()>> outOfLine_;  // rare paths, emitted after the block
   // VM registers living in host registers, and the index into cached_ of each.
   std::vector<Home> cached_;
@@ -1669,7 +1712,7 @@ bool Translate(Machine& m, Cache& cache, uint32_t pc) {
   while (insns.size() < kMaxInstructions && Decode(m.mem, m.memSize, at, in)) {
     insns.push_back(in);
     at += 4 * in.words;
-    if (in.endsBlock) break;
+    if (in.endsBlock && !IsCall(in)) break;
   }
   if (insns.empty()) return false;
   cache.NoteCodeAt(pc, at);
