@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "tests/vm/vm_test_support.h"
 #include "vm/decode.h"
@@ -195,63 +197,61 @@ TEST(CompiledTier, RecursionDeeperThanTheHostCallsAllowReturnsAllTheWay) {
   vms.ExpectSame();
 }
 
+// A program that copies code elsewhere and runs it, the copy rewriting its own first
+// word from add.d $1, =1 to add.d $1, =3 (in $3) while it counts $2 down from kRounds:
+// Main sets $1, $2 and $3 (then anything setup adds), copies the words and jumps to
+// them, and the copy ends with a jump to back.
+struct SelfRewritingCopy {
+  static constexpr uint32_t kRounds = 50;
+  Image image;
+  uint32_t setup = 0, copies = 0, jump = 0, back = 0;
+
+  SelfRewritingCopy(uint32_t words, std::initializer_list<uint32_t> more, uint32_t zeroSize = 0) {
+    image.zeroSize = zeroSize;
+    image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 22, 2, 0), kRounds,
+               Two(OP2_MOV, D, 22, 3, 0), Two(OP2_ADD, D, 30, 1, 3));
+    setup = image.Here();
+    for (const uint32_t w : more) image.Emit(w);
+    copies = image.Here();
+    for (uint32_t i = 0; i < words; ++i) image.Code(Two(OP2_MOV, D, 13, 0, 0), 0, 0);  // [a] = w
+    jump = image.Code(Jmp(0));
+    back = image.Code(Efr(0));
+  }
+  // Copies words to code and checks that each round ran the code as it stood then.
+  void Run(uint32_t code, const std::vector<uint32_t>& words) {
+    for (uint32_t i = 0; i < words.size(); ++i) {
+      image.Patch(copies + 12 * i + 4, code + 4 * i);
+      image.Patch(copies + 12 * i + 8, words[i]);
+    }
+    image.Patch(jump, Jmp(code));
+    CompiledAndPlain vms(image);
+    vms.Call();
+    EXPECT_EQ(vms.plain.Reg(1), 1 + 3 * (kRounds - 1));
+    vms.ExpectSame();
+  }
+};
+
 // Code the program writes onto its stack and runs: a frame-relative store into it,
 // which translated code otherwise lets through unchecked on the stack, changes what runs.
 TEST(CompiledTier, CodeOnTheStackRewritesItselfThroughItsFrame) {
-  constexpr uint32_t kRounds = 50, kWords = 5;
-  Image image;
-  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 22, 2, 0), kRounds,
-             Two(OP2_MOV, D, 22, 3, 0), Two(OP2_ADD, D, 30, 1, 3));  // $3 = add.d $1, =3
-  const uint32_t copies = image.Here();
-  for (uint32_t i = 0; i < kWords; ++i) image.Code(Two(OP2_MOV, D, 13, 0, 0), 0, 0);  // [a] = w
-  const uint32_t jump = image.Code(Jmp(0));
-  const uint32_t back = image.Code(Efr(0));
+  SelfRewritingCopy program(5, {});
   // The delivery starts Main with VSP at the stack's top less its 24-byte frame, so
   // Main's sfvr leaves VFP 28 below the top; the code goes among Main's locals.
-  const uint32_t fp = image.Here() + image.stackSize - 28, code = fp - 56;
-  const uint32_t onStack[kWords] = {
-      Two(OP2_ADD, D, 30, 1, 1),                     // add.d $1, =1: rewritten
-      Two(OP2_MOV, D, 19, 3, (code - fp) & 0xFFFF),  // mov.d [FP][code - VFP], $3
-      Two(OP2_SUB, D, 30, 2, 1), Lj(1, code), Jmp(back)};
-  for (uint32_t i = 0; i < kWords; ++i) {
-    image.Patch(copies + 12 * i + 4, code + 4 * i);
-    image.Patch(copies + 12 * i + 8, onStack[i]);
-  }
-  image.Patch(jump, Jmp(code));
-  CompiledAndPlain vms(image);
-  vms.Call();
-  EXPECT_EQ(vms.plain.Reg(1), 1 + 3 * (kRounds - 1));
-  vms.ExpectSame();
+  const uint32_t fp = program.image.Here() + program.image.stackSize - 28, code = fp - 56;
+  program.Run(code, {Two(OP2_ADD, D, 30, 1, 1),                     // add.d $1, =1: rewritten
+                     Two(OP2_MOV, D, 19, 3, (code - fp) & 0xFFFF),  // mov.d [FP][code - VFP], $3
+                     Two(OP2_SUB, D, 30, 2, 1), Lj(1, code), Jmp(program.back)});
 }
 
 // The same beyond the image, where translated stores skip the code map until code is
 // translated there: code copied into the zero area rewrites itself through a register.
 TEST(CompiledTier, CodeBeyondTheImageRewritesItselfThroughARegister) {
-  constexpr uint32_t kRounds = 50, kWords = 6;
-  Image image;
-  image.zeroSize = 256;
-  image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 30, 1, 0), Two(OP2_MOV, D, 22, 2, 0), kRounds,
-             Two(OP2_MOV, D, 22, 3, 0), Two(OP2_ADD, D, 30, 1, 3));  // $3 = add.d $1, =3
-  const uint32_t address = image.Code(Two(OP2_MOV, D, 22, 4, 0), 0);  // $4 = the code
-  const uint32_t copies = image.Here();
-  for (uint32_t i = 0; i < kWords; ++i) image.Code(Two(OP2_MOV, D, 13, 0, 0), 0, 0);  // [a] = w
-  const uint32_t jump = image.Code(Jmp(0));
-  const uint32_t back = image.Code(Efr(0));
-  const uint32_t code = image.Here();  // the first byte of the zero area
-  const uint32_t words[kWords] = {
-      Two(OP2_ADD, D, 30, 1, 1),  // add.d $1, =1: rewritten
-      Two(OP2_MOV, D, 2, 4, 3), 0,  // mov.d [$4][0], $3
-      Two(OP2_SUB, D, 30, 2, 1), Lj(1, code), Jmp(back)};
-  image.Patch(address + 4, code);
-  for (uint32_t i = 0; i < kWords; ++i) {
-    image.Patch(copies + 12 * i + 4, code + 4 * i);
-    image.Patch(copies + 12 * i + 8, words[i]);
-  }
-  image.Patch(jump, Jmp(code));
-  CompiledAndPlain vms(image);
-  vms.Call();
-  EXPECT_EQ(vms.plain.Reg(1), 1 + 3 * (kRounds - 1));
-  vms.ExpectSame();
+  SelfRewritingCopy program(6, {Two(OP2_MOV, D, 22, 4, 0), 0}, 256);  // $4 = the code
+  const uint32_t code = program.image.Here();  // the first byte of the zero area
+  program.image.Patch(program.setup + 4, code);
+  program.Run(code, {Two(OP2_ADD, D, 30, 1, 1),    // add.d $1, =1: rewritten
+                     Two(OP2_MOV, D, 2, 4, 3), 0,  // mov.d [$4][0], $3
+                     Two(OP2_SUB, D, 30, 2, 1), Lj(1, code), Jmp(program.back)});
 }
 
 TEST(CompiledTier, FaultsInTranslatedCodeSayWhatThePlainStepSays) {
