@@ -64,6 +64,8 @@ bool LoadImage(Machine& m, std::FILE* file, std::string* unshown) {
 #if ORVO_HAS_JIT
   m.block = AllocateGuarded(total, kMemoryGuardBytes);
   m.guarded = m.block != nullptr;
+  // Without room for the guard (a limit on address space), translated loads keep their checks.
+  if (!m.block) m.block = AllocateZeroed(total);
 #else
   m.block = AllocateZeroed(total);
 #endif

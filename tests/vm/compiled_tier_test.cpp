@@ -275,7 +275,7 @@ TEST(CompiledTier, FaultsInTranslatedCodeSayWhatThePlainStepSays) {
 // Loads that translated code leaves to the guard after VM memory: at and around both
 // ends of what it may touch, at every size, in each kind of instruction that leaves
 // them, each says what the plain step says (a value, or the same message at the same
-// place).
+// place); and the same where memory has no guard and the loads keep their checks.
 TEST(CompiledTier, LoadsAroundBothEndsOfMemoryAgreeWithThePlainStep) {
   Image probe;
   const uint32_t memSize = static_cast<uint32_t>(probe.Build().size()) + 6 * 4 +  // six words
@@ -295,20 +295,24 @@ TEST(CompiledTier, LoadsAroundBothEndsOfMemoryAgreeWithThePlainStep) {
       load(OP2_MOV), load(OP2_MOVZ), load(OP2_ADD), load(OP2_CMP), load(OP2_DIVU), load(OP2_ADDF),
       [](unsigned size) { return std::pair{Two(OP2_CMP, size, 2, 2, 1), 0u}; },
       [](unsigned size) { return std::pair{Tlj(16, size, 0, 512 + 5 * 4), 2u}; }};
-  for (const uint32_t address : addresses)
-    for (unsigned size = B; size <= Q; ++size)
-      for (const auto& form : forms) {
-        const auto [op, extension] = form(size);
-        Image image;
-        image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 22, 2, 0), address, op, extension, Efr(0));
-        ASSERT_EQ(image.Build().size() + probe.zeroSize + probe.stackSize + probe.heapSize,
-                  memSize);
-        SCOPED_TRACE(testing::Message() << "address " << address << " word " << op);
-        CompiledAndPlain vms(image);
-        vms.Call();
-        vms.ExpectSame();
-        EXPECT_EQ(vms.compiled.Reg(1), vms.plain.Reg(1));
-      }
+  for (const bool guarded : {true, false})
+    for (const uint32_t address : addresses)
+      for (unsigned size = B; size <= Q; ++size)
+        for (const auto& form : forms) {
+          const auto [op, extension] = form(size);
+          Image image;
+          image.Code(Sfvr(0, 64), Two(OP2_MOV, D, 22, 2, 0), address, op, extension, Efr(0));
+          ASSERT_EQ(image.Build().size() + probe.zeroSize + probe.stackSize + probe.heapSize,
+                    memSize);
+          SCOPED_TRACE(testing::Message() << "address " << address << " word " << op
+                                          << (guarded ? "" : " without the guard"));
+          CompiledAndPlain vms(image);
+          ASSERT_TRUE(vms.compiled.m.guarded);
+          vms.compiled.m.guarded = guarded;
+          vms.Call();
+          vms.ExpectSame();
+          EXPECT_EQ(vms.compiled.Reg(1), vms.plain.Reg(1));
+        }
 }
 
 TEST(CompiledTier, TranslatedCodeIsNeverInAWritableAndExecutablePage) {
