@@ -20,7 +20,7 @@ inline constexpr size_t kHugePage = size_t{2} << 20;
 inline constexpr size_t kMappedFrom = size_t{256} << 10;
 
 // The length of the mapping made for a block of bytes, or 0 for one from the allocator.
-inline size_t MappedLength(size_t bytes) {
+inline size_t MappedLength([[maybe_unused]] size_t bytes) {
 #ifndef __EMSCRIPTEN__
   if (bytes >= kMappedFrom) return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 #endif

@@ -62,7 +62,7 @@ bool LoadImage(Machine& m, std::FILE* file, std::string* unshown) {
   // Zeroed pages, untouched until used, so a large heap costs nothing until then; on
   // huge pages, so that using megabytes of it takes a few page faults.
 #if ORVO_HAS_JIT
-  m.block = AllocateGuarded(total, kMemoryGuardBytes);
+  m.block = AllocateGuarded(total, static_cast<size_t>(kMemoryGuardBytes));
   m.guarded = m.block != nullptr;
   // Without room for the guard (a limit on address space), translated loads keep their checks.
   if (!m.block) m.block = AllocateZeroed(total);

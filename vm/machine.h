@@ -95,7 +95,7 @@ struct TranslationsDeleter {
 // With the compiling tier, VM memory is followed by a guard larger than any 32-bit
 // address plus the header's 512 bytes and the widest access, so that translated loads
 // from any address they can form either land in the block or fault.
-inline constexpr size_t kMemoryGuardBytes = (size_t{1} << 32) + (size_t{64} << 10);
+inline constexpr uint64_t kMemoryGuardBytes = (uint64_t{1} << 32) + (uint64_t{64} << 10);
 
 struct Machine {
   explicit Machine(Hooks& h) : hooks(&h) {}

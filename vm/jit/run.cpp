@@ -23,7 +23,7 @@ namespace {
 constexpr uint32_t kMinimumMemory = 1024;
 
 jit::Cache& CacheOf(Machine& m) {
-  const size_t guard = m.guarded ? kMemoryGuardBytes : 0;
+  const size_t guard = m.guarded ? static_cast<size_t>(kMemoryGuardBytes) : 0;
   if (!m.translations || !m.translations->cache.Fits(m.mem, m.memSize, guard))
     m.translations.reset(new Translations(m.mem, m.memSize, guard));
   return m.translations->cache;
