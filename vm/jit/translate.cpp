@@ -49,11 +49,11 @@ struct Insn {
   bool endsBlock = false;
 };
 
-// Whether the instruction at pc is one the translator takes, and its length.
 bool IsCall(const Insn& in) {
   return in.kind == K_JSR_ABS || in.kind == K_JSR_REG;
 }
 
+// Whether the instruction at pc is one the translator takes, and its length.
 bool Decode(const uint8_t* mem, uint32_t memSize, uint32_t pc, Insn& in) {
   if (pc % 4 != 0 || uint64_t{pc} + 16 > memSize || pc < kLowestAddress) return false;
   const uint32_t w = Load32(mem + pc);
