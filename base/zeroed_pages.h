@@ -27,21 +27,26 @@ inline size_t MappedLength([[maybe_unused]] size_t bytes) {
   return 0;  // small, or WebAssembly, whose memory has no pages of its own to map
 }
 
+// A fresh anonymous mapping of length bytes that starts on a huge-page boundary, or
+// nullptr: one a huge page larger is made, and the parts before and after are unmapped.
+inline void* MapOnHugePageBoundary(size_t length, int prot, int flags) {
+  void* p = mmap(nullptr, length + kHugePage, prot, MAP_PRIVATE | MAP_ANONYMOUS | flags, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  const uintptr_t end = start + length + kHugePage;
+  if (aligned != start) munmap(p, aligned - start);
+  if (end != aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
+  return reinterpret_cast<void*>(aligned);
+}
+
 // Zeroed bytes, mapped on their own when MappedLength says so.
 inline uint8_t* MapZeroed(size_t bytes) {
   const size_t rounded = MappedLength(bytes);
   if (rounded == 0) return static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
-  void* p = mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                 -1, 0);
-  if (p == MAP_FAILED) return nullptr;
-  // Keep the part aligned to a huge page.
-  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
-  const uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
-  const uintptr_t end = start + rounded + kHugePage;
-  if (aligned != start) munmap(p, aligned - start);
-  if (end != aligned + rounded) munmap(reinterpret_cast<void*>(aligned + rounded), end - aligned - rounded);
-  madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);  // advice only
-  return reinterpret_cast<uint8_t*>(aligned);
+  void* p = MapOnHugePageBoundary(rounded, PROT_READ | PROT_WRITE, 0);
+  if (p) madvise(p, rounded, MADV_HUGEPAGE);  // advice only
+  return static_cast<uint8_t*>(p);
 }
 
 inline void UnmapZeroed(void* p, size_t bytes) {
@@ -62,14 +67,8 @@ inline size_t RoundToPages(size_t bytes) {
 // rounding of bytes leaves.
 inline uint8_t* MapGuarded(size_t bytes, size_t guard) {
   const size_t readable = RoundToPages(bytes ? bytes : 1), kept = readable + RoundToPages(guard);
-  void* p = mmap(nullptr, kept + kHugePage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                 -1, 0);
-  if (p == MAP_FAILED) return nullptr;
-  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
-  const uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
-  if (aligned != start) munmap(p, aligned - start);
-  munmap(reinterpret_cast<void*>(aligned + kept), start + kept + kHugePage - aligned - kept);
-  void* base = reinterpret_cast<void*>(aligned);
+  void* base = MapOnHugePageBoundary(kept, PROT_NONE, MAP_NORESERVE);
+  if (!base) return nullptr;
   if (mprotect(base, readable, PROT_READ | PROT_WRITE) != 0) {
     munmap(base, kept);
     return nullptr;
@@ -77,7 +76,7 @@ inline uint8_t* MapGuarded(size_t bytes, size_t guard) {
   // Advice only, and only where MapZeroed would take huge pages: for a small block, a
   // huge page would zero 2 MiB to give it a few KiB.
   if (MappedLength(bytes) != 0) madvise(base, readable, MADV_HUGEPAGE);
-  return reinterpret_cast<uint8_t*>(aligned + readable - (bytes ? bytes : 1));
+  return static_cast<uint8_t*>(base) + readable - (bytes ? bytes : 1);
 }
 
 inline void UnmapGuarded(uint8_t* p, size_t bytes, size_t guard) {
